@@ -1,0 +1,17 @@
+// The runner's one fatal exit.
+#pragma once
+
+#include <string_view>
+
+#include "runner/run_state.h"
+
+namespace sr {
+
+// The message and LF to standard error; with -w/--warn also a text/html header and the message
+// to standard output. Then the runtime shuts down and the process exits with code 0.
+[[noreturn]] void error_page(const RunState& state, std::string_view message);
+
+// Shuts the runtime down and exits with code 0, without waiting for threads or child programs.
+[[noreturn]] void end_run();
+
+}  // namespace sr

@@ -1,0 +1,19 @@
+// The switch list and the test for one switch form.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runner/run_state.h"
+
+namespace sr {
+
+// Removes every LF and CR from the first argument.
+std::string clean_switch_string(std::string_view first_argument);
+// Fields split at each blank (0x20 only), empty fields included; empty for an empty string.
+std::vector<std::string> split_switch_list(std::string_view switch_string);
+// True when an element equals `name` exactly.
+bool has_switch(const RunState& state, std::string_view name);
+
+}  // namespace sr
