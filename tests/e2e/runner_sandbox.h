@@ -1,0 +1,71 @@
+// Runs the built runner the way a web server does, in a sandbox of its own: a fresh folder under
+// /tmp holding a copy of the runner, a fake compiler at compilers/zrcompiler beside it, and the
+// test's scripts. The destructor removes the folder and every /tmp/zr-executable_* file whose
+// name comes from a script path inside it.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sr::test {
+
+struct RunResult {
+  std::string out;  // standard output, byte for byte
+  std::string err;  // standard error, byte for byte
+  int exit_code = -1;
+};
+
+struct RunOptions {
+  // argv[1], the switch string; std::nullopt runs the runner without any argument.
+  std::optional<std::string> switches;
+  // The whole environment of the run (nothing is inherited), e.g. SCRIPT_FILENAME, QUERY_STRING.
+  std::map<std::string, std::string> env;
+  std::string stdin_data;  // standard input; closed after these bytes
+};
+
+class RunnerSandbox {
+ public:
+  // Copies build/bin/scriptrunner (path compiled in as SR_RUNNER_PATH) and installs the default
+  // fake compiler: it records its arguments (one per line) in compiler.args, copies the
+  // temporary source to compiler.source, and turns the source into a /bin/sh executable: the
+  // line "#!/bin/sh" followed by the source from its second line on.
+  RunnerSandbox();
+  ~RunnerSandbox();
+  RunnerSandbox(const RunnerSandbox&) = delete;
+  RunnerSandbox& operator=(const RunnerSandbox&) = delete;
+
+  const std::string& dir() const { return dir_; }  // absolute, without a trailing "/"
+  std::string runner_path() const { return dir_ + "/scriptrunner"; }
+
+  // Writes `content` to dir()/name (sub-folders created) and returns the absolute path.
+  std::string write_file(const std::string& name, const std::string& content, int mode = 0644);
+  // A shell script served by the runner: a shebang line naming the runner, then `body`.
+  std::string write_script(const std::string& name, const std::string& body);
+  // Replaces compilers/zrcompiler with the given shell script text (mode 0755).
+  void set_compiler(const std::string& shell_text);
+  // Places a file at dir()/upx (the packer the runner looks for beside itself).
+  void set_upx(const std::string& shell_text, int mode = 0755);
+
+  // "/tmp/zr-executable_" + script path without "/".
+  static std::string cache_path(const std::string& script_path);
+  // What the fake compiler recorded in its last run; "" when it has not run.
+  std::string compiler_args() const;
+  std::string compiler_source() const;
+
+  // Runs the runner with `options`; SCRIPT_FILENAME defaults to nothing (set it in env).
+  RunResult run(const RunOptions& options) const;
+  // Shorthand: runs `script` with the switch string and extra environment.
+  RunResult run_script(const std::string& script, std::optional<std::string> switches = "-w",
+                       std::map<std::string, std::string> env = {},
+                       const std::string& stdin_data = "") const;
+
+  // Files in /tmp whose names begin with the cache prefix of this sandbox.
+  std::vector<std::string> cache_files() const;
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace sr::test
