@@ -33,6 +33,13 @@ void init_child_programs();
 ProgramHandle start_program(std::string_view program, std::string_view arguments,
                             std::string_view directory, int flags, ProgramHandle source = 0);
 
+// As start_program, with the arguments given one by one: nothing is split, so an argument may
+// hold blanks and double quotes. start_program is this with split_program_arguments(arguments).
+ProgramHandle start_program_with_arguments(std::string_view program,
+                                           const std::vector<std::string>& arguments,
+                                           std::string_view directory, int flags,
+                                           ProgramHandle source = 0);
+
 // Blanks, tabs and LF separate; an argument that begins with a double quote runs to the next
 // one; no escapes.
 std::vector<std::string> split_program_arguments(std::string_view text);

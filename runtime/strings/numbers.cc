@@ -1,0 +1,55 @@
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/strings/strings.h"
+
+namespace sr {
+namespace {
+
+// Value of `c` as a digit of `base`, or -1.
+int digit_value(char c, int base) {
+  int v = -1;
+  if (c >= '0' && c <= '9') v = c - '0';
+  if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+  return v < base ? v : -1;
+}
+
+}  // namespace
+
+std::string number_to_string(std::int64_t value) {
+  // Unsigned arithmetic covers the smallest value, whose negation does not fit.
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : value;
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *--p = '-';
+  return std::string(p, end);
+}
+
+std::int64_t string_to_number(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '$')
+    base = 16, ++i;
+  else if (i < text.size() && text[i] == '%')
+    base = 2, ++i;
+  // Wraps modulo 2^64 like the fixed-width arithmetic callers expect.
+  std::uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    int d = digit_value(text[i], base);
+    if (d < 0) break;
+    value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+  }
+  return static_cast<std::int64_t>(negative ? 0 - value : value);
+}
+
+}  // namespace sr
