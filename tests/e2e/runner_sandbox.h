@@ -15,6 +15,8 @@ struct RunResult {
   std::string out;  // standard output, byte for byte
   std::string err;  // standard error, byte for byte
   int exit_code = -1;
+  double seconds = 0;      // wall time from start to the end of both output streams
+  bool timed_out = false;  // killed after RunOptions::timeout_ms
 };
 
 struct RunOptions {
@@ -23,6 +25,10 @@ struct RunOptions {
   // The whole environment of the run (nothing is inherited), e.g. SCRIPT_FILENAME, QUERY_STRING.
   std::map<std::string, std::string> env;
   std::string stdin_data;  // standard input; closed after these bytes
+  // The runner's working directory; empty: the sandbox folder.
+  std::string cwd;
+  // The run is killed and the test fails when it has not ended by then.
+  int timeout_ms = 30000;
 };
 
 class RunnerSandbox {
@@ -45,6 +51,9 @@ class RunnerSandbox {
   std::string write_script(const std::string& name, const std::string& body);
   // Replaces compilers/zrcompiler with the given shell script text (mode 0755).
   void set_compiler(const std::string& shell_text);
+  // The default fake compiler's text with `extra_lines` run before it builds anything (e.g.
+  // "sleep 1\n"); the positional parameters are the compiler's arguments.
+  std::string default_compiler(const std::string& extra_lines = "") const;
   // Places a file at dir()/upx (the packer the runner looks for beside itself).
   void set_upx(const std::string& shell_text, int mode = 0755);
 
@@ -53,16 +62,24 @@ class RunnerSandbox {
   // What the fake compiler recorded in its last run; "" when it has not run.
   std::string compiler_args() const;
   std::string compiler_source() const;
+  // How many times the default fake compiler has run in this sandbox.
+  int compile_count() const;
 
   // Runs the runner with `options`; SCRIPT_FILENAME defaults to nothing (set it in env).
   RunResult run(const RunOptions& options) const;
-  // Shorthand: runs `script` with the switch string and extra environment.
+  // Shorthand: runs `script` with the switch string and extra environment; CONTENT_LENGTH is
+  // set to the size of a non-empty `stdin_data` unless `env` names it.
   RunResult run_script(const std::string& script, std::optional<std::string> switches = "-w",
                        std::map<std::string, std::string> env = {},
                        const std::string& stdin_data = "") const;
 
   // Files in /tmp whose names begin with the cache prefix of this sandbox.
   std::vector<std::string> cache_files() const;
+
+  // Whole-file helpers for checks: "" when the file cannot be read.
+  static std::string read_file(const std::string& path);
+  // Sets the modification (and access) time of `path` to `seconds` since the epoch.
+  static void set_mtime(const std::string& path, long seconds);
 
  private:
   std::string dir_;
