@@ -1,13 +1,12 @@
+#include <charconv>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "runtime/strings/strings.h"
 
 namespace sr {
 namespace {
 
-// Value of `c` as a digit of `base`, or -1.
+// Value of `c` as a digit of `base` (2, 10 or 16), or -1.
 int digit_value(char c, int base) {
   int v = -1;
   if (c >= '0' && c <= '9') v = c - '0';
@@ -16,33 +15,32 @@ int digit_value(char c, int base) {
   return v < base ? v : -1;
 }
 
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
 }  // namespace
 
 std::string number_to_string(std::int64_t value) {
-  // Unsigned arithmetic covers the smallest value, whose negation does not fit.
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : value;
   char digits[24];
-  char* end = digits + sizeof digits;
-  char* p = end;
-  do {
-    *--p = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) *--p = '-';
-  return std::string(p, end);
+  auto result = std::to_chars(digits, digits + sizeof digits, value);
+  return std::string(digits, result.ptr);
 }
 
 std::int64_t string_to_number(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  while (i < text.size() && is_blank(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
   int base = 10;
-  if (i < text.size() && text[i] == '$')
-    base = 16, ++i;
-  else if (i < text.size() && text[i] == '%')
-    base = 2, ++i;
-  // Wraps modulo 2^64 like the fixed-width arithmetic callers expect.
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i < text.size() && text[i] == '%') {
+    base = 2;
+    ++i;
+  }
+  // Unsigned arithmetic wraps modulo 2^64 without undefined behaviour.
   std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
     int d = digit_value(text[i], base);

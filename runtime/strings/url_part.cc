@@ -3,98 +3,86 @@
 #include <array>
 #include <cstddef>
 
-#include "runtime/strings/strings.h"
+#include "runtime/strings/ascii.h"
+#include "runtime/strings/url_authority.h"
 
 namespace sr {
 namespace {
 
-using Pos = std::size_t;
-constexpr Pos kNone = std::string_view::npos;
+constexpr std::size_t kNone = std::string_view::npos;
 
-std::string slice(std::string_view url, Pos begin, Pos end) {
-  if (begin == kNone || begin > url.size()) return {};
-  if (end == kNone || end > url.size()) end = url.size();
-  if (end < begin) return {};
+// Bytes [begin, end) of the URL; `end` may be kNone for "to the end".
+std::string slice(std::string_view url, std::size_t begin, std::size_t end) {
+  if (end == kNone) end = url.size();
   return std::string(url.substr(begin, end - begin));
 }
 
-// Start of the host: after "://", and after an "@" anywhere behind it.
-Pos host_start(std::string_view url) {
-  Pos scheme = url.find("://");
-  if (scheme == kNone) return kNone;
-  Pos start = scheme + 3;
-  Pos at = url.find('@', start);
-  return at == kNone ? start : at + 1;
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (ascii_lower(static_cast<unsigned char>(a[i])) !=
+        ascii_lower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 std::string host(std::string_view url) {
-  Pos start = host_start(url);
-  if (start == kNone) return {};
-  Pos colon = url.find(':', start);
-  Pos slash = url.find('/', start);
-  return slice(url, start, colon != kNone && (slash == kNone || colon < slash) ? colon : slash);
+  auto a = find_url_authority(url);
+  return a ? slice(url, a->host_begin, a->port_colon != kNone ? a->port_colon : a->end) : "";
 }
 
 std::string port(std::string_view url) {
-  Pos start = host_start(url);
-  if (start == kNone) return {};
-  Pos colon = url.find(':', start);
-  if (colon == kNone) return {};
-  return slice(url, colon + 1, url.find('/', colon + 1));
+  auto a = find_url_authority(url);
+  if (!a || a->port_colon == kNone) return {};
+  return slice(url, a->port_colon + 1, a->end);
 }
 
 std::string user(std::string_view url) {
-  Pos scheme = url.find("://");
-  if (scheme == kNone) return {};
-  Pos start = scheme + 3;
-  Pos at = url.find('@', start);
-  if (at == kNone) return {};
-  Pos colon = url.find(':', start);
-  return slice(url, start, colon != kNone && colon < at ? colon : at);
+  auto a = find_url_authority(url);
+  if (!a || a->at == kNone) return {};
+  return slice(url, a->begin, a->password_colon != kNone ? a->password_colon : a->at);
 }
 
 std::string password(std::string_view url) {
-  Pos scheme = url.find("://");
-  if (scheme == kNone) return {};
-  Pos at = url.find('@', scheme + 3);
-  Pos colon = url.find(':', scheme + 3);
-  if (at == kNone || colon == kNone || colon > at) return {};
-  return slice(url, colon + 1, at);
+  auto a = find_url_authority(url);
+  if (!a || a->password_colon == kNone) return {};
+  return slice(url, a->password_colon + 1, a->at);
+}
+
+std::string path(std::string_view url) {
+  auto a = find_url_authority(url);
+  if (!a || a->end == url.size() || url[a->end] != '/') return {};
+  return slice(url, a->end + 1, url.find_first_of("?#", a->end + 1));
 }
 
 std::string parameters(std::string_view url) {
-  Pos question = url.find('?');
+  std::size_t question = url.find('?');
   if (question == kNone) return {};
   return slice(url, question + 1, url.find('#', question + 1));
 }
 
 std::string anchor(std::string_view url) {
-  Pos hash = url.find('#');
+  std::size_t hash = url.find('#');
   return hash == kNone ? std::string() : slice(url, hash + 1, kNone);
 }
 
-std::string path(std::string_view url) {
-  Pos scheme = url.find("://");
-  if (scheme == kNone) return {};
-  Pos slash = url.find('/', scheme + 3);
-  if (slash == kNone) return {};
-  return slice(url, slash + 1, url.find('?', slash + 1));
-}
-
-// The raw value of the first parameter whose key equals `name` ignoring ASCII case.
+// Every search starts behind the previous one, so a lookup reads each byte a bounded number of
+// times however many parameters the query holds.
 std::string parameter_value(std::string_view url, std::string_view name) {
-  Pos key = url.find('?');
+  std::size_t key = url.find('?');
   if (key == kNone) return {};
   ++key;
   while (true) {
-    Pos equals = url.find('=', key);
+    std::size_t equals = url.find('=', key);
     if (equals == kNone) return {};
-    if (equals - key == name.size() && compare_prefix(url.substr(key), name, 1, name.size()) == 0) {
-      Pos value = equals + 1;
-      Pos amp = url.find('&', value);
+    if (equal_ignoring_case(url.substr(key, equals - key), name)) {
+      std::size_t value = equals + 1;
+      std::size_t amp = url.find('&', value);
       return slice(url, value, amp != kNone ? amp : url.find('#', value));
     }
-    Pos amp = url.find('&', equals);
+    std::size_t amp = url.find('&', equals);
     if (amp == kNone) return {};
     key = amp + 1;
   }
@@ -116,6 +104,7 @@ constexpr std::array<NamedPart, 7> kParts = {{{"/WS/", host},
 }  // namespace
 
 std::string url_part(std::string_view url, std::string_view name) {
+  if (url.empty() || name.empty()) return {};
   for (const NamedPart& part : kParts) {
     if (name == part.name) return part.get(url);
   }
