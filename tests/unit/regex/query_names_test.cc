@@ -25,7 +25,8 @@ class QueryNamesTest : public ::testing::Test {
 
   Names extracted(const std::string& subject) const {
     Names names;
-    extract_regex_matches(pattern_, subject, names);
+    const int count = extract_regex_matches(pattern_, subject, names);
+    EXPECT_EQ(count, static_cast<int>(names.size()));
     return names;
   }
 
@@ -68,6 +69,7 @@ TEST_F(QueryNamesTest, Examples) {
       {"percent escapes stay", "&a%20b=1", {"a%20b"}},
       {"LF ends a name", "&a\nb=1&c=2", {"c"}},
       {"CR belongs to a name", "&a\r=1", {"a\r"}},
+      {"zero byte belongs to a name", std::string("&a\0b=1", 6), {std::string("a\0b", 3)}},
       {"name equal to an earlier value twice", "&k=vv&v=1&v=2", {"k", "v", "v", "v", "v"}},
   };
   for (const auto& c : cases) {
