@@ -1,0 +1,23 @@
+// The functions a program can call, with the types the compiler checks them against.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "compiler/program_format.h"
+
+namespace sr::zr {
+
+enum class Type { integer, string };
+
+struct BuiltinSignature {
+  std::string_view name;  // lower case, with "$" for a string result
+  Builtin builtin;
+  Type result;
+  std::vector<Type> params;
+};
+
+// The signatures named `name` (lower case), one per accepted argument count; empty if none.
+std::vector<const BuiltinSignature*> find_builtins(std::string_view name);
+
+}  // namespace sr::zr

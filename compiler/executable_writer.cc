@@ -1,0 +1,75 @@
+#include "compiler/executable_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "compiler/program_format.h"
+
+namespace sr::zr {
+namespace {
+
+bool write_all(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string failure(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+bool read_whole_file(const std::string& path, std::string& content) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  content.clear();
+  char buffer[65536];
+  while (ok) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return ok;
+}
+
+std::string write_executable(const std::string& path, const std::string& stub,
+                             const std::string& program) {
+  std::vector<char> name(path.begin(), path.end());
+  const char kSuffix[] = ".tmp-XXXXXX";
+  name.insert(name.end(), kSuffix, kSuffix + sizeof kSuffix);
+  // mkostemp opens with O_EXCL, so an existing file or planted link is never written through.
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return failure("Cannot create a temporary file beside", path);
+  const std::string temp(name.data());
+  std::string error;
+  if (!write_all(fd, stub) || !write_all(fd, program) ||
+      !write_all(fd, make_trailer(program.size()))) {
+    error = failure("Cannot write", temp);
+  } else if (fchmod(fd, 0755) != 0) {
+    error = failure("Cannot set the mode of", temp);
+  }
+  if (close(fd) != 0 && error.empty()) error = failure("Cannot write", temp);
+  if (error.empty() && rename(temp.c_str(), path.c_str()) != 0) {
+    error = failure("Cannot move the executable into place at", path);
+  }
+  if (!error.empty()) unlink(temp.c_str());
+  return error;
+}
+
+}  // namespace sr::zr
