@@ -1,0 +1,69 @@
+#include "runtime/process/child_side.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace sr {
+namespace {
+
+// A pipe end that landed on 0, 1 or 2 (a caller without standard streams) is moved up first,
+// so that installing one stream never overwrites another and dup2 always clears close-on-exec.
+void move_above_standard(int& fd) {
+  if (fd >= 0 && fd <= 2) fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+}
+
+void install(int fd, int target) {
+  if (fd < 0) return;
+  if (::dup2(fd, target) < 0) ::_exit(1);
+}
+
+void reset_signals() {
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  sigemptyset(&standard.sa_mask);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (signal == SIGKILL || signal == SIGSTOP) continue;
+    ::sigaction(signal, &standard, nullptr);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+}  // namespace
+
+void run_child(const ChildSetup& setup) {
+  if (setup.directory && ::chdir(setup.directory) != 0) {
+    // The program runs in the inherited directory instead.
+  }
+  int output = setup.output, input = setup.input, error = setup.error, connect = setup.connect;
+  move_above_standard(output);
+  move_above_standard(input);
+  move_above_standard(error);
+  move_above_standard(connect);
+  install(output, STDOUT_FILENO);
+  install(input, STDIN_FILENO);
+  install(error, STDERR_FILENO);
+  if (connect >= 0) {
+    install(connect, STDIN_FILENO);
+    // Our end of that pipe is non-blocking; the program expects an ordinary input.
+    int flags = ::fcntl(STDIN_FILENO, F_GETFL);
+    if (flags >= 0) ::fcntl(STDIN_FILENO, F_SETFL, flags & ~O_NONBLOCK);
+  }
+  reset_signals();
+  ::execvp(setup.file, setup.arguments);
+  ::_exit(1);
+}
+
+pid_t fork_child(const ChildSetup& setup) {
+  sigset_t all, saved;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &saved);
+  pid_t pid = ::fork();
+  if (pid == 0) run_child(setup);
+  ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  return pid;
+}
+
+}  // namespace sr

@@ -1,0 +1,27 @@
+// What the new process does between fork and exec.
+#pragma once
+
+#include <sys/types.h>
+
+namespace sr {
+
+// Everything is prepared before fork: the new process only makes system calls.
+struct ChildSetup {
+  const char* file = nullptr;       // the file that the search accepted
+  char** arguments = nullptr;       // entry 0 is the program name as given; null-terminated
+  const char* directory = nullptr;  // null: stay where we are
+  int output = -1;                  // the child's ends of the pipes, -1 without
+  int input = -1;
+  int error = -1;
+  int connect = -1;  // another program's output pipe, to become standard input
+};
+
+// Enters the directory (a failure is ignored), installs the pipes as 0/1/2, restores the
+// default signal dispositions and an empty mask, and executes; ends with status 1 if that fails.
+[[noreturn]] void run_child(const ChildSetup& setup);
+
+// fork with every signal blocked around it, so that no handler runs in the new process before
+// it has reset them. Returns the pid, 0 never (the child runs `setup`), -1 on failure.
+pid_t fork_child(const ChildSetup& setup);
+
+}  // namespace sr

@@ -1,0 +1,174 @@
+// start_program: the search, the argument vector, the pipes, the fork and the record.
+#include <errno.h>
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "runtime/process/arguments.h"
+#include "runtime/process/child_side.h"
+#include "runtime/process/program_record.h"
+#include "runtime/process/program_search.h"
+#include "runtime/process/reaper.h"
+
+namespace sr {
+namespace {
+
+// The texts that the new process needs, terminated, in one buffer that is cut in place.
+struct LaunchText {
+  std::string buffer;
+  char* arguments[kArgumentSlots];
+  const char* directory = nullptr;
+
+  LaunchText(std::string_view program, std::string_view args, std::string_view dir) {
+    buffer.reserve(program.size() + dir.size() + args.size() + 3);
+    buffer.append(program).push_back('\0');
+    buffer.append(dir).push_back('\0');
+    buffer.append(args).push_back('\0');
+    char* base = buffer.data();
+    arguments[0] = base;
+    if (!dir.empty()) directory = base + program.size() + 1;
+    char* text = base + program.size() + dir.size() + 2;
+    int count = split_arguments_in_place(text, arguments + 1, kMaxArguments);
+    arguments[count + 1] = nullptr;
+  }
+};
+
+bool read_pid(int fd, std::int32_t& pid) {
+  char* out = reinterpret_cast<char*>(&pid);
+  std::size_t got = 0;
+  while (got < sizeof pid) {
+    ssize_t count = ::read(fd, out + got, sizeof pid - got);
+    if (count > 0) {
+      got += count;
+    } else if (count == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+[[noreturn]] void run_intermediate(const ChildSetup& setup, PipeEnds& pid_pipe) {
+  ::close(pid_pipe.read.get());
+  pid_t pid = ::fork();
+  if (pid == 0) run_child(setup);
+  if (pid < 0) ::_exit(1);
+  std::int32_t value = pid;
+  ssize_t written;
+  do {
+    written = ::write(pid_pipe.write.get(), &value, sizeof value);
+  } while (written < 0 && errno == EINTR);
+  ::_exit(written == sizeof value ? 0 : 1);
+}
+
+// The program runs as a grandchild that nobody waits for, so it never becomes our zombie.
+ProgramHandle start_detached(const ChildSetup& setup) {
+  PipeEnds pid_pipe;
+  if (!make_pipe(pid_pipe, OwnEnd::none)) return 0;
+  sigset_t all, saved;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &saved);
+  pid_t middle = ::fork();
+  if (middle == 0) run_intermediate(setup, pid_pipe);
+  ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  if (middle < 0) return 0;
+  pid_pipe.write.reset();
+  std::int32_t pid = -1;
+  if (!read_pid(pid_pipe.read.get(), pid)) pid = -1;
+  int status;
+  if (!collect_status(middle, status)) return 0;
+  return pid < 0 ? 0 : 1;
+}
+
+ProgramHandle start_unopened(const ChildSetup& setup, bool wait) {
+  if (!wait) return start_detached(setup);
+  pid_t pid = fork_child(setup);
+  if (pid < 0) return 0;
+  int status;
+  collect_status(pid, status);
+  return 1;
+}
+
+struct OpenPipes {
+  PipeEnds output, input, error;
+};
+
+bool make_pipes(int flags, OpenPipes& pipes, ChildSetup& setup) {
+  if (flags & ProgramFlag::read) {
+    if (!make_pipe(pipes.output, OwnEnd::read)) return false;
+    setup.output = pipes.output.write.get();
+  }
+  if (flags & ProgramFlag::write) {
+    if (!make_pipe(pipes.input, OwnEnd::write)) return false;
+    setup.input = pipes.input.read.get();
+  }
+  if (flags & ProgramFlag::error) {
+    if (!make_pipe(pipes.error, OwnEnd::read)) return false;
+    setup.error = pipes.error.write.get();
+  }
+  return true;
+}
+
+void keep_own_ends(OpenPipes& pipes, ChildProgram& program) {
+  if (pipes.output.read) program.output.emplace(std::move(pipes.output.read));
+  if (pipes.input.write) program.input.emplace(std::move(pipes.input.write));
+  if (pipes.error.read) program.error.emplace(std::move(pipes.error.read));
+  pipes.output.write.reset();
+  pipes.input.read.reset();
+  pipes.error.write.reset();
+}
+
+ProgramHandle start_opened(ChildSetup& setup, int flags, ProgramHandle source) {
+  std::unique_ptr<ChildProgram> program(new (std::nothrow) ChildProgram);
+  OpenPipes pipes;
+  if (!program || !make_pipes(flags, pipes, setup)) return 0;
+  if (!make_pipe(program->ended, OwnEnd::both)) return 0;
+  ChildProgram* from = program_of(source);
+  if ((flags & ProgramFlag::connect) && from && from->output) {
+    setup.connect = from->output->fd();
+    from->output->share_descriptor();
+  }
+  pid_t pid = fork_child(setup);
+  if (pid < 0) return 0;
+  program->pid = pid;
+  keep_own_ends(pipes, *program);
+  ChildProgram* record = program.release();
+  register_program(record);
+  if (flags & ProgramFlag::wait) {
+    int status;
+    collect_status(pid, status);
+    std::lock_guard lock(registry_mutex());
+    store_exit_code(*record, status);
+  } else if (!start_reaper(*record)) {
+    // Nobody could ever collect it: end it now rather than hand out a program that never ends.
+    ::kill(pid, SIGKILL);
+    int status;
+    collect_status(pid, status);
+    close_program(handle_of(record));
+    return 0;
+  }
+  return handle_of(record);
+}
+
+}  // namespace
+
+ProgramHandle start_program(std::string_view program, std::string_view arguments,
+                            std::string_view directory, int flags, ProgramHandle source) {
+  char found[PATH_MAX];
+  if (!find_program(program, found, sizeof found)) return 0;
+  LaunchText text(program, arguments, directory);
+  ChildSetup setup;
+  // Execute the file that passed the search: a library search could pick another one (an
+  // empty PATH piece means the current directory to it).
+  setup.file = found;
+  setup.arguments = text.arguments;
+  setup.directory = text.directory;
+  if (!(flags & ProgramFlag::open)) return start_unopened(setup, flags & ProgramFlag::wait);
+  return start_opened(setup, flags, source);
+}
+
+}  // namespace sr

@@ -1,0 +1,48 @@
+#include "runtime/process/unique_fd.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace sr {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) reset(other.release());
+  return *this;
+}
+
+void UniqueFd::reset(int fd) {
+  // Never retry close on EINTR: the descriptor is gone either way on Linux.
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+int UniqueFd::release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+namespace {
+
+bool set_nonblocking(int fd) {
+  return ::fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
+}
+
+}  // namespace
+
+bool make_pipe(PipeEnds& ends, OwnEnd own) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  ends.read.reset(fds[0]);
+  ends.write.reset(fds[1]);
+  bool ok = true;
+  if (own == OwnEnd::read || own == OwnEnd::both) ok = ok && set_nonblocking(fds[0]);
+  if (own == OwnEnd::write || own == OwnEnd::both) ok = ok && set_nonblocking(fds[1]);
+  if (!ok) {
+    ends.read.reset();
+    ends.write.reset();
+  }
+  return ok;
+}
+
+}  // namespace sr
