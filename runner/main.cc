@@ -1,3 +1,5 @@
 #include "runner/driver.h"
 
-int main(int argc, char** argv) { sr::run_request(argc, argv); }
+int main(int argc, char** argv) {
+  sr::run_request(argc, argv);
+}

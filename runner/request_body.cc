@@ -1,0 +1,86 @@
+#include "runner/request_body.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "runtime/console/console.h"
+
+namespace sr {
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr char kZeros[4096] = {};
+
+}  // namespace
+
+RequestBody::RequestBody(ProgramHandle script, std::int32_t content_length) : script_(script) {
+  if (content_length < 0) {
+    print_error_line(
+        "Warning: POST-data cannot be passed to executable's stdin due to insufficient memory "
+        "allocation.");
+  }
+  if (content_length <= 0) {
+    // A script that reads its input on a request without a body sees the end at once.
+    close_program_input(script_);
+    return;
+  }
+  active_ = true;
+  unread_ = content_length;
+  buffer_.resize(kChunk);
+}
+
+bool RequestBody::wants_standard_input() const {
+  return active_ && !stdin_ended_ && unread_ > 0 && pending() == 0;
+}
+
+void RequestBody::read_standard_input_now() {
+  if (!wants_standard_input()) return;
+  const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(unread_, kChunk));
+  ssize_t n;
+  do {
+    n = read(STDIN_FILENO, buffer_.data(), want);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) {
+    // The body is shorter than declared: the rest reaches the script as zero bytes.
+    stdin_ended_ = true;
+    padding_ = unread_;
+    unread_ = 0;
+    return;
+  }
+  begin_ = 0;
+  end_ = static_cast<std::size_t>(n);
+  unread_ -= n;
+}
+
+void RequestBody::pass_to_script() {
+  while (active_) {
+    const char* data = buffer_.data() + begin_;
+    std::size_t size = pending();
+    if (size == 0 && padding_ > 0) {
+      data = kZeros;
+      size = static_cast<std::size_t>(std::min<std::int64_t>(padding_, sizeof kZeros));
+    }
+    if (size == 0) {
+      if (unread_ == 0) finish();
+      return;
+    }
+    const int n = write_program_data_now(script_, data, static_cast<int>(size));
+    if (n < 0) return finish();  // the script closed its input: stop passing, keep relaying
+    if (n == 0) return;
+    if (pending() > 0) {
+      begin_ += static_cast<std::size_t>(n);
+    } else {
+      padding_ -= n;
+    }
+  }
+}
+
+void RequestBody::finish() {
+  active_ = false;
+  close_program_input(script_);
+  buffer_ = {};
+}
+
+}  // namespace sr

@@ -1,0 +1,42 @@
+// Passes the request body to the script while its output is relayed: CONTENT_LENGTH bytes from
+// standard input, a short body padded with zero bytes, never more than fits in the pipe at once.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "runtime/process/process.h"
+
+namespace sr {
+
+class RequestBody {
+ public:
+  // Closes the script's input at once when there is nothing to pass.
+  RequestBody(ProgramHandle script, std::int32_t content_length);
+
+  // True while bytes remain to be passed.
+  bool active() const { return active_; }
+  // Whether the next wait should watch standard input, and the script's input pipe.
+  bool wants_standard_input() const;
+  bool wants_input_pipe() const { return active_ && (pending() > 0 || padding_ > 0); }
+
+  // Reads what standard input has now (it was found readable), then passes what the script's
+  // input pipe takes without waiting.
+  void read_standard_input_now();
+  void pass_to_script();
+
+ private:
+  std::size_t pending() const { return end_ - begin_; }
+  void finish();
+
+  ProgramHandle script_;
+  bool active_ = false;
+  bool stdin_ended_ = false;
+  std::int64_t unread_ = 0;   // bytes still to take from standard input
+  std::int64_t padding_ = 0;  // zero bytes owed for a body shorter than declared
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
+
+}  // namespace sr
