@@ -15,9 +15,10 @@ int open_path(std::string_view path, int flags, mode_t mode = 0) {
   // A path with a zero byte would silently name a shorter path.
   if (path.find('\0') != std::string_view::npos) return -1;
   std::string name(path);
+  // No controlling terminal may be picked up on the way to refusing a device.
   int fd;
   do {
-    fd = ::open(name.c_str(), flags | O_CLOEXEC, mode);
+    fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }

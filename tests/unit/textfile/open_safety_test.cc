@@ -99,16 +99,6 @@ TEST(TextFileOpen, RefusesWhatIsNotARegularFile) {
   EXPECT_TRUE(std::filesystem::is_fifo(dir.file("fifo")));
 }
 
-TEST(TextFileOpen, ReadOnlyFileIsNotWritten) {
-  TempDir dir;
-  write_file(dir.file("f"), "abc\n");
-  TextFile file = open_text_file_read_only(dir.file("f"));
-  ASSERT_NE(file, 0);
-  write_text_file_line(file, "xyz", StringFormat::ascii);
-  close_text_file(file);
-  EXPECT_EQ(read_file(dir.file("f")), "abc\n");
-}
-
 TEST(TextFileOpen, PathWithAZeroByteIsRefused) {
   TempDir dir;
   std::string path = dir.file("f");
