@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "runtime/strings/ascii.h"
+#include "runtime/strings/query_scan.h"
 #include "runtime/strings/url_authority.h"
 
 namespace sr {
@@ -68,24 +69,14 @@ std::string anchor(std::string_view url) {
   return hash == kNone ? std::string() : slice(url, hash + 1, kNone);
 }
 
-// Every search starts behind the previous one, so a lookup reads each byte a bounded number of
-// times however many parameters the query holds.
 std::string parameter_value(std::string_view url, std::string_view name) {
-  std::size_t key = url.find('?');
-  if (key == kNone) return {};
-  ++key;
-  while (true) {
-    std::size_t equals = url.find('=', key);
-    if (equals == kNone) return {};
-    if (equal_ignoring_case(url.substr(key, equals - key), name)) {
-      std::size_t value = equals + 1;
-      std::size_t amp = url.find('&', value);
-      return slice(url, value, amp != kNone ? amp : url.find('#', value));
-    }
-    std::size_t amp = url.find('&', equals);
-    if (amp == kNone) return {};
-    key = amp + 1;
-  }
+  std::string value;
+  scan_query(url, [&](const QueryParameter& p) {
+    if (!equal_ignoring_case(p.key, name)) return false;
+    value = slice(url, p.value_begin, p.value_end);
+    return true;
+  });
+  return value;
 }
 
 struct NamedPart {
@@ -102,6 +93,13 @@ constexpr std::array<NamedPart, 7> kParts = {{{"/WS/", host},
                                               {"/PT/", path}}};
 
 }  // namespace
+
+bool is_url_part_name(std::string_view name) {
+  for (const NamedPart& part : kParts) {
+    if (name == part.name) return true;
+  }
+  return false;
+}
 
 std::string url_part(std::string_view url, std::string_view name) {
   if (url.empty() || name.empty()) return {};

@@ -1,8 +1,11 @@
 // Named parts of a URL and raw query-parameter values.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 
 namespace sr {
 
@@ -11,5 +14,21 @@ namespace sr {
 // looked up as a query parameter with a case-insensitive key of exactly the name's length.
 // Values are returned raw (not decoded); "" when there is none.
 std::string url_part(std::string_view url, std::string_view name);
+
+// True when `name` is exactly one of the seven part names above, else 0.
+bool is_url_part_name(std::string_view name);
+
+// One URL with its query parameters indexed once, for a lookup per parameter in linear total
+// time: value(name) gives exactly url_part(url, name) for every name.
+class UrlQuery {
+ public:
+  explicit UrlQuery(std::string_view url);
+  std::string value(std::string_view name) const;
+
+ private:
+  std::string url_;
+  // Lower-cased key -> value offsets of its first parameter.
+  std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> first_values_;
+};
 
 }  // namespace sr
