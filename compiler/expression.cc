@@ -22,7 +22,9 @@ constexpr std::array<ConstantValue, 7> kConstants = {{{"lf$", "\n", 0},
                                                       {"true", nullptr, 1},
                                                       {"false", nullptr, 0}}};
 
-std::string describe(const Token& token) {
+}  // namespace
+
+std::string describe_token(const Token& token) {
   switch (token.kind) {
     case Token::Kind::end:
       return "end of line";
@@ -36,6 +38,8 @@ std::string describe(const Token& token) {
       return "'" + token.text + "'";
   }
 }
+
+namespace {
 
 class ExpressionCompiler {
  public:
@@ -193,7 +197,7 @@ std::optional<Type> ExpressionCompiler::primary() {
       }
       [[fallthrough]];
     default:
-      return fail("Expected a value but found " + describe(token));
+      return fail("Expected a value but found " + describe_token(token));
   }
 }
 

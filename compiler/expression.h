@@ -12,7 +12,8 @@
 namespace sr::zr {
 
 bool is_keyword(const std::string& name);
-bool is_string_name(const std::string& name);  // names ending in "$" hold strings
+bool is_string_name(const std::string& name);    // names ending in "$" hold strings
+std::string describe_token(const Token& token);  // for messages
 
 // A cursor over one line's tokens, shared by the statement and expression compilers.
 class TokenCursor {

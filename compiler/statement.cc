@@ -24,10 +24,7 @@ std::string StatementCompiler::compile_line(uint32_t line, const std::string& te
   TokenCursor in(tokens);
   if (in.at_end()) return "";
   if (statement(in) && !in.at_end()) {
-    const Token& extra = in.peek();
-    fail("Unexpected " +
-         (extra.kind == Token::Kind::string ? "\"" + extra.text + "\"" : "'" + extra.text + "'") +
-         " at the end of the statement");
+    fail("Unexpected " + describe_token(in.peek()) + " at the end of the statement");
   }
   return error_;
 }
@@ -202,13 +199,14 @@ bool StatementCompiler::for_start(TokenCursor& in) {
 bool StatementCompiler::for_next(TokenCursor& in) {
   Block* block = innermost(BlockKind::for_loop);
   if (block == nullptr) return fail("Next without For");
-  if (in.peek().kind == Token::Kind::name && !is_keyword(in.peek().text) &&
-      in.next().text != block->variable) {
-    return fail("Next does not match For " + block->variable);
-  }
+  // A mismatched name still closes the loop, so that one slip gives one message.
+  bool matches = in.peek().kind != Token::Kind::name || is_keyword(in.peek().text) ||
+                 in.next().text == block->variable;
+  std::string variable = block->variable;
   code_.emit(Op::for_next, static_cast<int64_t>(block->top), block->variable_slot,
              block->bound_slot);
   close_block(*block);
+  if (!matches) return fail("Next does not match For " + variable);
   return true;
 }
 

@@ -1,0 +1,158 @@
+// What the compiler prints and leaves behind when it refuses a source or its command line.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/compiler/compile_harness.h"
+
+namespace sr::test {
+namespace {
+
+struct ErrorCase {
+  const char* name;
+  std::string source;  // after the ";" first line
+  std::string messages;
+};
+
+TEST(CompileErrors, LineNumberedMessages) {
+  const std::vector<ErrorCase> cases = {
+      {"string into integer", "n = \"a\"\n", "Line 2: Type mismatch\n"},
+      {"integer into string", "\n\ns$ = 5\n", "Line 4: Type mismatch\n"},
+      {"mixed addition", "WriteLine \"a\" + 1\n", "Line 2: Type mismatch\n"},
+      {"mixed comparison", "If s$ = 0\nEndIf\n", "Line 2: Type mismatch\n"},
+      {"string condition", "While s$\nWend\n", "Line 2: Type mismatch\n"},
+      {"string in arithmetic", "n = \"a\" * 2\n", "Line 2: Type mismatch\n"},
+      {"negated string", "n = -\"a\"\n", "Line 2: Type mismatch\n"},
+      {"not of a string", "n = Not s$\n", "Line 2: Type mismatch\n"},
+      {"and with a string", "n = 1 And s$\n", "Line 2: Type mismatch\n"},
+      {"argument of the wrong type", "n = Len(5)\n", "Line 2: Type mismatch\n"},
+      {"string for loop", "For s$ = 1 To 2\nNext\n", "Line 2: Type mismatch\n"},
+      {"wrong argument count", "s$ = Mid$(\"a\")\n",
+       "Line 2: Wrong number of arguments for mid$\n"},
+      {"unknown function", "n = Foo(1)\n", "Line 2: Unknown function foo\n"},
+      {"unknown constant", "s$ = #NL$\n", "Line 2: Unknown constant #nl$\n"},
+      {"open string", "s$ = \"abc\n", "Line 2: String literal without closing quote\n"},
+      {"number too large", "n = 9223372036854775808\n", "Line 2: Number too large\n"},
+      {"trailing tokens", "WriteLine 1 2\n",
+       "Line 2: Unexpected number 2 at the end of the statement\n"},
+      {"several errors, one line each, in order", "If 1\nn = \"x\"\nWend\nWriteLine 1 +\n",
+       "Line 2: If without EndIf\nLine 3: Type mismatch\nLine 4: Wend without While\n"
+       "Line 5: Expected a value but found end of line\n"},
+      {"unclosed loops", "While 1\nFor i = 1 To 2\n",
+       "Line 2: While without Wend\n"
+       "Line 3: For without Next\n"},
+      {"block closers out of place", "EndIf\nNext\nElse\nBreak\n",
+       "Line 2: EndIf without If\nLine 3: Next without For\nLine 4: Else without If\n"
+       "Line 5: Break outside a loop\n"},
+      {"next names another variable", "For i = 1 To 2\nNext j\n",
+       "Line 3: Next does not match For i\n"},
+      {"missing parenthesis", "n = (1 + 2\n", "Line 2: Missing ')'\n"},
+      {"keyword as a value", "n = To\n", "Line 2: Expected a value but found 'to'\n"},
+      {"stray character", "n = 1 & 2\n", "Line 2: Unexpected character '&'\n"},
+  };
+  CompileSandbox box;
+  for (const ErrorCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProcessResult r = box.compile(";shebang\n" + c.source);
+    EXPECT_EQ(r.out, c.messages);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(box.files(), std::vector<std::string>{"src.zr"}) << "no executable is written";
+  }
+}
+
+TEST(CompileErrors, FailedCompileKeepsTheOlderExecutable) {
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nWriteLine \"old\"\n").exit_code, 0);
+  ProcessResult failed = box.compile(";\nWriteLine \"new\" + 1\n");
+  EXPECT_EQ(failed.out, "Line 2: Type mismatch\n");
+  EXPECT_EQ(box.files(), (std::vector<std::string>{"prog", "src.zr"}));
+  EXPECT_EQ(run_process({box.path("prog")}).out, "old\n");
+}
+
+TEST(CompileErrors, SuccessReplacesTheExecutableWhole) {
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nWriteLine \"old\"\n").exit_code, 0);
+  // A running program keeps the file it started from; the new one arrives under the same name.
+  std::filesystem::create_hard_link(box.path("prog"), box.path("running"));
+  ProcessResult r = box.compile(";\nWriteLine \"new\"\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(run_process({box.path("running")}).out, "old\n");
+  EXPECT_EQ(run_process({box.path("prog")}).out, "new\n");
+  struct stat st {};
+  ASSERT_EQ(stat(box.path("prog").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  EXPECT_EQ(box.files(), (std::vector<std::string>{"prog", "running", "src.zr"}));
+}
+
+TEST(CompileErrors, CommandLineAndFiles) {
+  CompileSandbox box;
+  box.write_file("ok.zr", ";\nWriteLine 1\n");
+  box.write_file("utf16.zr", std::string("\xFF\xFE;\0\n\0", 6));
+  const std::string exe = box.path("out");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"unknown option",
+       {"--quiet", "--fast", "--executable", exe, box.path("ok.zr")},
+       "Unknown option: --fast\n"},
+      {"no executable named",
+       {"--quiet", box.path("ok.zr")},
+       "Usage: zrcompiler [--quiet] --executable EXE SRC\n"},
+      {"missing source",
+       {"--quiet", "--executable", exe, box.path("none.zr")},
+       "Cannot read the source file " + box.path("none.zr") + "\n"},
+      {"source is a folder",
+       {"--quiet", "--executable", exe, box.dir()},
+       "Cannot read the source file " + box.dir() + "\n"},
+      {"16-bit source",
+       {"--quiet", "--executable", exe, box.path("utf16.zr")},
+       "Line 1: UTF-16 sources are not supported; save the script as UTF-8 or ASCII\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {SR_COMPILER_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProcessResult r = run_process(argv);
+    EXPECT_EQ(r.out, c.message);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_FALSE(box.exists("out"));
+  }
+}
+
+TEST(CompileErrors, MissingStub) {
+  CompileSandbox box;
+  // A compiler copied away from its stub has nothing to build executables from.
+  std::filesystem::copy_file(SR_COMPILER_PATH, box.path("zrcompiler"));
+  std::filesystem::permissions(box.path("zrcompiler"), std::filesystem::perms::owner_all);
+  box.write_file("ok.zr", ";\nWriteLine 1\n");
+  ProcessResult r = run_process(
+      {box.path("zrcompiler"), "--quiet", "--executable", box.path("out"), box.path("ok.zr")});
+  EXPECT_EQ(r.out, "Cannot read the stub " + box.path("zrstub") + "\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_FALSE(box.exists("out"));
+}
+
+TEST(CompileErrors, DamagedExecutableIsRefused) {
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nWriteLine \"x\"\n").exit_code, 0);
+  std::string bytes = box.read_file("prog");
+  // Cut into the program: the trailer now names bytes that are not a program.
+  std::string damaged = bytes.substr(0, bytes.size() - 20) + bytes.substr(bytes.size() - 16);
+  box.write_file("damaged", damaged);
+  std::filesystem::permissions(box.path("damaged"), std::filesystem::perms::owner_all);
+  ProcessResult r = run_process({box.path("damaged")});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Runtime error at line 0: this executable holds no valid program\n");
+  EXPECT_EQ(r.exit_code, 1);
+}
+
+}  // namespace
+}  // namespace sr::test
