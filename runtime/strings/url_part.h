@@ -12,10 +12,12 @@ namespace sr {
 // `name` is one of "/WS/" (host), "/PO/" (port), "/US/" (user), "/PS/" (password),
 // "/PM/" (all parameters), "/AN/" (anchor), "/PT/" (path), compared exactly; any other name is
 // looked up as a query parameter with a case-insensitive key of exactly the name's length.
-// Values are returned raw (not decoded); "" when there is none.
+// Values are returned raw (not decoded); "" when there is none. Host, port, user, password and
+// path come only from an absolute URL's authority ("scheme://" before any "/", "?" or "#") and
+// the path behind it; a "@", ":" or "://" further on never moves them.
 std::string url_part(std::string_view url, std::string_view name);
 
-// True when `name` is exactly one of the seven part names above, else 0.
+// True when `name` is exactly one of the seven part names above.
 bool is_url_part_name(std::string_view name);
 
 // One URL with its query parameters indexed once, for a lookup per parameter in linear total
