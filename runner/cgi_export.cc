@@ -1,11 +1,11 @@
 #include "runner/cgi_export.h"
 
 #include "runner/query_names.h"
-#include "runner/query_values.h"
 #include "runner/switches.h"
 #include "runtime/console/console.h"
 #include "runtime/datetime/datetime.h"
 #include "runtime/strings/strings.h"
+#include "runtime/strings/url_part.h"
 
 namespace sr {
 
@@ -13,7 +13,7 @@ std::vector<Variable> query_variables(std::string_view query_string, std::string
   std::vector<Variable> variables;
   if (query_string.empty() || request_uri.empty()) return variables;
   const std::vector<std::string> names = query_parameter_names("&" + std::string(query_string));
-  const QueryValues values(request_uri);
+  const UrlQuery values(request_uri);
   variables.reserve(names.size() + 1);
   for (const std::string& name : names) variables.push_back({"GET_" + name, values.value(name)});
   variables.push_back(

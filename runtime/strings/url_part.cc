@@ -55,7 +55,8 @@ std::string password(std::string_view url) {
 std::string path(std::string_view url) {
   auto a = find_url_authority(url);
   if (!a || a->end == url.size() || url[a->end] != '/') return {};
-  return slice(url, a->end + 1, url.find_first_of("?#", a->end + 1));
+  // Only "?" ends the path; an anchor stays part of it.
+  return slice(url, a->end + 1, url.find('?', a->end + 1));
 }
 
 std::string parameters(std::string_view url) {
