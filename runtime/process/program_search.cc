@@ -1,5 +1,6 @@
 #include "runtime/process/program_search.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +48,17 @@ bool find_program(std::string_view program, char* found, std::size_t capacity) {
     if (join(piece, program, found, capacity) && runnable(found)) return true;
   }
   return false;
+}
+
+bool anchor_to_current_directory(char* path, std::size_t capacity) {
+  if (path[0] == '/') return true;
+  char directory[PATH_MAX];
+  if (!::getcwd(directory, sizeof directory)) return false;
+  char relative[PATH_MAX];
+  std::size_t length = std::strlen(path);
+  if (length + 1 > sizeof relative) return false;
+  std::memcpy(relative, path, length + 1);
+  return join(directory, std::string_view(relative, length), path, capacity);
 }
 
 }  // namespace sr

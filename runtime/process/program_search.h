@@ -11,4 +11,8 @@ namespace sr {
 // On success `found` holds the file that passed the test, terminated.
 bool find_program(std::string_view program, char* found, std::size_t capacity);
 
+// Puts the current directory before a relative `path`, so that it names the same file after the
+// new process has changed its directory. False when the result does not fit.
+bool anchor_to_current_directory(char* path, std::size_t capacity);
+
 }  // namespace sr

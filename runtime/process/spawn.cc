@@ -160,6 +160,9 @@ ProgramHandle start_program(std::string_view program, std::string_view arguments
                             std::string_view directory, int flags, ProgramHandle source) {
   char found[PATH_MAX];
   if (!find_program(program, found, sizeof found)) return 0;
+  // The new process enters `directory` before it executes: a relative name must still mean the
+  // file that was tested here.
+  if (!directory.empty() && !anchor_to_current_directory(found, sizeof found)) return 0;
   LaunchText text(program, arguments, directory);
   ChildSetup setup;
   // Execute the file that passed the search: a library search could pick another one (an

@@ -92,6 +92,31 @@ TEST_F(ProgramSearch, NotFoundWithoutOpen) {
   EXPECT_EQ(start_program(here_ / "missing", "", "", 0), 0);
 }
 
+TEST_F(ProgramSearch, RunsTheTestedFileWhenItEntersAnotherDirectory) {
+  ScopedCwd cwd(here_.path());
+  ScopedEnv path("PATH", "sub");  // a relative PATH piece, found below here_ only
+  std::filesystem::create_directory(here_ / "sub");
+  write_file(here_ / ("sub/" + std::string(kTool)), exiting_with(4), 0755);
+  struct Row {
+    const char* name;
+    std::string program;
+    int expected;
+  };
+  const Row rows[] = {
+      {"dot-slash name", std::string("./") + kTool, 5},
+      {"found below a relative PATH piece", kTool, 4},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    // on_path_ holds another file of the same name, and a sub/ without it.
+    ProgramHandle handle =
+        start_program(row.program, "", on_path_.path(), ProgramFlag::open | ProgramFlag::wait);
+    ASSERT_NE(handle, 0);
+    EXPECT_EQ(program_exit_code(handle), row.expected);
+    close_program(handle);
+  }
+}
+
 TEST_F(ProgramSearch, DirectoryOfTheProgram) {
   std::string real = std::filesystem::canonical(here_.path());
   struct Row {
