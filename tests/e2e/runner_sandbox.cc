@@ -40,6 +40,10 @@ void write_whole_file(const std::string& path, const std::string& content, int m
 
 }  // namespace
 
+std::string warn_page(const std::string& message) {
+  return "Content-Type: text/html\n\n" + message + "\n";
+}
+
 RunnerSandbox::RunnerSandbox() {
   char templ[] = "/tmp/sr-e2e-XXXXXX";
   if (mkdtemp(templ) == nullptr) {

@@ -31,6 +31,9 @@ struct RunOptions {
   int timeout_ms = 30000;
 };
 
+// What a fatal error writes to standard output under -w: the HTML header, the message and LF.
+std::string warn_page(const std::string& message);
+
 class RunnerSandbox {
  public:
   // Copies build/bin/scriptrunner (path compiled in as SR_RUNNER_PATH) and installs the default

@@ -1,0 +1,125 @@
+// When the runner compiles, where the executable lives, and force mode.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "tests/e2e/runner_sandbox.h"
+
+namespace sr::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr long kPast = 1'000'000'000;  // 2001, safely before any build
+
+std::string regex_escape(const std::string& text) {
+  static const std::regex kSpecial(R"([.^$|()\[\]{}*+?\\])");
+  return std::regex_replace(text, kSpecial, R"(\$&)");
+}
+
+TEST(Cache, MissingExecutableIsCompiledAtTheCachePath) {
+  RunnerSandbox sandbox;
+  std::string script = sandbox.write_script("hello.cgi", "echo hello\n");
+  std::string exe = RunnerSandbox::cache_path(script);
+  RunResult result = sandbox.run_script(script);
+  EXPECT_EQ(result.out, "hello\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(sandbox.compile_count(), 1);
+  EXPECT_TRUE(fs::is_regular_file(exe));
+  EXPECT_FALSE(fs::exists(exe + ".zr"));
+
+  result = sandbox.run_script(script);
+  EXPECT_EQ(result.out, "hello\n");
+  EXPECT_EQ(sandbox.compile_count(), 1) << "a current executable is not compiled again";
+}
+
+TEST(Cache, CompilesOnlyWhenTheScriptIsNewerThanTheExecutable) {
+  struct Row {
+    const char* name;
+    long script_offset;  // script time minus executable time, in seconds
+    bool compiles;
+  } rows[] = {
+      {"equal times", 0, false},
+      {"script one second newer", 1, true},
+      {"script much newer", 100000, true},
+      {"script older", -100, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    RunnerSandbox sandbox;
+    std::string script = sandbox.write_script("s.cgi", "echo old\n");
+    ASSERT_EQ(sandbox.run_script(script).out, "old\n");
+    sandbox.write_script("s.cgi", "echo new\n");
+    std::string exe = RunnerSandbox::cache_path(script);
+    RunnerSandbox::set_mtime(exe, kPast);
+    RunnerSandbox::set_mtime(script, kPast + row.script_offset);
+
+    RunResult result = sandbox.run_script(script);
+    EXPECT_EQ(result.out, row.compiles ? "new\n" : "old\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(sandbox.compile_count(), row.compiles ? 2 : 1);
+  }
+}
+
+TEST(Cache, ForceModeBuildsAUniqueExecutableForOneRun) {
+  RunnerSandbox sandbox;
+  sandbox.set_compiler(sandbox.default_compiler(
+      "echo \"${ZR_Interpreter_ParamForce-unset}\" > \"$d/compiler.force\"\n"));
+  std::string script =
+      sandbox.write_script("f.cgi", "echo \"$0\"\necho \"${ZR_Interpreter_ParamForce-unset}\"\n");
+  std::string cached = RunnerSandbox::cache_path(script);
+  std::regex name(regex_escape(cached) +
+                  R"(_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d_CanBeDeleted_(0|[1-9]\d{0,6})\.tmp)");
+
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    RunResult result = sandbox.run_script(script, "-w -f");
+    std::string exe = result.out.substr(0, result.out.find('\n'));
+    EXPECT_TRUE(std::regex_match(exe, name)) << exe;
+    EXPECT_EQ(result.out, exe + "\n1\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(RunnerSandbox::read_file(sandbox.dir() + "/compiler.force"), "1\n");
+    EXPECT_EQ(sandbox.compiler_args(), "--quiet\n--executable\n" + exe + "\n" + exe + ".zr\n");
+    EXPECT_FALSE(fs::exists(exe)) << "the force-mode executable lives for one run";
+    EXPECT_FALSE(fs::exists(exe + ".zr"));
+    EXPECT_FALSE(fs::exists(cached));
+    EXPECT_EQ(sandbox.compile_count(), run);
+  }
+}
+
+TEST(Cache, WithoutForceTheForceVariableIsUnset) {
+  RunnerSandbox sandbox;
+  sandbox.set_compiler(sandbox.default_compiler(
+      "echo \"${ZR_Interpreter_ParamForce-unset}\" > \"$d/compiler.force\"\n"));
+  std::string script =
+      sandbox.write_script("f.cgi", "echo \"${ZR_Interpreter_ParamForce-unset}\"\n");
+  RunResult result = sandbox.run_script(script, "-w --Force");
+  EXPECT_EQ(result.out, "unset\n");
+  EXPECT_EQ(RunnerSandbox::read_file(sandbox.dir() + "/compiler.force"), "unset\n");
+}
+
+TEST(Cache, CollidingCacheNamesNeverRunTheOtherScript) {
+  RunnerSandbox sandbox;
+  std::string a = sandbox.write_script("a/bc.cgi", "echo A\n");
+  std::string b = sandbox.write_script("ab/c.cgi", "echo B\n");
+  ASSERT_EQ(RunnerSandbox::cache_path(a), RunnerSandbox::cache_path(b));
+  // Both scripts look older than any executable, so only the path tells them apart.
+  RunnerSandbox::set_mtime(a, kPast);
+  RunnerSandbox::set_mtime(b, kPast);
+  const struct {
+    const std::string& script;
+    const char* expected;
+  } runs[] = {{a, "A\n"}, {b, "B\n"}, {a, "A\n"}, {b, "B\n"}, {b, "B\n"}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.script);
+    RunResult result = sandbox.run_script(run.script);
+    EXPECT_EQ(result.out, run.expected);
+    EXPECT_EQ(result.err, "");
+  }
+  EXPECT_EQ(sandbox.compile_count(), 4) << "the last run reuses the executable of its own path";
+}
+
+}  // namespace
+}  // namespace sr::test
