@@ -76,13 +76,11 @@ class ExportTest : public ::testing::Test {
   }
 
   // The runner's variables as the script sees them; the script is compiled once and then reused.
-  Environment exported(std::optional<std::string> switches, Environment env,
-                       int timeout_ms = 30000) {
+  Environment exported(std::optional<std::string> switches, Environment env) {
     RunOptions options;
     options.switches = std::move(switches);
     options.env = std::move(env);
     options.env["SCRIPT_FILENAME"] = script_;
-    options.timeout_ms = timeout_ms;
     last_ = sandbox_.run(options);
     EXPECT_EQ(last_.exit_code, 0);
     return runner_variables(last_.out);
@@ -224,7 +222,7 @@ TEST_F(ExportTest, RunnerFacts) {
   EXPECT_LE(std::stoll(creation), took_ms + 1000);
 }
 
-// Hang guard only: the names must come out in linear time.
+// Only the sandbox's hang guard applies: a scan that restarts at every "&" would outlast it.
 TEST_F(ExportTest, HostileQueries) {
   std::string many;
   const std::string digits = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -246,7 +244,7 @@ TEST_F(ExportTest, HostileQueries) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const Environment seen =
-        exported("-w", {{"QUERY_STRING", row.query}, {"REQUEST_URI", "/x?" + row.query}}, 120000);
+        exported("-w", {{"QUERY_STRING", row.query}, {"REQUEST_URI", "/x?" + row.query}});
     EXPECT_EQ(lookup(seen, "ZR_Interpreter_QueryStrings"), row.count);
     const Environment get = only_get(seen);
     EXPECT_EQ(get.size(), row.exported);
