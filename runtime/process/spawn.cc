@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "runtime/process/arguments.h"
 #include "runtime/process/child_side.h"
@@ -18,22 +20,18 @@
 namespace sr {
 namespace {
 
-// The texts that the new process needs, terminated, in one buffer that is cut in place.
+// The program name and the split argument string, terminated, in one buffer cut in place.
 struct LaunchText {
   std::string buffer;
   char* arguments[kArgumentSlots];
-  const char* directory = nullptr;
 
-  LaunchText(std::string_view program, std::string_view args, std::string_view dir) {
-    buffer.reserve(program.size() + dir.size() + args.size() + 3);
+  LaunchText(std::string_view program, std::string_view args) {
+    buffer.reserve(program.size() + args.size() + 2);
     buffer.append(program).push_back('\0');
-    buffer.append(dir).push_back('\0');
     buffer.append(args).push_back('\0');
     char* base = buffer.data();
     arguments[0] = base;
-    if (!dir.empty()) directory = base + program.size() + 1;
-    char* text = base + program.size() + dir.size() + 2;
-    int count = split_arguments_in_place(text, arguments + 1, kMaxArguments);
+    int count = split_arguments_in_place(base + program.size() + 1, arguments + 1, kMaxArguments);
     arguments[count + 1] = nullptr;
   }
 };
@@ -154,24 +152,63 @@ ProgramHandle start_opened(ChildSetup& setup, int flags, ProgramHandle source) {
   return handle_of(record);
 }
 
-}  // namespace
+// The arguments of one start, as the new process needs them: terminated texts in one buffer.
+struct LaunchArguments {
+  std::string buffer;
+  std::vector<char*> pointers;
+};
 
-ProgramHandle start_program(std::string_view program, std::string_view arguments,
-                            std::string_view directory, int flags, ProgramHandle source) {
+// Whole arguments, never split: a path may hold blanks and double quotes.
+LaunchArguments whole_arguments(std::string_view program, const std::vector<std::string>& args) {
+  LaunchArguments launch;
+  std::size_t size = program.size() + 1;
+  for (const std::string& a : args) size += a.size() + 1;
+  launch.buffer.reserve(size);
+  launch.buffer.append(program).push_back('\0');
+  for (const std::string& a : args) launch.buffer.append(a).push_back('\0');
+  char* text = launch.buffer.data();
+  const std::size_t count = std::min<std::size_t>(args.size(), kMaxArguments) + 1;
+  for (std::size_t i = 0; i < count; ++i) {
+    launch.pointers.push_back(text);
+    text += std::char_traits<char>::length(text) + 1;
+  }
+  launch.pointers.push_back(nullptr);
+  return launch;
+}
+
+// The search, then the start with `arguments` (null-terminated, entry 0 the program).
+ProgramHandle launch(std::string_view program, char** arguments, std::string_view directory,
+                     int flags, ProgramHandle source) {
   char found[PATH_MAX];
   if (!find_program(program, found, sizeof found)) return 0;
   // The new process enters `directory` before it executes: a relative name must still mean the
   // file that was tested here.
   if (!directory.empty() && !anchor_to_current_directory(found, sizeof found)) return 0;
-  LaunchText text(program, arguments, directory);
+  const std::string dir(directory);
   ChildSetup setup;
   // Execute the file that passed the search: a library search could pick another one (an
   // empty PATH piece means the current directory to it).
   setup.file = found;
-  setup.arguments = text.arguments;
-  setup.directory = text.directory;
+  setup.arguments = arguments;
+  setup.directory = dir.empty() ? nullptr : dir.c_str();
   if (!(flags & ProgramFlag::open)) return start_unopened(setup, flags & ProgramFlag::wait);
   return start_opened(setup, flags, source);
+}
+
+}  // namespace
+
+ProgramHandle start_program(std::string_view program, std::string_view arguments,
+                            std::string_view directory, int flags, ProgramHandle source) {
+  LaunchText text(program, arguments);
+  return launch(program, text.arguments, directory, flags, source);
+}
+
+ProgramHandle start_program_with_arguments(std::string_view program,
+                                           const std::vector<std::string>& arguments,
+                                           std::string_view directory, int flags,
+                                           ProgramHandle source) {
+  LaunchArguments launch_arguments = whole_arguments(program, arguments);
+  return launch(program, launch_arguments.pointers.data(), directory, flags, source);
 }
 
 }  // namespace sr
