@@ -34,6 +34,17 @@ bool is_trust_refusal(const RunResult& result, const std::string& exe) {
   return result.out == warn_page(message) && result.err == message + "\n";
 }
 
+void expect_never_run(const RunnerSandbox& sandbox, const std::string& script,
+                      const std::string& exe) {
+  RunResult result = sandbox.run_script(script);
+  EXPECT_EQ(result.out.find("EVIL"), std::string::npos);
+  EXPECT_TRUE(is_trust_refusal(result, exe) || (result.out == "GOOD\n" && result.err == ""))
+      << "out: " << result.out << "\nerr: " << result.err;
+  if (fs::exists(sandbox.dir() + "/evil")) {
+    EXPECT_EQ(RunnerSandbox::read_file(sandbox.dir() + "/evil"), kEvil) << "written through";
+  }
+}
+
 TEST(CacheSafety, PlantedExecutableIsNeverRun) {
   struct Row {
     const char* name;
@@ -69,17 +80,18 @@ TEST(CacheSafety, PlantedExecutableIsNeverRun) {
   };
   ASSERT_EQ(geteuid(), 0u) << "planting foreign-owned files needs root";
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    RunnerSandbox sandbox;
-    std::string script = sandbox.write_script("s.cgi", "echo GOOD\n");
-    std::string exe = RunnerSandbox::cache_path(script);
-    row.plant(sandbox, exe);
-    RunResult result = sandbox.run_script(script);
-    EXPECT_EQ(result.out.find("EVIL"), std::string::npos);
-    EXPECT_TRUE(is_trust_refusal(result, exe) || (result.out == "GOOD\n" && result.err == ""))
-        << "out: " << result.out << "\nerr: " << result.err;
-    if (fs::exists(sandbox.dir() + "/evil")) {
-      EXPECT_EQ(RunnerSandbox::read_file(sandbox.dir() + "/evil"), kEvil) << "written through";
+    for (bool built_before : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (built_before ? ", over a build of this script" : ""));
+      RunnerSandbox sandbox;
+      std::string script = sandbox.write_script("s.cgi", "echo GOOD\n");
+      std::string exe = RunnerSandbox::cache_path(script);
+      // A build leaves whatever the runner keeps beside the executable for this script.
+      if (built_before) {
+        ASSERT_EQ(sandbox.run_script(script).out, "GOOD\n");
+      }
+      fs::remove_all(exe);
+      row.plant(sandbox, exe);
+      expect_never_run(sandbox, script, exe);
     }
   }
 }
