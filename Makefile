@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all build test deps clean
+.PHONY: all build test deps clean bench
 
 all: build
 
@@ -17,6 +17,11 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Prints one table of timings and writes it to bench/results.md; takes about five minutes.
+bench: build
+	@scripts/install-deps wrk perl python3 php-cgi lighttpd
+	python3 bench/run_bench.py --build $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,12 +1,14 @@
-// Writes MEGABYTES * 1,000,000 bytes to standard output in 64 KiB writes: the relay's source.
-// Usage: write_bytes MEGABYTES
+// Writes BENCH_MEGABYTES (default 100) * 1,000,000 bytes to standard output in 64 KiB writes:
+// the relay's source. Read from the environment, since as a cached executable it gets the
+// runner's switches as its arguments.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-int main(int argc, char** argv) {
-  long long left = (argc > 1 ? atoll(argv[1]) : 100) * 1000000LL;
+int main(void) {
+  const char* megabytes = getenv("BENCH_MEGABYTES");
+  long long left = (megabytes != NULL ? atoll(megabytes) : 100) * 1000000LL;
   static char block[65536];
   memset(block, 'x', sizeof block);
   while (left > 0) {
