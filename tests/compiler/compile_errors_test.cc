@@ -53,6 +53,12 @@ TEST(CompileErrors, LineNumberedMessages) {
       {"missing parenthesis", "n = (1 + 2\n", "Line 2: Missing ')'\n"},
       {"keyword as a value", "n = To\n", "Line 2: Expected a value but found 'to'\n"},
       {"stray character", "n = 1 & 2\n", "Line 2: Unexpected character '&'\n"},
+      // A zero byte in a message would cut the output short and lose the errors after it.
+      {"zero bytes", "n = 1 " + std::string(1, '\0') + "\nWriteLine 1 \"a" + std::string(1, '\0') +
+                         "b\"\nEndIf\n",
+       "Line 2: Unexpected character '\\x00'\n"
+       "Line 3: Unexpected string \"a\\x00b\" at the end of the statement\n"
+       "Line 4: EndIf without If\n"},
   };
   CompileSandbox box;
   for (const ErrorCase& c : cases) {
