@@ -25,3 +25,18 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Serves the examples through lighttpd on 127.0.0.1:$(PORT) until Ctrl-C.
+PORT ?= 8080
+.PHONY: demo package install
+demo: build
+	BUILD=$(BUILD) PORT=$(PORT) scripts/demo
+
+# build/scriptrunner_<version>_<arch>.deb, installable with apt-get install ./build/<name>.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Installs below PREFIX (default /usr/local): the runner in lib/scriptrunner/.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -1,0 +1,62 @@
+# Install layout and the Debian package.
+#   <prefix>/lib/scriptrunner/scriptrunner           the runner, named in shebang lines
+#   <prefix>/lib/scriptrunner/compilers/zrcompiler   the compiler it starts, and its stub
+#   <prefix>/share/scriptrunner/examples/            example scripts, shebang naming this prefix
+#   <prefix>/share/scriptrunner/deploy/              web-server configuration snippets
+#   <prefix>/share/man/man1/scriptrunner.1
+include(GNUInstallDirs)
+
+set(SR_INSTALL_LIBDIR lib/scriptrunner)
+set(SR_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/scriptrunner)
+
+install(TARGETS scriptrunner RUNTIME DESTINATION ${SR_INSTALL_LIBDIR})
+foreach(tool zrcompiler zrstub)
+  if(TARGET ${tool})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
+  endif()
+endforeach()
+
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/deploy/ DESTINATION ${SR_INSTALL_DATADIR}/deploy)
+install(FILES ${CMAKE_SOURCE_DIR}/man/scriptrunner.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The examples' shebang lines name the runner where this install puts it. The prefix is only
+# known at install time (cmake --install --prefix, or the package's /usr), so the copies are
+# written then.
+file(GLOB SR_EXAMPLE_SCRIPTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/examples/*.zr)
+file(GLOB SR_EXAMPLE_OTHER CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/examples/*)
+list(REMOVE_ITEM SR_EXAMPLE_OTHER ${SR_EXAMPLE_SCRIPTS})
+install(FILES ${SR_EXAMPLE_OTHER} DESTINATION ${SR_INSTALL_DATADIR}/examples)
+install(CODE "
+  set(staging \"${CMAKE_BINARY_DIR}/install-examples\")
+  file(REMOVE_RECURSE \"\${staging}\")
+  foreach(script ${SR_EXAMPLE_SCRIPTS})
+    file(READ \"\${script}\" text)
+    string(REGEX REPLACE \"^#![^ \\t\\n]*\" \"#!\${CMAKE_INSTALL_PREFIX}/${SR_INSTALL_LIBDIR}/scriptrunner\" text \"\${text}\")
+    get_filename_component(name \"\${script}\" NAME)
+    file(WRITE \"\${staging}/\${name}\" \"\${text}\")
+  endforeach()
+  file(GLOB staged \"\${staging}/*.zr\")
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${SR_INSTALL_DATADIR}/examples\" TYPE FILE
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+    FILES \${staged})
+")
+
+# `make package` (cpack -G DEB): scriptrunner_<version>_<arch>.deb, installing below /usr.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME scriptrunner)
+set(CPACK_PACKAGE_VENDOR "ScriptRunner")
+set(CPACK_PACKAGE_CONTACT "ScriptRunner developers <scriptrunner@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CGI host that compiles and caches scripts")
+set(CPACK_PACKAGE_DESCRIPTION
+  "ScriptRunner is named in a script's shebang line and started by any CGI web server. It
+compiles the script into a native executable, caches it in /tmp and runs it for each request.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION web)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "lighttpd | apache2 | nginx, fcgiwrap")
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+include(CPack)

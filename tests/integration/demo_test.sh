@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# demo_test.sh SOURCE_DIR BUILD_DIR: runs scripts/demo on a free port, fetches every example page
+# it announces and checks its HTML, then stops the demo with a TERM as Ctrl-C would.
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+source_dir=$(cd "$1" && pwd)
+build=$(cd "$2" && pwd)
+
+make_work_dir
+work=$WORK_DIR
+RESPONSE_DIR=$work/responses
+mkdir -p "$RESPONSE_DIR"
+forget_cache_below "$work/demo"
+
+demo_pid=""
+for attempt in 1 2 3; do
+  PORT=$(pick_port)
+  BUILD=$build DEMO_DIR=$work/demo PORT=$PORT "$source_dir/scripts/demo" >"$work/demo.out" 2>&1 &
+  demo_pid=$!
+  server_pids+=("$demo_pid")
+  if wait_for_http "$PORT" "$demo_pid"; then break; fi
+  echo "the demo did not start on port $PORT (attempt $attempt):" >&2
+  cat "$work/demo.out" >&2
+  stop_servers
+  demo_pid=""
+done
+[ -n "$demo_pid" ] || exit 1
+base=http://127.0.0.1:$PORT
+
+# The demo announces every example page; each must be served as HTML.
+announced=$(grep -o "$base/[^ ]*\.zr" "$work/demo.out" | sort -u)
+for example in "$source_dir"/examples/*.zr; do
+  check "the demo announces $(basename "$example")" contains "$announced" "$base/$(basename "$example")"
+done
+for url in $announced; do
+  name=$(basename "$url")
+  fetch "$name" "$url"
+  check "$name answers 200" equals "$STATUS" 200
+  check "$name is HTML" contains "$(header_of "$name" Content-Type)" text/html
+  check "$name is a whole page" contains "$BODY" "</body></html>"
+  check "$name shows no error" not_contains "$BODY" "Compilation process"
+done
+
+fetch index "$base/"
+check "the index links the examples" contains "$BODY" '<a href="/hello.zr">'
+fetch hello "$base/hello.zr"
+check "hello greets the world" contains "$BODY" "<h1>Hello, world!</h1>"
+fetch form "$base/form.zr?name=Ann%20%3Cb%3E" --data 'message=Hi+%26+bye'
+check "form greets the name from the query, escaped" contains "$BODY" "<h1>Hello, Ann &lt;b&gt;!</h1>"
+check "form echoes the posted message" contains "$BODY" "<p>You posted: Hi &amp; bye</p>"
+fetch info "$base/info.zr?a=1&b=two"
+check "info lists the runner's version" contains "$BODY" "ZR_Interpreter_Version = 150"
+check "info lists the query parameters" contains "$BODY" "<li>GET_a = 1</li>"
+check "info counts the query parameters" contains "$BODY" "ZR_Interpreter_QueryStrings = 2"
+fetch heredoc "$base/heredoc.zr?name=Bo"
+check "heredoc inserts its header file" contains "$BODY" "<title>Here-documents</title>"
+check "heredoc joins its block" contains "$BODY" "<h1>Built from blocks</h1>"
+check "heredoc greets" contains "$BODY" "<p>Welcome, Bo.</p>"
+
+# Stopping: the demo stops lighttpd and ends, and the port is free again.
+kill -TERM "$demo_pid"
+for _ in $(seq 1 100); do process_alive "$demo_pid" || break; sleep 0.1; done
+wait "$demo_pid" 2>/dev/null
+status=$?
+server_pids=()
+STATUS=$status BODY=$(tail -n 3 "$work/demo.out")
+check "the demo ends on TERM with status 0" equals "$status" 0
+check "the demo reports that it stopped" contains "$BODY" "ScriptRunner demo: stopped"
+check "lighttpd no longer listens after the demo stopped" \
+  not_contains "$(curl -s -o /dev/null --max-time 2 -w '%{http_code}' "$base/" || true)" 200
+check "no lighttpd of the demo is left" test -z "$(pgrep -f -- "-f $work/demo/lighttpd.conf" || true)"
+
+finish

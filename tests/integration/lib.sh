@@ -1,0 +1,257 @@
+# Shared by the integration tests: temporary folders, loopback ports, the three web servers
+# (each started with a configuration written here and stopped by its own pid), an HTTP fetch and
+# the checks. Sourced, not run.
+
+set -euo pipefail
+
+passed=0
+failed=0
+server_pids=()
+cleanup_dirs=()
+cache_prefixes=()
+
+# Temporary folders are world-readable: Apache and nginx workers run as other users.
+# Sets WORK_DIR.
+make_work_dir() {
+  WORK_DIR=$(mktemp -d /tmp/sr-it.XXXXXX)
+  chmod 755 "$WORK_DIR"
+  cleanup_dirs+=("$WORK_DIR")
+}
+
+# The cached executable the runner keeps for a script: "/tmp/zr-executable_" + path without "/".
+cache_file_for() { echo "/tmp/zr-executable_${1//\//}"; }
+
+# Cache files of scripts below a folder start with that folder's mangled path.
+forget_cache_below() { cache_prefixes+=("$(cache_file_for "$1")"); }
+
+cleanup() {
+  local prefix dir
+  stop_servers
+  for prefix in "${cache_prefixes[@]}"; do
+    rm -f "$prefix"*
+  done
+  [ -n "${SR_IT_KEEP:-}" ] && { echo "kept: ${cleanup_dirs[*]}" >&2; return; }
+  for dir in "${cleanup_dirs[@]}"; do
+    rm -rf "$dir"
+  done
+}
+trap cleanup EXIT
+
+# A port in the unprivileged range that nothing answers on right now. Two tests may still pick
+# the same one; start_server retries on a failed start.
+pick_port() {
+  local port
+  for _ in $(seq 1 50); do
+    port=$((20000 + RANDOM % 12000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  echo "no free port found" >&2
+  return 1
+}
+
+# True while the process runs (an ended child that is not yet waited for does not count).
+process_alive() {
+  local state
+  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+
+# Waits until the server answers HTTP on the port, at most 15 s; fails as soon as the process has
+# ended. A port that merely accepts is not enough: Apache binds before it reads all its
+# configuration and may still give up.
+wait_for_http() {
+  local port=$1 pid=$2 code
+  for _ in $(seq 1 60); do
+    process_alive "$pid" || return 1
+    code=$(curl -s -o /dev/null --max-time 1 -w '%{http_code}' "http://127.0.0.1:$port/") || true
+    [ "${code:-000}" != 000 ] && process_alive "$pid" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# Copies the build's bin/ tree (runner, compiler, stub) to DEST, readable and executable by all,
+# so that a server that runs scripts as another user can start them.
+stage_runner() {
+  local bin=$1 dest=$2
+  mkdir -p "$dest/compilers"
+  install -m 755 "$bin/scriptrunner" "$dest/scriptrunner"
+  install -m 755 "$bin/compilers/zrcompiler" "$bin/compilers/zrstub" "$dest/compilers/"
+}
+
+# Writes a script from a fixture whose first line names @RUNNER@, executable by all.
+install_script() {
+  local fixture=$1 dest=$2 runner=$3
+  sed "1s|@RUNNER@|$runner|" "$fixture" >"$dest"
+  chmod 755 "$dest"
+}
+
+# --- the servers ------------------------------------------------------------------------------
+# start_server KIND DIR DOCROOT: starts one instance with its files in DIR, serving DOCROOT on a
+# free loopback port. Sets PORT and ERROR_LOG (where the scripts' standard error lands).
+
+start_server() {
+  local kind=$1 dir=$2 docroot=$3 attempt
+  for attempt in 1 2 3; do
+    PORT=$(pick_port)
+    case $kind in
+      lighttpd) start_lighttpd "$dir" "$docroot" ;;
+      apache) start_apache "$dir" "$docroot" ;;
+      nginx) start_nginx "$dir" "$docroot" ;;
+      *) echo "unknown server $kind" >&2; return 1 ;;
+    esac
+    if wait_for_http "$PORT" "$SERVER_PID"; then return 0; fi
+    echo "$kind did not start on port $PORT (attempt $attempt):" >&2
+    tail -n 5 "$dir"/*.log "$dir"/stderr >&2 2>/dev/null || true
+    stop_servers
+  done
+  return 1
+}
+
+# Stops every server started so far, each by its own pid, and waits for it to end.
+stop_servers() {
+  local pid
+  for pid in "${server_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in "${server_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  server_pids=()
+}
+
+# Each start_* starts its server in the background and sets SERVER_PID to the listening one.
+start_lighttpd() {
+  local dir=$1 docroot=$2
+  ERROR_LOG=$dir/cgi-error.log
+  cat >"$dir/lighttpd.conf" <<EOF
+server.modules = ("mod_cgi")
+server.document-root = "$docroot"
+server.bind = "127.0.0.1"
+server.port = $PORT
+server.pid-file = "$dir/lighttpd.pid"
+server.errorlog = "$dir/error.log"
+server.breakagelog = "$ERROR_LOG"
+server.upload-dirs = ("$dir")
+cgi.assign = (".zr" => "")
+EOF
+  lighttpd -D -f "$dir/lighttpd.conf" </dev/null >"$dir/stderr" 2>&1 &
+  SERVER_PID=$!
+  server_pids+=("$SERVER_PID")
+}
+
+start_apache() {
+  local dir=$1 docroot=$2 modules=/usr/lib/apache2/modules
+  ERROR_LOG=$dir/error.log
+  mkdir -p "$dir/run"
+  chmod 755 "$dir/run"
+  cat >"$dir/apache.conf" <<EOF
+ServerName 127.0.0.1
+Listen 127.0.0.1:$PORT
+PidFile $dir/apache.pid
+ErrorLog $ERROR_LOG
+LogLevel warn
+DefaultRuntimeDir $dir/run
+Mutex file:$dir/run default
+LoadModule mpm_event_module $modules/mod_mpm_event.so
+LoadModule authz_core_module $modules/mod_authz_core.so
+LoadModule cgid_module $modules/mod_cgid.so
+ScriptSock $dir/run/cgid.sock
+User www-data
+Group www-data
+DocumentRoot $docroot
+<Directory $docroot>
+  Options +ExecCGI
+  Require all granted
+  <FilesMatch "\\.zr\$">
+    SetHandler cgi-script
+  </FilesMatch>
+</Directory>
+EOF
+  apache2 -f "$dir/apache.conf" -DFOREGROUND </dev/null >"$dir/stderr" 2>&1 &
+  SERVER_PID=$!
+  server_pids+=("$SERVER_PID")
+}
+
+start_nginx() {
+  local dir=$1 docroot=$2 wrap socket=$dir/fcgiwrap.sock
+  ERROR_LOG=$dir/error.log
+  mkdir -p "$dir/temp"
+  rm -f "$socket"
+  # -f sends the scripts' standard error to nginx, which logs it; -c 4 serves requests in parallel.
+  fcgiwrap -f -c 4 -s "unix:$socket" </dev/null >"$dir/fcgiwrap.stderr" 2>&1 &
+  wrap=$!
+  for _ in $(seq 1 100); do [ -S "$socket" ] && break; sleep 0.05; done
+  # nginx workers run as another user and must be able to connect.
+  chmod 666 "$socket"
+  cat >"$dir/nginx.conf" <<EOF
+daemon off;
+worker_processes 2;
+pid $dir/nginx.pid;
+error_log $ERROR_LOG warn;
+events { worker_connections 512; }
+http {
+  access_log off;
+  client_body_temp_path $dir/temp/body;
+  fastcgi_temp_path $dir/temp/fastcgi;
+  proxy_temp_path $dir/temp/proxy;
+  uwsgi_temp_path $dir/temp/uwsgi;
+  scgi_temp_path $dir/temp/scgi;
+  server {
+    listen 127.0.0.1:$PORT;
+    root $docroot;
+    location ~ \.zr\$ {
+      include /etc/nginx/fastcgi_params;
+      fastcgi_param SCRIPT_FILENAME \$document_root\$fastcgi_script_name;
+      fastcgi_pass unix:$socket;
+    }
+  }
+}
+EOF
+  nginx -p "$dir" -e "$ERROR_LOG" -c "$dir/nginx.conf" </dev/null >"$dir/stderr" 2>&1 &
+  SERVER_PID=$!
+  server_pids+=("$wrap" "$SERVER_PID")
+}
+
+# --- requests and checks ----------------------------------------------------------------------
+
+# fetch NAME URL [curl options...]: the response lands in $RESPONSE_DIR/NAME.{body,headers};
+# STATUS holds the HTTP status (000 when there was no answer).
+fetch() {
+  local name=$1 url=$2
+  shift 2
+  STATUS=$(curl -sS --max-time 30 -o "$RESPONSE_DIR/$name.body" -D "$RESPONSE_DIR/$name.headers" \
+    -w '%{http_code}' "$@" "$url" 2>"$RESPONSE_DIR/$name.curl") || STATUS=000
+  BODY=$(cat "$RESPONSE_DIR/$name.body" 2>/dev/null || true)
+}
+
+# The value of one response header, without its CR.
+header_of() {
+  sed -n "s/^$2: *//Ip" "$RESPONSE_DIR/$1.headers" | tr -d '\r' | tail -n 1
+}
+
+# check NAME CONDITION-COMMAND...: one named case; prints what it saw when it fails.
+check() {
+  local name=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $name" >&2
+    echo "  status: ${STATUS:-}; body: $(printf '%s' "${BODY:-}" | head -c 600)" >&2
+  fi
+}
+
+contains() { [[ $1 == *"$2"* ]]; }
+not_contains() { [[ $1 != *"$2"* ]]; }
+equals() { [[ $1 == "$2" ]]; }
+file_contains() { grep -qF -- "$2" "$1" 2>/dev/null; }
+
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
