@@ -25,7 +25,7 @@ void export_cgi_environment(const RunState& state) {
   const std::string query = get_environment_variable("QUERY_STRING");
   const std::string uri = query.empty() ? std::string() : get_environment_variable("REQUEST_URI");
   // A name holding "=" is refused by the platform: it is skipped but still counted.
-  for (const Variable& v : query_variables(query, uri)) set_environment_variable(v.name, v.value);
+  set_environment_variables(query_variables(query, uri));
 
   set_environment_variable("ZR_Interpreter_ProgramFilename", program_filename());
   set_environment_variable("ZR_Interpreter_Date", number_to_string(current_date()));

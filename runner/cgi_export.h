@@ -3,16 +3,15 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "runner/run_state.h"
 
 namespace sr {
 
-struct Variable {
-  std::string name;
-  std::string value;
-};
+// A name and its value.
+using Variable = std::pair<std::string, std::string>;
 
 // "GET_" + name for every query parameter name (repeats included) with its raw value from the
 // request URI, then ZR_Interpreter_QueryStrings with the number of names. Empty unless both

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace sr {
 
@@ -29,6 +31,10 @@ int write_standard_output(const void* buffer, int count);
 std::string get_environment_variable(std::string_view name);
 // Overwrites; an empty name does nothing.
 void set_environment_variable(std::string_view name, std::string_view value);
+
+// Sets each variable as set_environment_variable would, in order, in time linear in the number
+// of variables (one call per variable rescans the whole environment).
+void set_environment_variables(const std::vector<std::pair<std::string, std::string>>& variables);
 
 // Milliseconds since the whole second of the first call; only differences are meaningful.
 std::int32_t elapsed_milliseconds();
