@@ -20,6 +20,9 @@ namespace {
 
 constexpr int kBlockSize = 1000;
 constexpr int kIdlePauseMs = 5;
+// What a script can leave in its error pipe when it ends (the largest pipe an unprivileged
+// program can ask for), with room to spare; a descendant that keeps writing gets no more.
+constexpr std::size_t kErrorDrainLimit = 2 << 20;
 
 struct Relay {
   ProgramHandle script;
@@ -28,19 +31,21 @@ struct Relay {
   std::string line;
   bool output_ended = false;
 
-  // One error line; empty lines of the script are dropped.
-  void relay_error_line() {
-    if (read_program_error_line_now(script, line) && !line.empty()) print_error_line(line);
+  // One error line; empty lines of the script are dropped. False when no line was complete.
+  bool relay_error_line() {
+    if (!read_program_error_line_now(script, line)) return false;
+    if (!line.empty()) print_error_line(line);
+    return true;
   }
 
-  // One output block; false when none was waiting.
-  bool relay_output_block(int limit = kBlockSize) {
-    if (output_ended) return false;
+  // One output block; returns its size, 0 when none was waiting.
+  int relay_output_block(int limit = kBlockSize) {
+    if (output_ended) return 0;
     const int n = read_program_output_now(script, block, std::min(limit, kBlockSize));
     if (n < 0) output_ended = true;
-    if (n <= 0) return false;
+    if (n <= 0) return 0;
     write_standard_output(block, n);
-    return true;
+    return n;
   }
 
   // Sleeps until output, an error byte, room for the body, body bytes or the script's end
@@ -74,21 +79,26 @@ struct Relay {
   // The script has ended, so all it wrote is in the pipes. A descendant that keeps them open
   // may go on writing; only what is there now is relayed.
   void drain() {
-    int left = pending_program_output(script);
-    while (left > 0 && relay_output_block(left)) left -= kBlockSize;
-    while (read_program_error_line_now(script, line)) {
-      if (!line.empty()) print_error_line(line);
+    for (int left = pending_program_output(script); left > 0;) {
+      const int n = relay_output_block(left);
+      if (n == 0) break;
+      left -= n;
     }
+    std::size_t relayed = 0;
+    while (relayed < kErrorDrainLimit && relay_error_line()) relayed += line.size() + 1;
   }
 
   void run() {
     while (true) {
-      relay_error_line();
-      const bool relayed = relay_output_block();
+      // Complete error lines already buffered do not wake a wait, so a pass that relays
+      // anything goes straight on to the next.
+      const bool relayed_line = relay_error_line();
+      const bool relayed_block = relay_output_block() > 0;
       pass_body();
-      if (relayed) continue;
+      // Once the script has ended, what it wrote is all in the pipes: drain() takes exactly
+      // that, even while a descendant holding the pipes goes on writing.
       if (program_exit_code(script) != -1) break;
-      wait_for_events();
+      if (!relayed_line && !relayed_block) wait_for_events();
     }
     drain();
   }
