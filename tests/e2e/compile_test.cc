@@ -100,13 +100,16 @@ TEST(Compile, MoreThanFiveSecondsFailsEvenWhenTheCompilerSucceedsLater) {
 
 TEST(Compile, SilentHangingCompilerIsKilledSoonAfterFiveSeconds) {
   RunnerSandbox sandbox;
-  sandbox.set_compiler("#!/bin/sh\nexec /bin/sleep 1000\n");
+  std::string pid_file = sandbox.dir() + "/compiler.pid";
+  sandbox.set_compiler("#!/bin/sh\necho $$ > '" + pid_file + "'\nexec /bin/sleep 1000\n");
   std::string script = sandbox.write_script("s.cgi", "echo never\n");
   RunOptions options;
   options.switches = "-w";
   options.env["SCRIPT_FILENAME"] = script;
   options.timeout_ms = 20000;
   RunResult result = sandbox.run(options);
+  // Whatever the runner did, the hanging compiler must not outlive the test.
+  sandbox.kill_recorded(pid_file);
   std::string message = kCompileFailed + kNotWhole + "\".";
   EXPECT_EQ(result.err, message + "\n");
   EXPECT_EQ(result.out, warn_page(message));

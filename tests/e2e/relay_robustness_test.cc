@@ -1,7 +1,6 @@
 // The relay never loses output, never deadlocks on body or streams, and never waits for
 // descendants of the script.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <filesystem>
 
@@ -37,12 +36,6 @@ std::string pattern(size_t size) {
   std::string text(size, '\0');
   for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + i / 991) % 26);
   return text;
-}
-
-// Kills a background process that a script left behind, by the pid it recorded.
-void kill_recorded(const std::string& pid_file) {
-  std::string pid = RunnerSandbox::read_file(pid_file);
-  if (!pid.empty()) kill(std::stoi(pid), SIGKILL);
 }
 
 TEST(RelayRobustness, EverythingWrittenJustBeforeTheEndIsRelayed) {
@@ -125,7 +118,7 @@ TEST(RelayRobustness, RunEndsWithTheScriptNotWithItsDescendants) {
     std::string script = sandbox.write_script(
         "bg.cgi", "( " + row.background + " ) &\necho $! > '" + pid_file + "'\necho done\n");
     RunResult result = run_guarded(sandbox, script, "");
-    kill_recorded(pid_file);
+    sandbox.kill_recorded(pid_file);
     EXPECT_NE(result.out.find("done\n"), std::string::npos);
     EXPECT_EQ(result.exit_code, 0);
   }

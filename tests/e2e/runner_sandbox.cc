@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -149,6 +150,15 @@ RunResult RunnerSandbox::run_script(const std::string& script, std::optional<std
   }
   options.stdin_data = stdin_data;
   return run(options);
+}
+
+void RunnerSandbox::kill_recorded(const std::string& pid_file) const {
+  std::string pid = read_file(pid_file);
+  if (pid.empty() || pid.find_first_not_of("0123456789\n") != std::string::npos) return;
+  std::string environ = read_file("/proc/" + std::to_string(std::stoi(pid)) + "/environ");
+  if (environ.find("SCRIPT_FILENAME=" + dir_ + "/") != std::string::npos) {
+    kill(std::stoi(pid), SIGKILL);
+  }
 }
 
 std::vector<std::string> RunnerSandbox::cache_files() const {

@@ -76,6 +76,11 @@ class RunnerSandbox {
                        std::map<std::string, std::string> env = {},
                        const std::string& stdin_data = "") const;
 
+  // Kills (SIGKILL) the process whose pid a script or compiler wrote to `pid_file`, but only
+  // while it still is a process of this sandbox (SCRIPT_FILENAME inside dir() in its
+  // environment), so that a reused pid is never hit.
+  void kill_recorded(const std::string& pid_file) const;
+
   // Files in /tmp whose names begin with the cache prefix of this sandbox.
   std::vector<std::string> cache_files() const;
 
