@@ -29,7 +29,9 @@ clean:
 # Serves the examples through lighttpd on 127.0.0.1:$(PORT) until Ctrl-C.
 PORT ?= 8080
 .PHONY: demo package install
-demo: build
+# Builds only what the demo runs, so the first start does not wait for the tests.
+demo: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target scriptrunner zrcompiler zrstub
 	BUILD=$(BUILD) PORT=$(PORT) scripts/demo
 
 # build/scriptrunner_<version>_<arch>.deb, installable with apt-get install ./build/<name>.deb.
@@ -40,3 +42,13 @@ package: build
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Sanitizer builds and short fuzz runs (scripts/check); CI runs it after `make test`.
+.PHONY: check fuzz
+check:
+	JOBS=$(JOBS) scripts/check
+
+# Every fuzz target for FUZZ_SECONDS seconds.
+FUZZ_SECONDS ?= 60
+fuzz:
+	scripts/run-fuzzers $(FUZZ_SECONDS)
