@@ -1,5 +1,6 @@
 // What the compiled script gets (arguments, folder, input) and what the web server gets back.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -141,6 +142,16 @@ TEST(Execution, ExecutableThatCannotStartEndsWithTheMessage) {
       "The compiled program cannot be started: " + RunnerSandbox::cache_path(script);
   EXPECT_EQ(result.err, message + "\n");
   EXPECT_EQ(result.out, warn_page(message));
+}
+
+TEST(Execution, ScriptStartsWithDefaultSignalDispositions) {
+  RunnerSandbox sandbox;
+  std::string script = sandbox.write_script("sig.cgi", "/bin/grep '^SigIgn:' /proc/self/status\n");
+  RunResult result = sandbox.run_script(script);
+  ASSERT_EQ(result.out.rfind("SigIgn:\t", 0), 0u) << result.out;
+  unsigned long long ignored = std::stoull(result.out.substr(8), nullptr, 16);
+  // A script that inherits an ignored SIGPIPE never stops when its reader goes away.
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << result.out;
 }
 
 TEST(Execution, ScriptSeesTheRunnersVariables) {
