@@ -112,16 +112,16 @@ void PipeLoop::read_some(int& fd, std::string& sink) {
 
 }  // namespace
 
-RunResult run_child(const ChildSpec& spec) {
+RunResult run_child(const ChildLaunch& launch) {
   static const bool kIgnorePipe = [] { return signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
   (void)kIgnorePipe;
   RunResult result;
-  std::vector<char*> argv = c_strings(spec.argv);
-  std::vector<char*> envp = c_strings(spec.env);
+  std::vector<char*> argv = c_strings(launch.argv);
+  std::vector<char*> envp = c_strings(launch.env);
   Pipe in = make_pipe(), out = make_pipe(), err = make_pipe();
   auto start = Clock::now();
   pid_t pid = fork();
-  if (pid == 0) exec_child(in, out, err, spec.cwd.c_str(), argv.data(), envp.data());
+  if (pid == 0) exec_child(in, out, err, launch.cwd.c_str(), argv.data(), envp.data());
   close_fd(in.read_end);
   close_fd(out.write_end);
   close_fd(err.write_end);
@@ -131,9 +131,9 @@ RunResult run_child(const ChildSpec& spec) {
     close_fd(err.read_end);
     return result;
   }
-  auto deadline = start + std::chrono::milliseconds(spec.timeout_ms);
+  auto deadline = start + std::chrono::milliseconds(launch.timeout_ms);
   {
-    PipeLoop loop(in.write_end, out.read_end, err.read_end, spec.stdin_data);
+    PipeLoop loop(in.write_end, out.read_end, err.read_end, launch.stdin_data);
     while (!loop.done()) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) {

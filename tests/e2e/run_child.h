@@ -9,7 +9,7 @@
 
 namespace sr::test {
 
-struct ChildSpec {
+struct ChildLaunch {
   std::vector<std::string> argv;  // argv[0] is the program's path
   std::vector<std::string> env;   // "NAME=value" entries, the whole environment
   std::string cwd;
@@ -18,6 +18,6 @@ struct ChildSpec {
 };
 
 // On time-out the child is killed with SIGKILL and `timed_out` is set; the caller reports it.
-RunResult run_child(const ChildSpec& spec);
+RunResult run_child(const ChildLaunch& launch);
 
 }  // namespace sr::test

@@ -123,14 +123,14 @@ int RunnerSandbox::compile_count() const {
 }
 
 RunResult RunnerSandbox::run(const RunOptions& options) const {
-  ChildSpec spec;
-  spec.argv.push_back(runner_path());
-  if (options.switches) spec.argv.push_back(*options.switches);
-  for (const auto& [name, value] : options.env) spec.env.push_back(name + "=" + value);
-  spec.cwd = options.cwd.empty() ? dir_ : options.cwd;
-  spec.stdin_data = options.stdin_data;
-  spec.timeout_ms = options.timeout_ms;
-  RunResult result = run_child(spec);
+  ChildLaunch launch;
+  launch.argv.push_back(runner_path());
+  if (options.switches) launch.argv.push_back(*options.switches);
+  for (const auto& [name, value] : options.env) launch.env.push_back(name + "=" + value);
+  launch.cwd = options.cwd.empty() ? dir_ : options.cwd;
+  launch.stdin_data = options.stdin_data;
+  launch.timeout_ms = options.timeout_ms;
+  RunResult result = run_child(launch);
   EXPECT_FALSE(result.timed_out) << "the runner was killed after " << options.timeout_ms
                                  << " ms; output so far:\n"
                                  << result.out << "\nerrors so far:\n"

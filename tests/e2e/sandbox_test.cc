@@ -12,28 +12,28 @@ namespace sr::test {
 namespace {
 
 TEST(Sandbox, RunChildPassesLargeInputAndOutputWithoutDeadlock) {
-  ChildSpec spec;
-  spec.argv = {"/bin/cat"};
-  spec.stdin_data = std::string(3 << 20, 'x');
-  spec.stdin_data[12345] = '\0';
-  RunResult result = run_child(spec);
-  EXPECT_EQ(result.out, spec.stdin_data);
+  ChildLaunch launch;
+  launch.argv = {"/bin/cat"};
+  launch.stdin_data = std::string(3 << 20, 'x');
+  launch.stdin_data[12345] = '\0';
+  RunResult result = run_child(launch);
+  EXPECT_EQ(result.out, launch.stdin_data);
   EXPECT_EQ(result.exit_code, 0);
 }
 
 TEST(Sandbox, RunChildGivesExactlyTheEnvironmentAndArguments) {
-  ChildSpec spec;
-  spec.argv = {"/usr/bin/env"};
-  spec.env = {"A=1", "B=two words"};
-  RunResult result = run_child(spec);
+  ChildLaunch launch;
+  launch.argv = {"/usr/bin/env"};
+  launch.env = {"A=1", "B=two words"};
+  RunResult result = run_child(launch);
   EXPECT_EQ(result.out, "A=1\nB=two words\n");
 }
 
 TEST(Sandbox, RunChildKillsAHangingChild) {
-  ChildSpec spec;
-  spec.argv = {"/bin/sleep", "100"};
-  spec.timeout_ms = 200;
-  RunResult result = run_child(spec);
+  ChildLaunch launch;
+  launch.argv = {"/bin/sleep", "100"};
+  launch.timeout_ms = 200;
+  RunResult result = run_child(launch);
   EXPECT_TRUE(result.timed_out);
 }
 
@@ -59,16 +59,16 @@ TEST(Sandbox, DefaultCompilerBuildsAShellExecutable) {
   RunnerSandbox sandbox;
   std::string source = sandbox.write_file("in.zr", ";!/x/scriptrunner -w\necho hi\n");
   std::string exe = sandbox.dir() + "/out";
-  ChildSpec spec;
-  spec.argv = {sandbox.dir() + "/compilers/zrcompiler", "--quiet", "--executable", exe, source};
-  RunResult result = run_child(spec);
+  ChildLaunch launch;
+  launch.argv = {sandbox.dir() + "/compilers/zrcompiler", "--quiet", "--executable", exe, source};
+  RunResult result = run_child(launch);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(RunnerSandbox::read_file(exe), "#!/bin/sh\necho hi\n");
   EXPECT_EQ(sandbox.compiler_args(), "--quiet\n--executable\n" + exe + "\n" + source + "\n");
   EXPECT_EQ(sandbox.compiler_source(), ";!/x/scriptrunner -w\necho hi\n");
   EXPECT_EQ(sandbox.compile_count(), 1);
-  spec.argv = {exe};
-  EXPECT_EQ(run_child(spec).out, "hi\n");
+  launch.argv = {exe};
+  EXPECT_EQ(run_child(launch).out, "hi\n");
 }
 
 }  // namespace
