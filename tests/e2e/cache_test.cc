@@ -33,6 +33,7 @@ TEST(Cache, MissingExecutableIsCompiledAtTheCachePath) {
   result = sandbox.run_script(script);
   EXPECT_EQ(result.out, "hello\n");
   EXPECT_EQ(sandbox.compile_count(), 1) << "a current executable is not compiled again";
+  EXPECT_TRUE(fs::is_regular_file(exe)) << "a run without force mode deletes no executable";
 }
 
 TEST(Cache, CompilesOnlyWhenTheScriptIsNewerThanTheExecutable) {
