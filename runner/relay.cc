@@ -23,6 +23,7 @@ constexpr int kIdlePauseMs = 5;
 // What a script can leave in its error pipe when it ends (the largest pipe an unprivileged
 // program can ask for), with room to spare; a descendant that keeps writing gets no more.
 constexpr std::size_t kErrorDrainLimit = 2 << 20;
+constexpr int kErrorCheckPasses = 64;
 
 struct Relay {
   ProgramHandle script;
@@ -30,10 +31,17 @@ struct Relay {
   char block[kBlockSize];
   std::string line;
   bool output_ended = false;
+  // Looking for an error line costs a read; while output streams without pause, look every
+  // kErrorCheckPasses blocks, and always after a wait.
+  bool error_may_wait = true;
+  int passes_without_check = 0;
 
   // One error line; empty lines of the script are dropped. False when no line was complete.
   bool relay_error_line() {
-    if (!read_program_error_line_now(script, line)) return false;
+    if (!error_may_wait && ++passes_without_check < kErrorCheckPasses) return false;
+    passes_without_check = 0;
+    error_may_wait = read_program_error_line_now(script, line);
+    if (!error_may_wait) return false;
     if (!line.empty()) print_error_line(line);
     return true;
   }
@@ -63,6 +71,7 @@ struct Relay {
     if (body.wants_input_pipe()) watch(fds.input, POLLOUT);
     if (body.wants_standard_input()) watch(STDIN_FILENO, POLLIN);
     poll(set.data(), count, kIdlePauseMs);
+    error_may_wait = true;
   }
 
   bool standard_input_ready() {
@@ -85,6 +94,7 @@ struct Relay {
       left -= n;
     }
     std::size_t relayed = 0;
+    error_may_wait = true;
     while (relayed < kErrorDrainLimit && relay_error_line()) relayed += line.size() + 1;
   }
 
