@@ -29,7 +29,7 @@ struct ChildProgram {
   PipeEnds ended;
 
   // Registry links and the number that tells this record from a later one at the same address.
-  std::uintptr_t serial = 0;
+  std::uint32_t serial = 0;
   ChildProgram* newer = nullptr;
   ChildProgram* older = nullptr;
 };
@@ -45,7 +45,7 @@ std::recursive_mutex& registry_mutex();
 // Puts the record first and gives it its serial. Takes the mutex.
 void register_program(ChildProgram* program);
 // The registered record with that serial, or null. The caller holds the mutex.
-ChildProgram* find_registered(std::uintptr_t serial);
+ChildProgram* find_registered(std::uint32_t serial);
 
 // 1 when a signal ended the program or no status came (-1), else the exit status.
 int exit_code_from_status(int status);

@@ -4,7 +4,7 @@
 #include <pthread.h>
 #include <sys/wait.h>
 
-#include <new>
+#include <cstdint>
 
 #include "runtime/process/program_record.h"
 
@@ -14,10 +14,23 @@ namespace {
 constexpr std::size_t kReaperStackSize = 16000;
 
 // The reaper knows its record only by serial: the record may be closed and its memory reused.
+// Both travel in the thread's argument itself, so the thread never allocates: a first malloc
+// in a new thread would set up a whole arena of its own.
 struct ReaperTicket {
   pid_t pid;
-  std::uintptr_t serial;
+  std::uint32_t serial;
 };
+static_assert(sizeof(void*) >= 8, "a ticket travels in a pointer");
+
+void* pack(ReaperTicket ticket) {
+  return reinterpret_cast<void*>(
+      static_cast<std::uintptr_t>(static_cast<std::uint32_t>(ticket.pid)) << 32 | ticket.serial);
+}
+
+ReaperTicket unpack(void* argument) {
+  const auto bits = reinterpret_cast<std::uintptr_t>(argument);
+  return {static_cast<pid_t>(bits >> 32), static_cast<std::uint32_t>(bits)};
+}
 
 void wait_until_ended(pid_t pid) {
   siginfo_t info;
@@ -26,8 +39,7 @@ void wait_until_ended(pid_t pid) {
 }
 
 void* reap(void* argument) {
-  ReaperTicket ticket = *static_cast<ReaperTicket*>(argument);
-  delete static_cast<ReaperTicket*>(argument);
+  const ReaperTicket ticket = unpack(argument);
   // Waiting without collecting first keeps the pid ours until the exit code is stored; so a
   // kill or existence test under the mutex never reaches a process that reused the pid.
   wait_until_ended(ticket.pid);
@@ -51,17 +63,14 @@ bool collect_status(pid_t pid, int& status) {
 }
 
 bool start_reaper(const ChildProgram& program) {
-  auto* ticket = new (std::nothrow) ReaperTicket{program.pid, program.serial};
-  if (!ticket) return false;
   pthread_attr_t attributes;
   ::pthread_attr_init(&attributes);
   ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   // A platform that refuses this small size gives its default.
   ::pthread_attr_setstacksize(&attributes, kReaperStackSize);
   pthread_t thread;
-  int result = ::pthread_create(&thread, &attributes, reap, ticket);
+  int result = ::pthread_create(&thread, &attributes, reap, pack({program.pid, program.serial}));
   ::pthread_attr_destroy(&attributes);
-  if (result != 0) delete ticket;
   return result == 0;
 }
 

@@ -8,7 +8,7 @@ namespace sr {
 namespace {
 
 ChildProgram* newest = nullptr;
-std::uintptr_t last_serial = 0;
+std::uint32_t last_serial = 0;
 
 void unregister_program(ChildProgram* program) {
   if (program->newer) {
@@ -45,7 +45,7 @@ void register_program(ChildProgram* program) {
   newest = program;
 }
 
-ChildProgram* find_registered(std::uintptr_t serial) {
+ChildProgram* find_registered(std::uint32_t serial) {
   for (ChildProgram* program = newest; program; program = program->older) {
     if (program->serial == serial) return program;
   }
