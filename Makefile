@@ -52,13 +52,3 @@ check:
 FUZZ_SECONDS ?= 60
 fuzz:
 	scripts/run-fuzzers $(FUZZ_SECONDS)
-
-# Sanitizer builds and short fuzz runs (scripts/check); CI runs it after `make test`.
-.PHONY: check fuzz
-check:
-	JOBS=$(JOBS) scripts/check
-
-# Every fuzz target for FUZZ_SECONDS seconds.
-FUZZ_SECONDS ?= 60
-fuzz:
-	scripts/run-fuzzers $(FUZZ_SECONDS)
