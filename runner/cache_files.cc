@@ -27,12 +27,13 @@ std::string read_all(int fd) {
   }
 }
 
-// Opens an existing or new record without following a link; -1 unless it is a file of ours.
+// Opens an existing or new record without following a link; -1 unless it is a file of ours
+// that nobody else may write. O_NONBLOCK keeps a planted named pipe from stalling the open.
 int open_record(const std::string& path, int flags) {
-  int fd = open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int fd = open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !is_ours(st)) {
+  if (fstat(fd, &st) != 0 || !is_ours(st) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     close(fd);
     return -1;
   }
