@@ -1,6 +1,8 @@
 #include "runner/build_executable.h"
 
+#include <climits>
 #include <string>
+#include <string_view>
 
 #include "runner/cache_files.h"
 #include "runner/compile.h"
@@ -63,9 +65,20 @@ void build_under_lock(RunState& state) {
   record.write(state.script_path);
 }
 
+// The cache name grows with the script path; past the file-name limit nothing can be built.
+void check_name_length(const RunState& state) {
+  const std::string_view longest = force_mode(state) ? ".zr" : ".script";
+  const std::size_t slash = state.executable_path.rfind('/');
+  if (state.executable_path.size() - slash - 1 + longest.size() > NAME_MAX) {
+    error_page(state,
+               "The script path is too long for a cached executable: " + state.executable_path);
+  }
+}
+
 }  // namespace
 
 void provide_executable(RunState& state) {
+  check_name_length(state);
   if (force_mode(state)) {
     // A fresh name of its own each run: nothing to share, nothing to record.
     if (inspect_cached_file(state.executable_path) != CachedFile::missing) untrusted(state);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace sr {
@@ -34,6 +35,11 @@ void reset_signals() {
 }  // namespace
 
 void run_child(const ChildSetup& setup) {
+  if (setup.follow_parent != 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The parent may have died before the request took effect.
+    if (::getppid() != setup.follow_parent) ::_exit(1);
+  }
   if (setup.directory && ::chdir(setup.directory) != 0) {
     // The program runs in the inherited directory instead.
   }
@@ -56,7 +62,9 @@ void run_child(const ChildSetup& setup) {
   ::_exit(1);
 }
 
-pid_t fork_child(const ChildSetup& setup) {
+pid_t fork_child(const ChildSetup& followed) {
+  ChildSetup setup = followed;
+  setup.follow_parent = ::getpid();
   sigset_t all, saved;
   sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &saved);

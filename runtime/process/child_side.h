@@ -14,6 +14,9 @@ struct ChildSetup {
   int input = -1;
   int error = -1;
   int connect = -1;  // another program's output pipe, to become standard input
+  // Set for a program that we follow: it is killed when we die, so a runner killed by the web
+  // server's time-out leaves no script or compiler running on its own.
+  pid_t follow_parent = 0;
 };
 
 // Enters the directory (a failure is ignored), installs the pipes as 0/1/2, restores the
