@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 #include "runtime/console/console.h"
 
@@ -74,8 +75,10 @@ void print_line(std::string_view text) {
 }
 
 void print_error_line(std::string_view text) {
-  write_bytes(stderr, up_to_nul(text));
-  write_bytes(stderr, "\n");
+  // One write per line: other processes append to the same error log.
+  std::string line(up_to_nul(text));
+  line.push_back('\n');
+  write_bytes(stderr, line);
   flush(stderr);
 }
 
