@@ -13,7 +13,7 @@ struct CompileError {
   std::string message;
 };
 
-// Returns true with `program` filled, or false with at least one error (one per line at most).
+// Returns true with `program` filled, or false with at least one error, in line order.
 bool compile_program(const std::vector<std::string>& lines, Program& program,
                      std::vector<CompileError>& errors);
 
