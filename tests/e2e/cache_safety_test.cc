@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "tests/e2e/planting.h"
 #include "tests/e2e/runner_sandbox.h"
 
 namespace sr::test {
@@ -17,17 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kHangGuardMs = 20000;
-constexpr uid_t kNobody = 65534;
-constexpr long kFuture = 4'000'000'000;  // 2096: newer than any script
-const std::string kEvil = "#!/bin/sh\necho EVIL\n";
 const std::string kCannotCopy = "Source file cannot be copied.";
-
-void plant_file(const std::string& path, const std::string& content, mode_t mode, uid_t owner) {
-  fs::remove_all(path);
-  { std::ofstream(path, std::ios::binary) << content; }
-  ASSERT_EQ(chown(path.c_str(), owner, owner), 0);
-  ASSERT_EQ(chmod(path.c_str(), mode), 0);
-}
 
 bool is_trust_refusal(const RunResult& result, const std::string& exe) {
   std::string message = "The cached executable cannot be trusted: " + exe;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <optional>
 
+#include "tests/e2e/planting.h"
 #include "tests/e2e/runner_sandbox.h"
 
 namespace sr::test {
@@ -19,9 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kHangGuardMs = 20000;
-constexpr uid_t kNobody = 65534;
-constexpr long kFuture = 4'000'000'000;  // 2096: newer than any script
-const std::string kEvil = "#!/bin/sh\necho EVIL\n";
 
 enum class Kind { symlink, foreign_file, group_writable, world_writable, directory, fifo };
 
@@ -77,10 +75,8 @@ Snapshot snapshot(const std::string& path) {
   return shot;
 }
 
-void plant_file(const std::string& path, mode_t mode, uid_t owner) {
-  { std::ofstream(path, std::ios::binary) << kEvil; }
-  ASSERT_EQ(chown(path.c_str(), owner, owner), 0);
-  ASSERT_EQ(chmod(path.c_str(), mode), 0);
+void plant_evil(const std::string& path, mode_t mode, uid_t owner) {
+  plant_file(path, kEvil, mode, owner);
   RunnerSandbox::set_mtime(path, kFuture);
 }
 
@@ -90,18 +86,18 @@ void plant(Kind kind, const RunnerSandbox& sandbox, const std::string& path) {
     case Kind::symlink: {
       // The victim is a runnable program with a future date: following the link would run it.
       std::string victim = sandbox.dir() + "/victim";
-      plant_file(victim, 0755, 0);
+      plant_evil(victim, 0755, 0);
       fs::create_symlink(victim, path);
       break;
     }
     case Kind::foreign_file:
-      plant_file(path, 0755, kNobody);
+      plant_evil(path, 0755, kNobody);
       break;
     case Kind::group_writable:
-      plant_file(path, 0775, geteuid());
+      plant_evil(path, 0775, geteuid());
       break;
     case Kind::world_writable:
-      plant_file(path, 0757, geteuid());
+      plant_evil(path, 0757, geteuid());
       break;
     case Kind::directory:
       fs::create_directory(path);
