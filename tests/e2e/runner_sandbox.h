@@ -54,6 +54,8 @@ class RunnerSandbox {
   std::string write_script(const std::string& name, const std::string& body);
   // Replaces compilers/zrcompiler with the given shell script text (mode 0755).
   void set_compiler(const std::string& shell_text);
+  // Installs the real stand-in compiler and its stub (built beside the runner) instead.
+  void use_stand_in_compiler();
   // The default fake compiler's text with `extra_lines` run before it builds anything (e.g.
   // "sleep 1\n"); the positional parameters are the compiler's arguments.
   std::string default_compiler(const std::string& extra_lines = "") const;
