@@ -295,6 +295,11 @@ class Bench:
         self.made += [cached, Path(str(cached) + ".script")]
         shutil.copyfile(self.tools / "hello_cgi", www / "hello.cgi")
         (www / "hello.cgi").chmod(0o755)
+        # The floor of any host that relays: the minimal static spawn-and-copy program serving
+        # the runner's own cached executable (built by the first request below).
+        relay = www / "hello.relay"
+        relay.write_text(f"#!{self.tools / 'spawn_relay'} {cached}\n")
+        relay.chmod(0o755)
         (www / "hello.pl").write_text(f'print "{HELLO_PAGE.encode("unicode_escape").decode()}";\n')
         (www / "hello.py").write_text(
             f'import sys\nsys.stdout.write({HELLO_PAGE!r})\n')
@@ -310,7 +315,7 @@ server.modules = ("mod_cgi")
 server.errorlog = "{self.work}/lighttpd-error.log"
 server.breakagelog = "{self.work}/lighttpd-breakage.log"
 server.max-connections = 256
-cgi.assign = (".zr" => "", ".cgi" => "", ".pl" => "/usr/bin/perl",
+cgi.assign = (".zr" => "", ".cgi" => "", ".relay" => "", ".pl" => "/usr/bin/perl",
               ".py" => "/usr/bin/python3", ".php" => "/usr/bin/php-cgi")
 """)
         server = subprocess.Popen([lighttpd, "-D", "-f", str(conf)], stdout=subprocess.DEVNULL,
@@ -357,7 +362,8 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".pl" => "/usr/bin/perl",
 
     def _web_rounds(self, port):
         targets = [("runner (hello.zr)", "/hello.zr"), ("C binary (hello.cgi)", "/hello.cgi"),
-                   ("perl", "/hello.pl"), ("python3", "/hello.py"), ("php-cgi", "/hello.php")]
+                   ("spawn_relay floor (hello.relay)", "/hello.relay"), ("perl", "/hello.pl"),
+                   ("python3", "/hello.py"), ("php-cgi", "/hello.php")]
         for _ in range(100):
             try:
                 self._fetch(port, "/hello.cgi")
