@@ -161,6 +161,12 @@ class Bench:
             ]
             if switches == "-w" and not query_text:
                 commands.append(("c_hello", [], [self.tools / "hello_cgi"]))
+                # Yardsticks without glibc's start-up, where musl-gcc was there to build them.
+                if (self.tools / "spawn_relay_musl").exists():
+                    commands += [
+                        ("spawn_relay_musl", [],
+                         [self.tools / "spawn_relay_musl", cached, *switches.split()]),
+                        ("c_hello_musl", [], [self.tools / "hello_cgi_musl"])]
             r = self.alternate(commands, self.cgi_env(script, query_text), runs)
             t = r["time"]
             self.add("warm request", f"{label}: runner", t["runner"],
@@ -171,10 +177,18 @@ class Bench:
             self.add("warm request", f"{label}: cached executable run directly", t["direct"],
                      ratio=self.ratio(r, "runner", "direct"),
                      target="(ratio: runner / direct)")
+            if "spawn_relay_musl" in t:
+                self.add("warm request", f"{label}: spawn_relay (static C, musl)",
+                         t["spawn_relay_musl"], ratio=self.ratio(r, "runner", "spawn_relay_musl"),
+                         target="(information; ratio: runner / it)")
             if "c_hello" in t:
                 self.add("stand-in compiler", "hello executable, start to exit", t["direct"],
                          ratio=self.ratio(r, "direct", "c_hello"), target="ratio vs static C")
                 self.add("stand-in compiler", "static C hello, start to exit", t["c_hello"])
+            if "c_hello_musl" in t:
+                self.add("stand-in compiler", "static C hello (musl), start to exit",
+                         t["c_hello_musl"], ratio=self.ratio(r, "direct", "c_hello_musl"),
+                         target="(information; ratio: hello executable / it)")
 
     def cold(self):
         print("cold request", file=sys.stderr)
@@ -295,6 +309,9 @@ class Bench:
         self.made += [cached, Path(str(cached) + ".script")]
         shutil.copyfile(self.tools / "hello_cgi", www / "hello.cgi")
         (www / "hello.cgi").chmod(0o755)
+        if (self.tools / "hello_cgi_musl").exists():
+            shutil.copyfile(self.tools / "hello_cgi_musl", www / "hello.musl")
+            (www / "hello.musl").chmod(0o755)
         # The floor of any host that relays: the minimal static spawn-and-copy program serving
         # the runner's own cached executable (built by the first request below).
         relay = www / "hello.relay"
@@ -315,8 +332,8 @@ server.modules = ("mod_cgi")
 server.errorlog = "{self.work}/lighttpd-error.log"
 server.breakagelog = "{self.work}/lighttpd-breakage.log"
 server.max-connections = 256
-cgi.assign = (".zr" => "", ".cgi" => "", ".relay" => "", ".pl" => "/usr/bin/perl",
-              ".py" => "/usr/bin/python3", ".php" => "/usr/bin/php-cgi")
+cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
+              ".pl" => "/usr/bin/perl", ".py" => "/usr/bin/python3", ".php" => "/usr/bin/php-cgi")
 """)
         server = subprocess.Popen([lighttpd, "-D", "-f", str(conf)], stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
@@ -364,6 +381,8 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".relay" => "", ".pl" => "/usr/bin/perl
         targets = [("runner (hello.zr)", "/hello.zr"), ("C binary (hello.cgi)", "/hello.cgi"),
                    ("spawn_relay floor (hello.relay)", "/hello.relay"), ("perl", "/hello.pl"),
                    ("python3", "/hello.py"), ("php-cgi", "/hello.php")]
+        if (self.tools / "hello_cgi_musl").exists():
+            targets.insert(2, ("C binary, musl (hello.musl)", "/hello.musl"))
         for _ in range(100):
             try:
                 self._fetch(port, "/hello.cgi")
