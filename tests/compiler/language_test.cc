@@ -6,31 +6,10 @@
 #include <vector>
 
 #include "tests/compiler/compile_harness.h"
+#include "tests/compiler/run_cases.h"
 
 namespace sr::test {
 namespace {
-
-struct RunCase {
-  const char* name;
-  std::string source;  // the program after the runner's ";" first line
-  std::string out;
-  std::string err = "";
-  int exit_code = 0;
-  std::string input = "";
-};
-
-void check_cases(const std::vector<RunCase>& cases) {
-  CompileSandbox box;
-  for (const RunCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    ProcessResult r = box.compile_and_run(";#!/usr/local/bin/runner -w\n" + c.source,
-                                          {{"ZR_TEST", "from the environment"}}, c.input,
-                                          {"first", "second arg"});
-    EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(r.exit_code, c.exit_code);
-  }
-}
 
 TEST(Language, Statements) {
   check_cases({
