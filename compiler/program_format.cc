@@ -3,7 +3,7 @@
 namespace sr::zr {
 namespace {
 
-constexpr std::string_view kHeader = "ZRP1";
+constexpr std::string_view kHeader(kProgramHeader, kProgramHeaderSize);
 
 void put_varint(std::string& out, uint64_t value) {
   while (value >= 0x80) {
