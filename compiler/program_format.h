@@ -2,9 +2,7 @@
 // integer and string stacks, whose types the compiler has already checked.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "compiler/program_codes.h"
@@ -18,12 +16,10 @@ struct Program {
   std::vector<Instruction> code;
 };
 
+// The bytes that compiler/stub/program_reader.h decodes again.
 std::string serialize_program(const Program& program);
-// Returns nothing when the bytes are not a well-formed program (indices, jumps, opcodes).
-std::optional<Program> deserialize_program(std::string_view bytes);
 
+// The trailer to append after a program of `program_length` bytes (see kTrailerMagic).
 std::string make_trailer(uint64_t program_length);
-// The program length named by a trailer, or nothing when the magic is wrong.
-std::optional<uint64_t> read_trailer(std::string_view trailer);
 
 }  // namespace sr::zr

@@ -1,17 +1,17 @@
 // The start of every compiled executable: finds the program appended to this very file and
-// runs it. Kept free of start-up work (no iostreams, no locale) so a short script starts fast.
+// runs it. Built without the C++ library, so that a short script starts fast.
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <string>
-
-#include "compiler/program_format.h"
 #include "compiler/stub/machine.h"
-#include "compiler/stub/stream_io.h"
+#include "compiler/stub/program_reader.h"
+#include "compiler/stub/run_failure.h"
 
 namespace {
+
+using sr::zr::Bytes;
 
 bool read_at(int fd, char* into, size_t size, off_t offset) {
   while (size > 0) {
@@ -25,34 +25,33 @@ bool read_at(int fd, char* into, size_t size, off_t offset) {
   return true;
 }
 
-// Reads the program bytes named by the trailer at the end of the file.
-bool load_program_bytes(std::string& bytes) {
-  int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+// Reads the program bytes named by the trailer at the end of the open file.
+bool read_program_bytes(int fd, sr::zr::Text& bytes) {
   struct stat st {};
-  bool ok = fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sr::zr::kTrailerSize);
-  std::string trailer(sr::zr::kTrailerSize, '\0');
-  off_t trailer_at = ok ? st.st_size - static_cast<off_t>(sr::zr::kTrailerSize) : 0;
-  ok = ok && read_at(fd, trailer.data(), trailer.size(), trailer_at);
-  std::optional<uint64_t> length = ok ? sr::zr::read_trailer(trailer) : std::nullopt;
-  ok = length && *length <= static_cast<uint64_t>(trailer_at);
-  if (ok) {
-    bytes.resize(*length);
-    ok = read_at(fd, bytes.data(), bytes.size(), trailer_at - static_cast<off_t>(*length));
+  const auto trailer_size = static_cast<off_t>(sr::zr::kTrailerSize);
+  if (fstat(fd, &st) != 0 || st.st_size < trailer_size) return false;
+  char trailer[sr::zr::kTrailerSize];
+  const off_t trailer_at = st.st_size - trailer_size;
+  uint64_t length = 0;
+  if (!read_at(fd, trailer, sizeof trailer, trailer_at) ||
+      !sr::zr::read_trailer(Bytes{trailer, sizeof trailer}, length) ||
+      length > static_cast<uint64_t>(trailer_at)) {
+    return false;
   }
-  close(fd);
-  return ok;
+  if (length == 0) return true;
+  return read_at(fd, bytes.extend(length), length, trailer_at - static_cast<off_t>(length));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string bytes;
-  std::optional<sr::zr::Program> program;
-  if (load_program_bytes(bytes)) program = sr::zr::deserialize_program(bytes);
-  if (!program) {
-    sr::zr::write_fully(2, "Runtime error at line 0: this executable holds no valid program\n");
-    return 1;
+  sr::zr::Text bytes;
+  sr::zr::LoadedProgram program;
+  int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  bool loaded = fd >= 0 && read_program_bytes(fd, bytes);
+  if (fd >= 0) close(fd);
+  if (!loaded || !sr::zr::read_program(bytes.view(), program)) {
+    sr::zr::fail_run("this executable holds no valid program");
   }
-  return sr::zr::run_program(*program, argc, argv);
+  return sr::zr::run_program(program, argc, argv);
 }

@@ -1,32 +1,33 @@
 #include "compiler/stub/stream_io.h"
 
+#include <errno.h>
+#include <string.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 namespace sr::zr {
 
-void write_fully(int fd, std::string_view data) {
+void write_fully(int fd, Bytes data) {
   while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
+    ssize_t n = ::write(fd, data.data, data.size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
-    data.remove_prefix(static_cast<size_t>(n));
+    data = data.part(static_cast<size_t>(n));
   }
 }
 
-void OutputBuffer::write(std::string_view data) {
-  if (buffer_.size() + data.size() > kCapacity) {
+void OutputBuffer::write(Bytes data) {
+  if (used_ + data.size > kCapacity) {
     flush();
     // A piece larger than the whole buffer goes out directly instead of being copied.
-    if (data.size() >= kCapacity) return write_fully(1, data);
+    if (data.size >= kCapacity) return write_fully(1, data);
   }
-  buffer_.append(data);
+  memcpy(buffer_ + used_, data.data, data.size);
+  used_ += data.size;
 }
 
 void OutputBuffer::flush() {
-  write_fully(1, buffer_);
-  buffer_.clear();
+  write_fully(1, Bytes{buffer_, used_});
+  used_ = 0;
 }
 
 bool InputReader::fill() {
@@ -39,33 +40,33 @@ bool InputReader::fill() {
       at_end_ = true;
       return false;
     }
-    pending_.append(block, static_cast<size_t>(n));
+    pending_.append(Bytes{block, static_cast<size_t>(n)});
     return true;
   }
 }
 
-std::string InputReader::read_line() {
+Text InputReader::read_line() {
   size_t searched = 0;
   size_t lf;
-  while ((lf = pending_.find('\n', searched)) == std::string::npos) {
+  while ((lf = find_bytes(pending_.view(), Bytes{"\n", 1}, searched)) == kNotFound) {
     searched = pending_.size();
     if (!fill()) break;
   }
-  std::string line;
-  if (lf == std::string::npos) {
+  Text line;
+  if (lf == kNotFound) {
     line.swap(pending_);
   } else {
-    line = pending_.substr(0, lf);
-    pending_.erase(0, lf + 1);
+    line.append(pending_.view().part(0, lf));
+    pending_.drop_front(lf + 1);
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 
-std::string InputReader::read_all() {
+Text InputReader::read_all() {
   while (fill()) {
   }
-  std::string all;
+  Text all;
   all.swap(pending_);
   return all;
 }

@@ -1,6 +1,6 @@
 #include "compiler/stub/text_functions.h"
 
-#include <charconv>
+#include "compiler/stub/decimal.h"
 
 namespace sr::zr {
 namespace {
@@ -17,87 +17,104 @@ int hex_value(char c) {
   return -1;
 }
 
+// `s` with every byte from `from` to `to` moved up or down by `shift`.
+Text shifted_range(Bytes s, char from, char to, int shift) {
+  Text out(s);
+  char* bytes = out.bytes();
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (bytes[i] >= from && bytes[i] <= to) bytes[i] = static_cast<char>(bytes[i] + shift);
+  }
+  return out;
+}
+
+const char* html_entity(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&#39;";
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
-std::string left_part(std::string_view s, int64_t n) {
-  return std::string(s.substr(0, clamp_count(n, s.size())));
+Text left_part(Bytes s, int64_t n) {
+  return Text(s.part(0, clamp_count(n, s.size)));
 }
 
-std::string right_part(std::string_view s, int64_t n) {
-  size_t count = clamp_count(n, s.size());
-  return std::string(s.substr(s.size() - count));
+Text right_part(Bytes s, int64_t n) {
+  return Text(s.part(s.size - clamp_count(n, s.size)));
 }
 
-std::string mid_part(std::string_view s, int64_t start, int64_t count) {
+Text mid_part(Bytes s, int64_t start, int64_t count) {
   if (start < 1) start = 1;
-  if (static_cast<uint64_t>(start) > s.size()) return "";
-  std::string_view rest = s.substr(static_cast<size_t>(start - 1));
-  return std::string(count < 0 ? rest : rest.substr(0, clamp_count(count, rest.size())));
+  if (static_cast<uint64_t>(start) > s.size) return Text();
+  Bytes rest = s.part(static_cast<size_t>(start - 1));
+  return Text(count < 0 ? rest : rest.part(0, clamp_count(count, rest.size)));
 }
 
-int64_t find_text(std::string_view s, std::string_view sought, int64_t start) {
+int64_t find_text(Bytes s, Bytes sought, int64_t start) {
   if (sought.empty()) return 0;
   if (start < 1) start = 1;
-  if (static_cast<uint64_t>(start) > s.size()) return 0;
-  size_t at = s.find(sought, static_cast<size_t>(start - 1));
-  return at == std::string_view::npos ? 0 : static_cast<int64_t>(at + 1);
+  if (static_cast<uint64_t>(start) > s.size) return 0;
+  size_t at = find_bytes(s, sought, static_cast<size_t>(start - 1));
+  return at == kNotFound ? 0 : static_cast<int64_t>(at + 1);
 }
 
-std::string replace_all(std::string_view s, std::string_view sought, std::string_view by) {
-  if (sought.empty()) return std::string(s);  // nothing to find, and no endless insertion
-  std::string out;
+Text replace_all(Bytes s, Bytes sought, Bytes by) {
+  if (sought.empty()) return Text(s);  // nothing to find, and no endless insertion
+  Text out;
   size_t from = 0;
-  for (size_t at; (at = s.find(sought, from)) != std::string_view::npos;
-       from = at + sought.size()) {
-    out.append(s.substr(from, at - from));
+  for (size_t at; (at = find_bytes(s, sought, from)) != kNotFound; from = at + sought.size) {
+    out.append(s.part(from, at - from));
     out.append(by);
   }
-  out.append(s.substr(from));
+  out.append(s.part(from));
   return out;
 }
 
-std::string trim_blanks(std::string_view s) {
-  size_t first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return "";
-  return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
+Text trim_blanks(Bytes s) {
+  size_t first = first_non_blank(s);
+  if (first == kNotFound) return Text();
+  return Text(s.part(first, last_non_blank(s) - first + 1));
 }
 
-std::string upper_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
+Text upper_ascii(Bytes s) {
+  return shifted_range(s, 'a', 'z', 'A' - 'a');
 }
 
-std::string lower_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
+Text lower_ascii(Bytes s) {
+  return shifted_range(s, 'A', 'Z', 'a' - 'A');
 }
 
-std::string field_of(std::string_view s, int64_t n, std::string_view separator) {
-  if (n < 1) return "";
-  if (separator.empty()) return n == 1 ? std::string(s) : "";
+Text field_of(Bytes s, int64_t n, Bytes separator) {
+  if (n < 1) return Text();
+  if (separator.empty()) return n == 1 ? Text(s) : Text();
   size_t from = 0;
   for (int64_t i = 1; i < n; ++i) {
-    size_t at = s.find(separator, from);
-    if (at == std::string_view::npos) return "";
-    from = at + separator.size();
+    size_t at = find_bytes(s, separator, from);
+    if (at == kNotFound) return Text();
+    from = at + separator.size;
   }
-  size_t end = s.find(separator, from);
-  return std::string(s.substr(from, end == std::string_view::npos ? s.npos : end - from));
+  size_t end = find_bytes(s, separator, from);
+  return Text(s.part(from, end == kNotFound ? kNotFound : end - from));
 }
 
-std::string url_decode(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
+Text url_decode(Bytes s) {
+  Text out;
+  out.reserve(s.size);
+  for (size_t i = 0; i < s.size; ++i) {
     if (s[i] == '+') {
       out.push_back(' ');
-    } else if (s[i] == '%' && i + 2 < s.size() && hex_value(s[i + 1]) >= 0 &&
+    } else if (s[i] == '%' && i + 2 < s.size && hex_value(s[i + 1]) >= 0 &&
                hex_value(s[i + 2]) >= 0) {
       out.push_back(static_cast<char>(hex_value(s[i + 1]) * 16 + hex_value(s[i + 2])));
       i += 2;
@@ -108,47 +125,32 @@ std::string url_decode(std::string_view s) {
   return out;
 }
 
-std::string html_escape(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out.push_back(c);
+Text html_escape(Bytes s) {
+  Text out;
+  out.reserve(s.size);
+  for (size_t i = 0; i < s.size; ++i) {
+    const char* entity = html_entity(s[i]);
+    if (entity != nullptr) {
+      out.append(bytes_of(entity));
+    } else {
+      out.push_back(s[i]);
     }
   }
   return out;
 }
 
-std::string decimal(int64_t n) {
-  char buffer[24];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
-  return std::string(buffer, result.ptr);
+Text decimal(int64_t n) {
+  return Text(Decimal(n).view());
 }
 
-int64_t leading_integer(std::string_view s) {
-  size_t i = s.find_first_not_of(" \t");
-  if (i == std::string_view::npos) return 0;
+int64_t leading_integer(Bytes s) {
+  size_t i = first_non_blank(s);
+  if (i == kNotFound) return 0;
   bool negative = s[i] == '-';
   if (s[i] == '-' || s[i] == '+') ++i;
   uint64_t magnitude = 0;
   const uint64_t limit = negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX);
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+  for (; i < s.size && s[i] >= '0' && s[i] <= '9'; ++i) {
     uint64_t digit = static_cast<uint64_t>(s[i] - '0');
     magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
   }

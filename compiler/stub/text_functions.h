@@ -2,24 +2,25 @@
 // give the part that exists (possibly ""), never an error.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <string_view>
+#include <stdint.h>
+
+#include "compiler/stub/bytes.h"
+#include "compiler/stub/text.h"
 
 namespace sr::zr {
 
-std::string left_part(std::string_view s, int64_t n);
-std::string right_part(std::string_view s, int64_t n);
-std::string mid_part(std::string_view s, int64_t start, int64_t count);  // count < 0: to the end
-int64_t find_text(std::string_view s, std::string_view sought, int64_t start);
-std::string replace_all(std::string_view s, std::string_view sought, std::string_view by);
-std::string trim_blanks(std::string_view s);  // blanks and tabs
-std::string upper_ascii(std::string_view s);
-std::string lower_ascii(std::string_view s);
-std::string field_of(std::string_view s, int64_t n, std::string_view separator);
-std::string url_decode(std::string_view s);
-std::string html_escape(std::string_view s);
-std::string decimal(int64_t n);
-int64_t leading_integer(std::string_view s);  // saturates at the 64-bit limits
+Text left_part(Bytes s, int64_t n);
+Text right_part(Bytes s, int64_t n);
+Text mid_part(Bytes s, int64_t start, int64_t count);  // count < 0: to the end
+int64_t find_text(Bytes s, Bytes sought, int64_t start);
+Text replace_all(Bytes s, Bytes sought, Bytes by);
+Text trim_blanks(Bytes s);  // blanks and tabs
+Text upper_ascii(Bytes s);
+Text lower_ascii(Bytes s);
+Text field_of(Bytes s, int64_t n, Bytes separator);
+Text url_decode(Bytes s);
+Text html_escape(Bytes s);
+Text decimal(int64_t n);
+int64_t leading_integer(Bytes s);  // saturates at the 64-bit limits
 
 }  // namespace sr::zr

@@ -1,8 +1,13 @@
-// The stub decodes whatever bytes sit before its trailer; damaged bytes must be refused, never
-// followed outside the program's tables.
+// The compiler's serialize_program against the stub's reader. The stub decodes whatever bytes
+// sit before its trailer; damaged bytes must be refused, never followed outside the tables.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "compiler/program_format.h"
+#include "compiler/stub/program_reader.h"
 
 namespace sr::zr {
 namespace {
@@ -11,29 +16,58 @@ Program sample() {
   Program p;
   p.int_slots = 3;
   p.string_slots = 1;
-  p.strings = {"hello", std::string("a\0b", 3)};
-  p.code = {{Op::push_string, 1, 0, 0, 2},      {Op::store_string, 0, 0, 0, 2},
-            {Op::push_int, -5, 0, 0, 3},        {Op::store_int, 0, 0, 0, 3},
-            {Op::for_enter, 6, 0, 1, 4},        {Op::for_next, 5, 0, 1, 300},
-            {Op::push_int, INT64_MIN, 0, 0, 1}, {Op::end, 0, 0, 0, 1}};
+  p.strings = {"hello", std::string("a\0b", 3), ""};
+  p.code = {{Op::push_string, 1, 0, 0, 2},
+            {Op::store_string, 0, 0, 0, 2},
+            {Op::push_int, -5, 0, 0, 3},
+            {Op::store_int, 0, 0, 0, 3},
+            {Op::for_enter, 6, 0, 1, 4},
+            {Op::for_next, 5, 0, 1, 300},
+            {Op::push_int, INT64_MIN, 0, 0, 1},
+            {Op::push_int, INT64_MAX, 0, 0, 4000000000},
+            {Op::end, 0, 0, 0, 1}};
   return p;
 }
 
+Bytes bytes_view(const std::string& s) {
+  return Bytes{s.data(), s.size()};
+}
+
+bool accepted(const std::string& bytes) {
+  LoadedProgram loaded;
+  return read_program(bytes_view(bytes), loaded);
+}
+
+// The bytes of a program with `count` instructions, hand-made so that the reader sees operand
+// values the compiler would never write.
+std::string with_code(std::string_view encoded_code, int count, int int_slots = 3) {
+  std::string bytes = "ZRP1";
+  bytes += static_cast<char>(int_slots);
+  bytes += std::string("\x01\x00", 2);  // one string slot, no string constants
+  bytes += static_cast<char>(count);
+  bytes += encoded_code;
+  return bytes;
+}
+
 TEST(ProgramFormat, RoundTrip) {
-  std::optional<Program> back = deserialize_program(serialize_program(sample()));
-  ASSERT_TRUE(back);
   const Program p = sample();
-  EXPECT_EQ(back->int_slots, p.int_slots);
-  EXPECT_EQ(back->string_slots, p.string_slots);
-  EXPECT_EQ(back->strings, p.strings);
-  ASSERT_EQ(back->code.size(), p.code.size());
+  LoadedProgram back;
+  ASSERT_TRUE(read_program(bytes_view(serialize_program(p)), back));
+  EXPECT_EQ(back.int_slots, p.int_slots);
+  EXPECT_EQ(back.string_slots, p.string_slots);
+  ASSERT_EQ(back.strings.size(), p.strings.size());
+  for (size_t i = 0; i < p.strings.size(); ++i) {
+    Bytes s = back.strings.view(i);
+    EXPECT_EQ(std::string_view(s.data, s.size), p.strings[i]);
+  }
+  ASSERT_EQ(back.code.size(), p.code.size());
   for (size_t i = 0; i < p.code.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(back->code[i].op, p.code[i].op);
-    EXPECT_EQ(back->code[i].arg, p.code[i].arg);
-    EXPECT_EQ(back->code[i].arg2, p.code[i].arg2);
-    EXPECT_EQ(back->code[i].arg3, p.code[i].arg3);
-    EXPECT_EQ(back->code[i].line, p.code[i].line);
+    EXPECT_EQ(back.code[i].op, p.code[i].op);
+    EXPECT_EQ(back.code[i].arg, p.code[i].arg);
+    EXPECT_EQ(back.code[i].arg2, p.code[i].arg2);
+    EXPECT_EQ(back.code[i].arg3, p.code[i].arg3);
+    EXPECT_EQ(back.code[i].line, p.code[i].line);
   }
 }
 
@@ -41,9 +75,10 @@ TEST(ProgramFormat, EveryTruncationIsRefused) {
   const std::string bytes = serialize_program(sample());
   for (size_t n = 0; n < bytes.size(); ++n) {
     SCOPED_TRACE(n);
-    EXPECT_FALSE(deserialize_program(bytes.substr(0, n)));
+    EXPECT_FALSE(accepted(bytes.substr(0, n)));
   }
-  EXPECT_FALSE(deserialize_program(bytes + "x"));
+  EXPECT_FALSE(accepted(bytes + "x"));
+  EXPECT_FALSE(accepted("ZRP2" + bytes.substr(4)));
 }
 
 TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
@@ -52,30 +87,75 @@ TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
     Instruction bad;
   };
   const Case cases[] = {
-      {"string constant", {Op::push_string, 2, 0, 0, 1}},
+      {"string constant", {Op::push_string, 3, 0, 0, 1}},
+      {"negative string constant", {Op::push_string, -1, 0, 0, 1}},
       {"integer slot", {Op::load_int, 3, 0, 0, 1}},
       {"negative slot", {Op::store_int, -1, 0, 0, 1}},
       {"string slot", {Op::load_string, 1, 0, 0, 1}},
       {"jump target", {Op::jump, 99, 0, 0, 1}},
+      {"negative jump target", {Op::jump_if_true, -1, 0, 0, 1}},
+      {"loop target", {Op::for_enter, 11, 0, 1, 1}},
+      {"loop variable slot", {Op::for_enter, 0, 3, 1, 1}},
+      {"loop bound slot", {Op::for_next, 0, 0, 3, 1}},
       {"loop step slot", {Op::for_next, 0, 0, 2, 1}},
+      {"loop bound at the 64-bit limit", {Op::for_next, 0, 0, INT64_MAX, 1}},
       {"builtin", {Op::call, static_cast<int64_t>(Builtin::kCount), 0, 0, 1}},
       {"comparison", {Op::int_compare, 6, 0, 0, 1}},
+      {"string comparison", {Op::string_compare, -1, 0, 0, 1}},
+      {"channel", {Op::write_string, 3, 0, 0, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Program p = sample();
     p.code.push_back(c.bad);
-    EXPECT_FALSE(deserialize_program(serialize_program(p)));
+    EXPECT_FALSE(accepted(serialize_program(p)));
+  }
+}
+
+TEST(ProgramFormat, OperandsAtTheEdgesOfTheTablesAreAccepted) {
+  Program p = sample();
+  const auto end = static_cast<int64_t>(p.code.size()) + 3;  // the code's length once appended
+  p.code.push_back({Op::jump, end, 0, 0, 1});                // a jump to the very end
+  p.code.push_back({Op::for_next, end, 2, 1, 1});            // step in the last slot
+  p.code.push_back({Op::call, static_cast<int64_t>(Builtin::time), 0, 0, 1});
+  EXPECT_TRUE(accepted(serialize_program(p)));
+}
+
+TEST(ProgramFormat, DamagedEncodingsAreRefused) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  // One instruction is opcode, line delta, argument; "\x00\x02\x02" is push_int on line 1, 1.
+  const Case cases[] = {
+      {"opcode past the last",
+       with_code(std::string(1, static_cast<char>(Op::kCount)) + std::string("\x02\x02", 2), 1)},
+      {"varint longer than ten bytes",
+       with_code(std::string(1, '\0') + std::string(10, '\x80') + "\x01\x02", 1)},
+      {"line before the first", with_code(std::string("\x00\x01\x02", 3), 1)},
+      {"line past 32 bits", with_code(std::string("\x00\x80\x80\x80\x80\x20\x02", 7), 1)},
+      {"more strings than bytes left", "ZRP1\x03\x01\x7f" + std::string(10, 'a')},
+      {"string longer than the bytes left", std::string("ZRP1\x03\x01\x01\x09", 8) + "abc"},
+      {"integer slots past 32 bits", std::string("ZRP1\x80\x80\x80\x80\x10\x00\x00\x00", 12)},
+      {"string slots past 32 bits", std::string("ZRP1\x00\x80\x80\x80\x80\x10\x00\x00", 12)},
+  };
+  EXPECT_TRUE(accepted(with_code(std::string("\x00\x02\x02", 3), 1))) << "the baseline";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(accepted(c.bytes));
   }
 }
 
 TEST(ProgramFormat, Trailer) {
   std::string t = make_trailer(123456789);
+  uint64_t length = 0;
   EXPECT_EQ(t.size(), kTrailerSize);
-  EXPECT_EQ(read_trailer(t), 123456789u);
+  EXPECT_TRUE(read_trailer(bytes_view(t), length));
+  EXPECT_EQ(length, 123456789u);
   t[0] ^= 1;
-  EXPECT_FALSE(read_trailer(t));
-  EXPECT_FALSE(read_trailer("short"));
+  EXPECT_FALSE(read_trailer(bytes_view(t), length));
+  EXPECT_FALSE(read_trailer(bytes_of("short"), length));
+  EXPECT_FALSE(read_trailer(bytes_view(make_trailer(1) + "x"), length));
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+// Everything a running program uses: its variables, its two value stacks, its streams and the
+// line being run. Shared by the instruction loop and the builtin functions.
+#pragma once
+
+#include <stdint.h>
+
+#include "compiler/stub/pod_array.h"
+#include "compiler/stub/program_reader.h"
+#include "compiler/stub/run_failure.h"
+#include "compiler/stub/stream_io.h"
+#include "compiler/stub/text.h"
+
+namespace sr::zr {
+
+struct MachineState {
+  MachineState(const LoadedProgram& loaded, int arg_count, char** arg_values)
+      : program(loaded), argc(arg_count), argv(arg_values) {
+    int_vars.grow_zeroed(loaded.int_slots);
+    string_vars.grow_empty(loaded.string_slots);
+  }
+
+  // The compiler balances every stack; an empty one means the file was tampered with.
+  int64_t pop_int() {
+    if (ints.empty()) fail_run("the program is damaged");
+    return ints.pop();
+  }
+  Text pop_text() {
+    if (strings.empty()) fail_run("the program is damaged");
+    return strings.pop();
+  }
+  void push_int(int64_t value) { ints.push(value); }
+  void push_text(Text text) { strings.push(moved(text)); }
+
+  const LoadedProgram& program;
+  int argc;
+  char** argv;
+  PodArray<int64_t> int_vars;
+  TextList string_vars;
+  PodArray<int64_t> ints;
+  TextList strings;
+  OutputBuffer out;
+  InputReader in;
+  uint32_t line = 0;
+};
+
+// Runs one builtin function, taking its arguments from the stacks and pushing its result.
+void call_builtin(MachineState& m, Builtin builtin);
+
+}  // namespace sr::zr

@@ -1,0 +1,116 @@
+#include "compiler/stub/program_reader.h"
+
+#include <string.h>
+
+#include "compiler/stub/operand_check.h"
+
+namespace sr::zr {
+namespace {
+
+class ByteReader {
+ public:
+  explicit ByteReader(Bytes bytes) : bytes_(bytes) {}
+
+  bool varint(uint64_t& value) {
+    value = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      if (pos_ >= bytes_.size) return false;
+      auto byte = static_cast<uint8_t>(bytes_[pos_++]);
+      value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+      if ((byte & 0x80) == 0) return true;
+    }
+    return false;
+  }
+  // Zigzag-coded, so that small negative numbers stay short.
+  bool signed_value(int64_t& value) {
+    uint64_t raw = 0;
+    if (!varint(raw)) return false;
+    value = static_cast<int64_t>((raw >> 1) ^ (~(raw & 1) + 1));
+    return true;
+  }
+  bool take(Bytes& out, size_t length) {
+    if (left() < length) return false;
+    out = bytes_.part(pos_, length);
+    pos_ += length;
+    return true;
+  }
+  bool at_end() const { return pos_ == bytes_.size; }
+  size_t left() const { return bytes_.size - pos_; }
+
+ private:
+  Bytes bytes_;
+  size_t pos_ = 0;
+};
+
+bool read_strings(ByteReader& r, LoadedProgram& p) {
+  uint64_t count = 0;
+  if (!r.varint(count) || count > r.left()) return false;
+  p.strings.grow_empty(count);
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t length = 0;
+    Bytes text;
+    if (!r.varint(length) || length > r.left() || !r.take(text, length)) return false;
+    p.strings.replace(i, Text(text));
+  }
+  return true;
+}
+
+bool read_instruction(ByteReader& r, int64_t& line, Instruction& in) {
+  Bytes op;
+  int64_t delta = 0;
+  if (!r.take(op, 1) || static_cast<uint8_t>(op[0]) >= static_cast<uint8_t>(Op::kCount)) {
+    return false;
+  }
+  in.op = static_cast<Op>(op[0]);
+  if (!r.signed_value(delta) || !r.signed_value(in.arg)) return false;
+  // Lines are deltas from the previous one; a sum past the 64-bit limits is out of range too.
+  if (__builtin_add_overflow(line, delta, &line)) return false;
+  if (line < 0 || line > UINT32_MAX) return false;
+  in.line = static_cast<uint32_t>(line);
+  if (in.op == Op::for_enter || in.op == Op::for_next) {
+    if (!r.signed_value(in.arg2) || !r.signed_value(in.arg3)) return false;
+  }
+  return true;
+}
+
+bool read_code(ByteReader& r, LoadedProgram& p) {
+  uint64_t count = 0;
+  if (!r.varint(count) || count > r.left()) return false;
+  p.code.grow_zeroed(count);
+  int64_t line = 0;
+  for (size_t i = 0; i < count; ++i) {
+    p.code[i] = Instruction{};
+    if (!read_instruction(r, line, p.code[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool read_program(Bytes bytes, LoadedProgram& p) {
+  if (bytes.size < kProgramHeaderSize ||
+      memcmp(bytes.data, kProgramHeader, kProgramHeaderSize) != 0) {
+    return false;
+  }
+  ByteReader r(bytes.part(kProgramHeaderSize));
+  uint64_t ints = 0, strings = 0;
+  if (!r.varint(ints) || !r.varint(strings)) return false;
+  if (ints > UINT32_MAX || strings > UINT32_MAX) return false;
+  p.int_slots = static_cast<uint32_t>(ints);
+  p.string_slots = static_cast<uint32_t>(strings);
+  return read_strings(r, p) && read_code(r, p) && r.at_end() && operands_valid(p);
+}
+
+bool read_trailer(Bytes trailer, uint64_t& program_length) {
+  if (trailer.size != kTrailerSize) return false;
+  auto word = [&](size_t at) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(trailer[at + i]);
+    return v;
+  };
+  if (word(0) != kTrailerMagic) return false;
+  program_length = word(8);
+  return true;
+}
+
+}  // namespace sr::zr

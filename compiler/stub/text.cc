@@ -1,0 +1,105 @@
+#include "compiler/stub/text.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "compiler/stub/allocation.h"
+#include "compiler/stub/run_failure.h"
+
+namespace sr::zr {
+
+Text& Text::operator=(Text&& other) {
+  if (this != &other) {
+    free(storage_.data);
+    storage_ = other.storage_;
+    other.storage_ = TextStorage{};
+  }
+  return *this;
+}
+
+Text::~Text() {
+  free(storage_.data);
+}
+
+Text Text::adopt(TextStorage storage) {
+  Text text;
+  text.storage_ = storage;
+  return text;
+}
+
+TextStorage Text::release() {
+  TextStorage storage = storage_;
+  storage_ = TextStorage{};
+  return storage;
+}
+
+void Text::reserve(size_t capacity) {
+  if (capacity <= storage_.capacity) return;
+  storage_.data = static_cast<char*>(resize_block(storage_.data, capacity, 1));
+  storage_.capacity = capacity;
+}
+
+void Text::append(Bytes bytes) {
+  if (bytes.empty()) return;
+  size_t needed = 0;
+  if (__builtin_add_overflow(storage_.size, bytes.size, &needed)) fail_run("Out of memory");
+  if (needed > storage_.capacity) {
+    // Growing moves the block, so bytes from within this text are found again by offset.
+    const bool inside = storage_.data != nullptr && bytes.data >= storage_.data &&
+                        bytes.data < storage_.data + storage_.size;
+    const size_t offset = inside ? static_cast<size_t>(bytes.data - storage_.data) : 0;
+    reserve(grown_capacity(storage_.capacity, needed));
+    if (inside) bytes.data = storage_.data + offset;
+  }
+  memmove(storage_.data + storage_.size, bytes.data, bytes.size);
+  storage_.size = needed;
+}
+
+char* Text::extend(size_t count) {
+  size_t needed = 0;
+  if (__builtin_add_overflow(storage_.size, count, &needed)) fail_run("Out of memory");
+  reserve(needed);
+  char* start = storage_.data + storage_.size;
+  storage_.size = needed;
+  return start;
+}
+
+void Text::push_back(char c) {
+  append(Bytes{&c, 1});
+}
+
+void Text::drop_front(size_t count) {
+  if (count == 0) return;
+  memmove(storage_.data, storage_.data + count, storage_.size - count);
+  storage_.size -= count;
+}
+
+void Text::swap(Text& other) {
+  TextStorage mine = storage_;
+  storage_ = other.storage_;
+  other.storage_ = mine;
+}
+
+const char* Text::c_str() {
+  if (storage_.size == storage_.capacity) {
+    reserve(grown_capacity(storage_.capacity, storage_.size + 1));
+  }
+  storage_.data[storage_.size] = '\0';
+  return storage_.data;
+}
+
+TextList::~TextList() {
+  for (size_t i = 0; i < items_.size(); ++i) free(items_[i].data);
+}
+
+Bytes TextList::view(size_t i) const {
+  const TextStorage& item = items_[i];
+  return item.data ? Bytes{item.data, item.size} : Bytes{};
+}
+
+void TextList::replace(size_t i, Text text) {
+  free(items_[i].data);
+  items_[i] = text.release();
+}
+
+}  // namespace sr::zr
