@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "compiler/stub/block_cache.h"
 #include "compiler/stub/run_failure.h"
 
 namespace sr::zr {
@@ -10,6 +11,10 @@ void* resize_block(void* block, size_t count, size_t item_size) {
   size_t bytes = 0;
   if (__builtin_mul_overflow(count, item_size, &bytes)) fail_run("Out of memory");
   void* resized = realloc(block, bytes);
+  if (resized == nullptr) {
+    drop_kept_blocks();
+    resized = realloc(block, bytes);
+  }
   if (resized == nullptr) fail_run("Out of memory");
   return resized;
 }

@@ -1,16 +1,16 @@
 #include "compiler/stub/text.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "compiler/stub/allocation.h"
+#include "compiler/stub/block_cache.h"
 #include "compiler/stub/run_failure.h"
 
 namespace sr::zr {
 
 Text& Text::operator=(Text&& other) {
   if (this != &other) {
-    free(storage_.data);
+    release_text_block(storage_.data, storage_.capacity);
     storage_ = other.storage_;
     other.storage_ = TextStorage{};
   }
@@ -18,7 +18,7 @@ Text& Text::operator=(Text&& other) {
 }
 
 Text::~Text() {
-  free(storage_.data);
+  release_text_block(storage_.data, storage_.capacity);
 }
 
 Text Text::adopt(TextStorage storage) {
@@ -35,6 +35,10 @@ TextStorage Text::release() {
 
 void Text::reserve(size_t capacity) {
   if (capacity <= storage_.capacity) return;
+  if (storage_.data == nullptr) {
+    storage_.data = take_kept_block(capacity, storage_.capacity);
+    if (storage_.data != nullptr) return;
+  }
   storage_.data = static_cast<char*>(resize_block(storage_.data, capacity, 1));
   storage_.capacity = capacity;
 }
@@ -89,7 +93,9 @@ const char* Text::c_str() {
 }
 
 TextList::~TextList() {
-  for (size_t i = 0; i < items_.size(); ++i) free(items_[i].data);
+  for (size_t i = 0; i < items_.size(); ++i) {
+    release_text_block(items_[i].data, items_[i].capacity);
+  }
 }
 
 Bytes TextList::view(size_t i) const {
@@ -98,7 +104,7 @@ Bytes TextList::view(size_t i) const {
 }
 
 void TextList::replace(size_t i, Text text) {
-  free(items_[i].data);
+  release_text_block(items_[i].data, items_[i].capacity);
   items_[i] = text.release();
 }
 
