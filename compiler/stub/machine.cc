@@ -69,7 +69,7 @@ void concatenate(MachineState& m) {
 }
 
 // Standard error gets each line in one write, so lines of concurrent programs never mix.
-void write(MachineState& m, Channel channel, Text text) {
+void write_value(MachineState& m, Channel channel, Text text) {
   if (channel == Channel::error_line) {
     text.push_back('\n');
     write_fully(2, text.view());
@@ -128,9 +128,9 @@ void step(MachineState& m, const Instruction& in) {
     case Op::logical_not:
       return m.push_int(m.pop_int() == 0 ? 1 : 0);
     case Op::write_int:
-      return write(m, static_cast<Channel>(in.arg), decimal(m.pop_int()));
+      return write_value(m, static_cast<Channel>(in.arg), decimal(m.pop_int()));
     case Op::write_string:
-      return write(m, static_cast<Channel>(in.arg), m.pop_text());
+      return write_value(m, static_cast<Channel>(in.arg), m.pop_text());
     case Op::write_newline:
       return m.out.write(Bytes{"\n", 1});
     case Op::flush:

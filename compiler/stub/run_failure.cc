@@ -26,10 +26,11 @@ size_t append(char* into, size_t used, size_t capacity, Bytes piece) {
 void fail_run(const char* message) {
   if (watched_out != nullptr) watched_out->flush();
   char report[256];
-  size_t used = append(report, 0, sizeof report, bytes_of("Runtime error at line "));
-  used = append(report, used, sizeof report, Decimal(watched_line ? *watched_line : 0).view());
-  used = append(report, used, sizeof report, bytes_of(": "));
-  used = append(report, used, sizeof report - 1, bytes_of(message));
+  const size_t room = sizeof report - 1;  // the line end always fits
+  size_t used = append(report, 0, room, bytes_of("Runtime error at line "));
+  used = append(report, used, room, Decimal(watched_line ? *watched_line : 0).view());
+  used = append(report, used, room, bytes_of(": "));
+  used = append(report, used, room, bytes_of(message));
   report[used++] = '\n';
   write_fully(2, Bytes{report, used});
   // _exit, not exit: the whole run is abandoned here, with nothing left to tidy up.

@@ -1,5 +1,6 @@
 #include "compiler/stub/text.h"
 
+#include <stdint.h>
 #include <string.h>
 
 #include "compiler/stub/allocation.h"
@@ -49,9 +50,10 @@ void Text::append(Bytes bytes) {
   if (__builtin_add_overflow(storage_.size, bytes.size, &needed)) fail_run("Out of memory");
   if (needed > storage_.capacity) {
     // Growing moves the block, so bytes from within this text are found again by offset.
-    const bool inside = storage_.data != nullptr && bytes.data >= storage_.data &&
-                        bytes.data < storage_.data + storage_.size;
-    const size_t offset = inside ? static_cast<size_t>(bytes.data - storage_.data) : 0;
+    const auto start = reinterpret_cast<uintptr_t>(storage_.data);
+    const auto from = reinterpret_cast<uintptr_t>(bytes.data);
+    const bool inside = storage_.data != nullptr && from >= start && from < start + storage_.size;
+    const size_t offset = inside ? from - start : 0;
     reserve(grown_capacity(storage_.capacity, needed));
     if (inside) bytes.data = storage_.data + offset;
   }
