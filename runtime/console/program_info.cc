@@ -1,6 +1,5 @@
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "runtime/console/console.h"
 #include "runtime/console/read_link.h"
@@ -19,7 +18,9 @@ void set_program_arguments(int argc, char** argv) {
 }
 
 std::string program_filename() {
-  if (std::optional<std::string> path = read_link("/proc/self/exe")) return *std::move(path);
+  // The link names this process's file for its whole life, and a request asks more than once.
+  static const std::optional<std::string> own_file = read_link("/proc/self/exe");
+  if (own_file) return *own_file;
   if (argument_count_ < 1 || argument_vector_ == nullptr || argument_vector_[0] == nullptr)
     return {};
   return argument_vector_[0];
