@@ -24,23 +24,24 @@ std::vector<Variable> query_variables(std::string_view query_string, std::string
 void export_cgi_environment(const RunState& state) {
   const std::string query = get_environment_variable("QUERY_STRING");
   const std::string uri = query.empty() ? std::string() : get_environment_variable("REQUEST_URI");
-  // A name holding "=" is refused by the platform: it is skipped but still counted.
-  set_environment_variables(query_variables(query, uri));
-
-  set_environment_variable("ZR_Interpreter_ProgramFilename", program_filename());
-  set_environment_variable("ZR_Interpreter_Date", number_to_string(current_date()));
-  set_environment_variable("ZR_Interpreter_ZRVersion", number_to_string(430));
+  // One batch: each single export would search the environment, which now holds every
+  // parameter. A name holding "=" is refused by the platform: it is skipped but still counted.
+  std::vector<Variable> variables = query_variables(query, uri);
+  variables.push_back({"ZR_Interpreter_ProgramFilename", program_filename()});
+  variables.push_back({"ZR_Interpreter_Date", number_to_string(current_date())});
+  variables.push_back({"ZR_Interpreter_ZRVersion", number_to_string(430)});
   if (has_switch(state, "-c") || has_switch(state, "--compress")) {
-    set_environment_variable("ZR_Interpreter_ParamCompress", "1");
+    variables.push_back({"ZR_Interpreter_ParamCompress", "1"});
   }
   if (has_switch(state, "-w") || has_switch(state, "--warn")) {
-    set_environment_variable("ZR_Interpreter_ParamWarn", "1");
+    variables.push_back({"ZR_Interpreter_ParamWarn", "1"});
   }
   if (has_switch(state, "-p") || has_switch(state, "--parse")) {
-    set_environment_variable("ZR_Interpreter_ParamParse", "1");
+    variables.push_back({"ZR_Interpreter_ParamParse", "1"});
   }
   const std::int64_t spent = std::int64_t{elapsed_milliseconds()} - state.start_time_ms;
-  set_environment_variable("ZR_Interpreter_CreationTime", number_to_string(spent));
+  variables.push_back({"ZR_Interpreter_CreationTime", number_to_string(spent)});
+  set_environment_variables(variables);
 }
 
 }  // namespace sr

@@ -29,8 +29,10 @@ std::vector<size_t> name_ends(std::string_view text) {
 // Knuth-Morris-Pratt: the end of the first occurrence of `needle` (not empty) in `text` at or
 // after `from`. The scan stops there, so its cost is the length of the needle plus the distance
 // covered, which is exactly how far the extraction then moves on.
-size_t end_of_first_occurrence(std::string_view text, size_t from, std::string_view needle) {
-  std::vector<size_t> border(needle.size(), 0);
+// `border` is scratch space, kept by the caller so that a hundred names cost no allocations.
+size_t end_of_first_occurrence(std::string_view text, size_t from, std::string_view needle,
+                               std::vector<size_t>& border) {
+  border.assign(needle.size(), 0);
   for (size_t i = 1, k = 0; i < needle.size(); ++i) {
     while (k > 0 && needle[i] != needle[k]) k = border[k - 1];
     if (needle[i] == needle[k]) ++k;
@@ -49,6 +51,7 @@ size_t end_of_first_occurrence(std::string_view text, size_t from, std::string_v
 std::vector<std::string> query_parameter_names(std::string_view subject) {
   const std::vector<size_t> ends = name_ends(subject);
   std::vector<std::string> names;
+  std::vector<size_t> border;
   size_t base = 0;  // where the current subject starts
   size_t amp = 0;   // the earliest "&" at or after base that starts a name
   for (;;) {
@@ -61,7 +64,7 @@ std::vector<std::string> query_parameter_names(std::string_view subject) {
     names.emplace_back(name);
     // The next subject starts behind the first occurrence of the name's text, which may lie
     // before the name itself.
-    base = end_of_first_occurrence(subject, base, name);
+    base = end_of_first_occurrence(subject, base, name, border);
   }
   return names;
 }

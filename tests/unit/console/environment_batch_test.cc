@@ -24,13 +24,16 @@ TEST(EnvironmentBatch, SetsReplacesAndRefusesLikeOneCallEach) {
                              {"SR_BATCH_NEW", "b"},
                              {"SR_BAD=NAME", "x"},
                              {"", "y"},
-                             {"SR_BATCH_EMPTY", ""}});
+                             {"SR_BATCH_EMPTY", ""},
+                             {std::string("SR_BATCH_NUL\0tail", 17), std::string("v\0w", 3)}});
   EXPECT_EQ(get_environment_variable("SR_BATCH_NEW"), "b");
   EXPECT_EQ(get_environment_variable("SR_BATCH_OLD"), "after");
   EXPECT_EQ(count_entries("SR_BATCH_NEW"), 1);
   EXPECT_EQ(count_entries("SR_BATCH_OLD"), 1);
   EXPECT_EQ(count_entries("SR_BAD"), 0);
   EXPECT_EQ(count_entries("SR_BATCH_EMPTY"), 1);
+  // A NUL ends a name or a value, as it does for the platform's own calls.
+  EXPECT_EQ(get_environment_variable("SR_BATCH_NUL"), "v");
   // Later single calls and child programs see the same environment.
   set_environment_variable("SR_BATCH_OLD", "again");
   EXPECT_EQ(count_entries("SR_BATCH_OLD"), 1);
