@@ -173,7 +173,7 @@ class Bench:
                      ratio=self.ratio(r, "runner", "spawn_relay"),
                      target="<= 1.15x spawn_relay")
             self.add("warm request", f"{label}: spawn_relay (static C)", t["spawn_relay"],
-                     ratio=self.ratio(r, "spawn_relay", "direct"), target="about 2.1-2.3x direct")
+                     ratio=self.ratio(r, "spawn_relay", "direct"), target="(ratio: it / direct)")
             self.add("warm request", f"{label}: cached executable run directly", t["direct"],
                      ratio=self.ratio(r, "runner", "direct"),
                      target="(ratio: runner / direct)")
