@@ -417,6 +417,14 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
                                f"p50 {p50:.2f} ms, p99 {p99:.2f} ms ({rounds}x{seconds} s)"),
                          ratio=(statistics.median(ratios), ratios[0], ratios[-1]),
                          target=target or "(ratio: req/s vs C binary)")
+            # The runner against each interpreter directly, round by round.
+            runner_rps = [r[0] for r in results["runner (hello.zr)"]]
+            for other in ("perl", "python3", "php-cgi"):
+                ratios = sorted(a / b[0] for a, b in zip(runner_rps, results[other]))
+                self.add(f"lighttpd + wrk, {connections} connections", f"runner / {other}",
+                         text=("", f"req/s, {rounds} rounds"),
+                         ratio=(statistics.median(ratios), ratios[0], ratios[-1]),
+                         target="> 1x")
 
     # ----- in-process ----------------------------------------------------------------------
 

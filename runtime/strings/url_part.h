@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <memory_resource>
 #include <unordered_map>
 #include <utility>
 
@@ -25,12 +26,19 @@ bool is_url_part_name(std::string_view name);
 class UrlQuery {
  public:
   explicit UrlQuery(std::string_view url);
+  // The index points into the object's own copies.
+  UrlQuery(const UrlQuery&) = delete;
+  UrlQuery& operator=(const UrlQuery&) = delete;
   std::string value(std::string_view name) const;
 
  private:
   std::string url_;
-  // Lower-cased key -> value offsets of its first parameter.
-  std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> first_values_;
+  std::string lowered_url_;  // the index's keys are parts of it
+  // Lower-cased key -> value offsets of its first parameter. Its nodes come from one arena: a
+  // request indexes a hundred parameters and drops them all at once.
+  std::pmr::monotonic_buffer_resource arena_;
+  std::pmr::unordered_map<std::string_view, std::pair<std::size_t, std::size_t>> first_values_{
+      &arena_};
 };
 
 }  // namespace sr

@@ -13,10 +13,12 @@ std::string lower_ascii(std::string_view text) {
 
 }  // namespace
 
-UrlQuery::UrlQuery(std::string_view url) : url_(url) {
+UrlQuery::UrlQuery(std::string_view url) : url_(url), lowered_url_(lower_ascii(url)) {
   // emplace keeps the first entry of a key, as the single lookup stops at the first match.
   scan_query(url_, [this](const QueryParameter& p) {
-    first_values_.emplace(lower_ascii(p.key), std::pair(p.value_begin, p.value_end));
+    const auto at = static_cast<std::size_t>(p.key.data() - url_.data());
+    first_values_.emplace(std::string_view(lowered_url_).substr(at, p.key.size()),
+                          std::pair(p.value_begin, p.value_end));
     return false;
   });
 }
