@@ -29,8 +29,9 @@ function(sr_add_musl_executable target)
     add_custom_command(
       OUTPUT ${object}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${object_dir}
-      COMMAND ${SR_MUSL_GCC} -c -O2 -Wall -Wextra -Werror -I${CMAKE_SOURCE_DIR} ${arg_COMPILE_OPTIONS}
-              -MD -MF ${object}.d ${CMAKE_CURRENT_SOURCE_DIR}/${source} -o ${object}
+      COMMAND ${SR_MUSL_GCC} -c -O2 -Wall -Wextra -Werror -I${CMAKE_SOURCE_DIR}
+              ${arg_COMPILE_OPTIONS} -MD -MF ${object}.d ${CMAKE_CURRENT_SOURCE_DIR}/${source}
+              -o ${object}
       DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${source}
       DEPFILE ${object}.d
       VERBATIM)
