@@ -36,12 +36,18 @@ TextStorage Text::release() {
 
 void Text::reserve(size_t capacity) {
   if (capacity <= storage_.capacity) return;
-  if (storage_.data == nullptr) {
-    storage_.data = take_kept_block(capacity, storage_.capacity);
-    if (storage_.data != nullptr) return;
+  size_t granted = 0;
+  char* block = take_text_block(capacity, granted);
+  if (block == nullptr) {
+    // Large, and nothing kept fits: the allocator may grow the block where it stands.
+    storage_.data = static_cast<char*>(resize_block(storage_.data, capacity, 1));
+    storage_.capacity = capacity;
+    return;
   }
-  storage_.data = static_cast<char*>(resize_block(storage_.data, capacity, 1));
-  storage_.capacity = capacity;
+  if (storage_.size > 0) memcpy(block, storage_.data, storage_.size);
+  release_text_block(storage_.data, storage_.capacity);
+  storage_.data = block;
+  storage_.capacity = granted;
 }
 
 void Text::append(Bytes bytes) {

@@ -12,6 +12,24 @@
 namespace sr::test {
 namespace {
 
+// Texts live in blocks that the stub reuses once freed: each must still hold its own bytes while
+// others of every size come and go, through the small sizes and past them.
+TEST(StubRuntime, TextsKeepTheirBytesWhileBlocksAreReused) {
+  check_cases({
+      {"growing and shortened copies through every small size",
+       "For i = 1 To 3000\n  a$ = a$ + Chr$(65 + i % 26)\n  If i % 7 = 0\n"
+       "    b$ = Left$(a$, i / 2)\n  EndIf\nNext\nok = 1\nFor i = 1 To Len(a$)\n"
+       "  If Asc(Mid$(a$, i, 1)) <> 65 + i % 26\n    ok = 0\n  EndIf\nNext\n"
+       "WriteLine Str$(Len(a$)) + \" \" + Str$(Len(b$)) + \" \" + Str$(ok) + \" \" + "
+       "Left$(b$, 3) + Right$(b$, 2)\n",
+       "3000 1498 1 BCDPQ\n"},
+      {"doubling past the small sizes",
+       "s$ = \"abcdefghij\"\nFor i = 1 To 13\n  t$ = s$\n  s$ = s$ + t$\nNext\n"
+       "WriteLine Str$(Len(s$)) + \" \" + Mid$(s$, 40001, 10) + \" \" + Right$(t$, 3)\n",
+       "81920 abcdefghij hij\n"},
+  });
+}
+
 TEST(StubRuntime, StringFunctionEdges) {
   check_cases({
       {"val signs, blanks and limits",
