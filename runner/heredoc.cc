@@ -118,6 +118,8 @@ class HeredocWriter {
   void copy_include(const std::string& line) {
     const std::string name = path_part(state_.script_path) + trim_spaces(line);
     const TextFile opened = is_temporary_source(name) ? 0 : open_text_file_read_only(name);
+    // A folder (a blank line names the script's own) reads as no lines at all.
+    if (opened == 0 && is_folder(name)) return;
     if (opened == 0) error_page(state_, "Could not open '" + line + "' as include file.");
     const ScopedTextFile include(opened);
     const int include_format = detect_string_format(include.get());
@@ -125,6 +127,11 @@ class HeredocWriter {
       write(read_text_file_line(include.get(), include_format));
       if (!text_file_at_end(include.get())) write(kLfJoin);
     }
+  }
+
+  static bool is_folder(const std::string& name) {
+    std::error_code error;
+    return std::filesystem::is_directory(name, error);
   }
 
   // Including the file being written would read its own growing output without end.

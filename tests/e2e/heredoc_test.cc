@@ -157,6 +157,7 @@ TEST_F(HeredocTest, IncludeFiles) {
   sandbox_.write_file("one.txt", "3");
   sandbox_.write_file("empty.txt", "");
   sandbox_.write_file("inc/part.txt", "p\n");
+  std::filesystem::create_directory(sandbox_.dir() + "/incdir");
   sandbox_.write_file("marked.txt",
                       "\xEF\xBB\xBF"
                       "caf\xC3\xA9\n");
@@ -173,11 +174,17 @@ TEST_F(HeredocTest, IncludeFiles) {
        script("x$ = \"<<include\n/inc/part.txt\n<<\"\n"), source("x$ = \"p\"\n")},
       {"read in its own format, written in the script's",
        script("x$ = \"<<include\nmarked.txt\n<<\"\n"), source("x$ = \"caf\xE9\"\n")},
+      // A blank line names the script's folder; a folder has no lines to contribute.
+      {"empty line", script("x$ = \"<<include\n\none.txt\n<<\"\n"), source("x$ = \"3\"\n")},
+      {"line of blanks", script("x$ = \"<<file\none.txt\n   \n<<\"\n"), source("x$ = \"3\"\n")},
+      {"a folder", script("x$ = \"<<include\nincdir\none.txt\n<<\"\n"), source("x$ = \"3\"\n")},
   });
 }
 
 TEST_F(HeredocTest, IncludeFileThatCannotBeOpened) {
-  std::filesystem::create_directory(sandbox_.dir() + "/incdir");
+  // Neither may block the run: a FIFO without a writer, a device that never ends.
+  ASSERT_EQ(mkfifo((sandbox_.dir() + "/pipe.txt").c_str(), 0644), 0);
+  std::filesystem::create_symlink("/dev/zero", sandbox_.dir() + "/zero.txt");
   const std::string self = sandbox_.dir() + "/self.cgi";
   const std::string own_source = RunnerSandbox::cache_path(self) + ".zr";
   // Long enough that the written part of the temporary source is on disk when it is included.
@@ -199,8 +206,10 @@ TEST_F(HeredocTest, IncludeFileThatCannotBeOpened) {
       {"missing file, name with blanks, without -w",
        sandbox_.write_file("b.cgi", script("x$ = \"<<file\n  missing.txt \n<<\"\n")),
        "Could not open '  missing.txt ' as include file.", "-p"},
-      {"a folder", sandbox_.write_file("d.cgi", script("x$ = \"<<include\nincdir\n<<\"\n")),
-       "Could not open 'incdir' as include file.", kParseSwitches},
+      {"a FIFO", sandbox_.write_file("f.cgi", script("x$ = \"<<include\npipe.txt\n<<\"\n")),
+       "Could not open 'pipe.txt' as include file.", kParseSwitches},
+      {"a device", sandbox_.write_file("z.cgi", script("x$ = \"<<include\nzero.txt\n<<\"\n")),
+       "Could not open 'zero.txt' as include file.", kParseSwitches},
       {"the temporary source being written", sandbox_.write_file("self.cgi", script(self_body)),
        "Could not open '../" + std::filesystem::path(own_source).filename().string() +
            "' as include file.",
