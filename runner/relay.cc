@@ -96,6 +96,8 @@ struct Relay {
     std::size_t relayed = 0;
     error_may_wait = true;
     while (relayed < kErrorDrainLimit && relay_error_line()) relayed += line.size() + 1;
+    // The script's last line without its LF ends only when the descendant lets go; relay it now.
+    if (take_program_error_rest(script, line)) print_error_line(line);
   }
 
   void run() {

@@ -88,6 +88,9 @@ int pending_program_output(ProgramHandle program);
 // Pulls what waits on the error pipe without blocking. True with the next complete line (LF
 // removed, CR kept), or, once the stream has ended, with its last unterminated line.
 bool read_program_error_line_now(ProgramHandle program, std::string& line);
+// Takes the error line begun but not ended, for when no more of it will be waited for (a
+// descendant may hold the stream open). False when none was begun.
+bool take_program_error_rest(ProgramHandle program, std::string& line);
 // True once the error stream has ended and no line is left in its buffer.
 bool program_error_at_end(ProgramHandle program);
 // Writes what the input pipe takes now. Returns the count (0 when it is full), or -1 when the

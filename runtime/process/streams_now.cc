@@ -38,6 +38,14 @@ bool read_program_error_line_now(ProgramHandle handle, std::string& line) {
   return true;
 }
 
+bool take_program_error_rest(ProgramHandle handle, std::string& line) {
+  ChildProgram* program = program_of(handle);
+  if (!program || program->error_partial.empty()) return false;
+  line = std::move(program->error_partial);
+  program->error_partial.clear();
+  return true;
+}
+
 bool program_error_at_end(ProgramHandle handle) {
   ChildProgram* program = program_of(handle);
   if (!program || !program->error) return true;

@@ -102,6 +102,19 @@ TEST(RelayRobustness, ErrorStreamIsDrainedAfterOutputCloses) {
   EXPECT_TRUE(result.err == seq_text(50000) + "last\n") << result.err.size() << " bytes";
 }
 
+TEST(RelayRobustness, LastErrorLineIsRelayedWhileADescendantHoldsTheStream) {
+  RunnerSandbox sandbox;
+  std::string pid_file = sandbox.dir() + "/bg.pid";
+  std::string script =
+      sandbox.write_script("last.cgi", "( exec /bin/sleep 60 ) &\necho $! > '" + pid_file +
+                                           "'\necho page\nprintf 'first\\nlast' >&2\n");
+  RunResult result = run_guarded(sandbox, script, "");
+  sandbox.kill_recorded(pid_file);
+  EXPECT_EQ(result.out, "page\n");
+  EXPECT_EQ(result.err, "first\nlast\n");
+  EXPECT_EQ(result.exit_code, 0);
+}
+
 TEST(RelayRobustness, RunEndsWithTheScriptNotWithItsDescendants) {
   struct Row {
     const char* name;
