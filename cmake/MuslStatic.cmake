@@ -26,11 +26,17 @@ function(sr_add_musl_executable target)
   foreach(source IN LISTS arg_SOURCES)
     get_filename_component(name ${source} NAME)
     set(object ${object_dir}/${name}.o)
+    # musl has no C++ library: its headers must not be found either.
+    set(language_options)
+    if(source MATCHES "\\.cc$")
+      set(language_options -nostdinc++)
+    endif()
     add_custom_command(
       OUTPUT ${object}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${object_dir}
       COMMAND ${SR_MUSL_GCC} -c -O2 -Wall -Wextra -Werror -I${CMAKE_SOURCE_DIR}
-              ${arg_COMPILE_OPTIONS} -MD -MF ${object}.d ${CMAKE_CURRENT_SOURCE_DIR}/${source}
+              ${language_options} ${arg_COMPILE_OPTIONS} -MD -MF ${object}.d
+              ${CMAKE_CURRENT_SOURCE_DIR}/${source}
               -o ${object}
       DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${source}
       DEPFILE ${object}.d

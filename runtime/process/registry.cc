@@ -1,5 +1,6 @@
 // The registry of open programs: a doubly linked list, newest first, under one recursive mutex.
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "runtime/process/program_record.h"
@@ -53,7 +54,8 @@ ChildProgram* find_registered(std::uint32_t serial) {
 }
 
 int exit_code_from_status(int status) {
-  return (status & 0x7f) != 0 ? 1 : (status >> 8) & 0xff;
+  // A program ended by a signal counts as failed.
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
 void store_exit_code(ChildProgram& program, int status) {
