@@ -15,9 +15,9 @@ forget_cache_below "$work/demo"
 demo_pid=""
 for attempt in 1 2 3; do
   PORT=$(pick_port)
-  BUILD=$build DEMO_DIR=$work/demo PORT=$PORT "$source_dir/scripts/demo" >"$work/demo.out" 2>&1 &
-  demo_pid=$!
-  server_pids+=("$demo_pid")
+  BUILD=$build DEMO_DIR=$work/demo PORT=$PORT start_in_group "$source_dir/scripts/demo" \
+    >"$work/demo.out" 2>&1
+  demo_pid=$BG_PID
   if wait_for_http "$PORT" "$demo_pid"; then break; fi
   echo "the demo did not start on port $PORT (attempt $attempt):" >&2
   cat "$work/demo.out" >&2
@@ -62,7 +62,6 @@ kill -TERM "$demo_pid"
 for _ in $(seq 1 100); do process_alive "$demo_pid" || break; sleep 0.1; done
 wait "$demo_pid" 2>/dev/null
 status=$?
-server_pids=()
 STATUS=$status BODY=$(tail -n 3 "$work/demo.out")
 check "the demo ends on TERM with status 0" equals "$status" 0
 check "the demo reports that it stopped" contains "$BODY" "ScriptRunner demo: stopped"

@@ -1,6 +1,6 @@
 # Shared by the integration tests: temporary folders, loopback ports, the three web servers
-# (each started with a configuration written here and stopped by its own pid), an HTTP fetch and
-# the checks. Sourced, not run.
+# (each started with a configuration written here, in a process group of its own that is stopped
+# whole), an HTTP fetch and the checks. Sourced, not run.
 
 set -euo pipefail
 
@@ -111,14 +111,30 @@ start_server() {
   return 1
 }
 
-# Stops every server started so far, each by its own pid, and waits for it to end.
+# start_in_group COMMAND...: starts COMMAND in the background as the leader of a process group of
+# its own and records it for stop_servers; sets BG_PID. setsid(1) does not fork here (a background
+# job of a script is no group leader), so BG_PID is the command's pid and its group's id.
+start_in_group() {
+  setsid "$@" &
+  BG_PID=$!
+  server_pids+=("$BG_PID")
+}
+
+# Stops every server started so far with all the processes of its group (fcgiwrap's children
+# outlive a TERM to their parent), and waits until each group is empty; what does not end on TERM
+# within 5 s is killed.
 stop_servers() {
-  local pid
-  for pid in "${server_pids[@]}"; do
-    kill -TERM "$pid" 2>/dev/null || true
+  local group
+  for group in "${server_pids[@]}"; do
+    kill -TERM -- "-$group" 2>/dev/null || true
   done
-  for pid in "${server_pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
+  for group in "${server_pids[@]}"; do
+    wait "$group" 2>/dev/null || true
+    for _ in $(seq 1 100); do
+      kill -0 -- "-$group" 2>/dev/null || break
+      sleep 0.05
+    done
+    kill -KILL -- "-$group" 2>/dev/null || true
   done
   server_pids=()
 }
@@ -138,9 +154,8 @@ server.breakagelog = "$ERROR_LOG"
 server.upload-dirs = ("$dir")
 cgi.assign = (".zr" => "")
 EOF
-  lighttpd -D -f "$dir/lighttpd.conf" </dev/null >"$dir/stderr" 2>&1 &
-  SERVER_PID=$!
-  server_pids+=("$SERVER_PID")
+  start_in_group lighttpd -D -f "$dir/lighttpd.conf" </dev/null >"$dir/stderr" 2>&1
+  SERVER_PID=$BG_PID
 }
 
 start_apache() {
@@ -171,19 +186,17 @@ DocumentRoot $docroot
   </FilesMatch>
 </Directory>
 EOF
-  apache2 -f "$dir/apache.conf" -DFOREGROUND </dev/null >"$dir/stderr" 2>&1 &
-  SERVER_PID=$!
-  server_pids+=("$SERVER_PID")
+  start_in_group apache2 -f "$dir/apache.conf" -DFOREGROUND </dev/null >"$dir/stderr" 2>&1
+  SERVER_PID=$BG_PID
 }
 
 start_nginx() {
-  local dir=$1 docroot=$2 wrap socket=$dir/fcgiwrap.sock
+  local dir=$1 docroot=$2 socket=$dir/fcgiwrap.sock
   ERROR_LOG=$dir/error.log
   mkdir -p "$dir/temp"
   rm -f "$socket"
   # -f sends the scripts' standard error to nginx, which logs it; -c 4 serves requests in parallel.
-  fcgiwrap -f -c 4 -s "unix:$socket" </dev/null >"$dir/fcgiwrap.stderr" 2>&1 &
-  wrap=$!
+  start_in_group fcgiwrap -f -c 4 -s "unix:$socket" </dev/null >"$dir/fcgiwrap.stderr" 2>&1
   for _ in $(seq 1 100); do [ -S "$socket" ] && break; sleep 0.05; done
   # nginx workers run as another user and must be able to connect.
   chmod 666 "$socket"
@@ -211,9 +224,8 @@ http {
   }
 }
 EOF
-  nginx -p "$dir" -e "$ERROR_LOG" -c "$dir/nginx.conf" </dev/null >"$dir/stderr" 2>&1 &
-  SERVER_PID=$!
-  server_pids+=("$wrap" "$SERVER_PID")
+  start_in_group nginx -p "$dir" -e "$ERROR_LOG" -c "$dir/nginx.conf" </dev/null >"$dir/stderr" 2>&1
+  SERVER_PID=$BG_PID
 }
 
 # --- requests and checks ----------------------------------------------------------------------

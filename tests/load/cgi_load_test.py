@@ -15,6 +15,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -81,6 +82,21 @@ def write_script(path, runner, source):
     os.rename(temporary, path)
 
 
+def stop_group(server, first=signal.SIGKILL):
+    """Stops the server with every process of its group (the scripts it runs included)."""
+    try:
+        os.killpg(server.pid, first)
+        server.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        pass
+    finally:
+        try:
+            os.killpg(server.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        server.wait()
+
+
 def start_lighttpd(work, docroot):
     for _ in range(3):
         port = free_port()
@@ -99,7 +115,8 @@ def start_lighttpd(work, docroot):
             )
         log = open(os.path.join(work, "stderr"), "w")
         server = subprocess.Popen(
-            ["lighttpd", "-D", "-f", config], stdin=subprocess.DEVNULL, stdout=log, stderr=log
+            ["lighttpd", "-D", "-f", config], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+            start_new_session=True,
         )
         for _ in range(75):
             if server.poll() is not None:
@@ -109,8 +126,7 @@ def start_lighttpd(work, docroot):
                 return server, port
             except OSError:
                 time.sleep(0.2)
-        server.kill()
-        server.wait()
+        stop_group(server)
     raise RuntimeError("lighttpd did not start")
 
 
@@ -255,8 +271,7 @@ def main():
         editor.join()
         duration = time.monotonic() - started
 
-        server.terminate()
-        server.wait(timeout=20)
+        stop_group(server, signal.SIGTERM)
         server = None
         # The scripts' own names end in ".zr" too: a temporary source is "<executable>.zr".
         sources = {cache_prefix + name + ".zr" for name in list(SCRIPTS) + ["version.zr"]}
@@ -284,8 +299,7 @@ def main():
         return 1 if failures else 0
     finally:
         if server is not None:
-            server.kill()
-            server.wait()
+            stop_group(server)
         for name in os.listdir("/tmp"):
             if name.startswith(cache_prefix):
                 path = os.path.join("/tmp", name)
