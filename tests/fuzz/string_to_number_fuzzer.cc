@@ -1,6 +1,10 @@
-// string_to_number on any text equals a direct model of the rules (blanks and tabs, one sign,
-// "$" hexadecimal, "%" binary or decimal digits, wrapping modulo 2^64), and number_to_string
-// of the result reads back as the same value.
+// string_to_number on any text equals a model built from the rules rather than from the code:
+// the text is cut into blanks, sign, form and digit run with string searches, and the run's value
+// modulo 2^64 comes from std::from_chars (the last 16 hexadecimal or 64 binary digits hold it
+// whole; decimal runs are folded in chunks of up to 19 digits). number_to_string of the result
+// reads back as the same value.
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,35 +15,45 @@
 
 namespace {
 
-int digit_value(char c, unsigned base) {
-  int v = -1;
-  if (c >= '0' && c <= '9') v = c - '0';
-  if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-  return v >= 0 && static_cast<unsigned>(v) < base ? v : -1;
+struct Form {
+  int base;
+  std::string_view digits;
+};
+
+std::uint64_t parse_run(std::string_view run, int base) {
+  std::uint64_t value = 0;
+  std::from_chars(run.data(), run.data() + run.size(), value, base);
+  return value;
+}
+
+// The run's value modulo 2^64.
+std::uint64_t run_value(std::string_view run, int base) {
+  if (base == 16) return parse_run(run.substr(run.size() > 16 ? run.size() - 16 : 0), 16);
+  if (base == 2) return parse_run(run.substr(run.size() > 64 ? run.size() - 64 : 0), 2);
+  std::uint64_t value = 0;
+  while (!run.empty()) {
+    const std::string_view chunk = run.substr(0, 19);
+    std::uint64_t scale = 1;
+    for (std::size_t i = 0; i < chunk.size(); ++i) scale *= 10;
+    value = value * scale + parse_run(chunk, 10);
+    run.remove_prefix(chunk.size());
+  }
+  return value;
 }
 
 std::int64_t model(std::string_view text) {
   // The runner's strings end at their first zero byte.
   text = text.substr(0, text.find('\0'));
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  unsigned base = 10;
-  if (i < text.size() && text[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i < text.size() && text[i] == '%') {
-    base = 2;
-    ++i;
-  }
-  std::uint64_t value = 0;
-  for (; i < text.size() && digit_value(text[i], base) >= 0; ++i) {
-    value = value * base + static_cast<std::uint64_t>(digit_value(text[i], base));
-  }
-  if (negative) value = 0 - value;
-  return static_cast<std::int64_t>(value);
+  text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+  const bool negative = text.starts_with('-');
+  if (negative || text.starts_with('+')) text.remove_prefix(1);
+  Form form{10, "0123456789"};
+  if (text.starts_with('$')) form = {16, "0123456789abcdefABCDEF"};
+  if (text.starts_with('%')) form = {2, "01"};
+  if (form.base != 10) text.remove_prefix(1);
+  const std::string_view run = text.substr(0, text.find_first_not_of(form.digits));
+  const std::uint64_t magnitude = run_value(run, form.base);
+  return static_cast<std::int64_t>(negative ? ~magnitude + 1 : magnitude);
 }
 
 }  // namespace
