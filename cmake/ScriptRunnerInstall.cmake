@@ -10,11 +10,9 @@ set(SR_INSTALL_LIBDIR lib/scriptrunner)
 set(SR_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/scriptrunner)
 
 install(TARGETS scriptrunner RUNTIME DESTINATION ${SR_INSTALL_LIBDIR})
-if(TARGET zrcompiler)
-  install(TARGETS zrcompiler RUNTIME DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
-  # A stub linked against musl is a file made by a custom command, not a CMake executable.
-  install(PROGRAMS ${SR_BIN_DIR}/compilers/zrstub DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
-endif()
+install(TARGETS zrcompiler RUNTIME DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
+# A stub linked against musl is a file made by a custom command, not a CMake executable.
+install(PROGRAMS ${SR_BIN_DIR}/compilers/zrstub DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/deploy/ DESTINATION ${SR_INSTALL_DATADIR}/deploy)
 install(FILES ${CMAKE_SOURCE_DIR}/man/scriptrunner.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
