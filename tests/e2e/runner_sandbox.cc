@@ -21,6 +21,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kTempDir = "/tmp/";
 constexpr const char* kCachePrefix = "zr-executable_";
+// Set by CTest for every test; the suite's last test looks for processes that still carry it.
+constexpr const char* kSuiteMark = "SR_TEST_RUN";
 
 std::string without_slashes(const std::string& path) {
   std::string out;
@@ -136,6 +138,9 @@ RunResult RunnerSandbox::run(const RunOptions& options) const {
   launch.argv.push_back(runner_path());
   if (options.switches) launch.argv.push_back(*options.switches);
   for (const auto& [name, value] : options.env) launch.env.push_back(name + "=" + value);
+  // The suite's mark goes on to the runner and its script, so that one left running is found.
+  if (const char* mark = std::getenv(kSuiteMark))
+    launch.env.push_back(std::string(kSuiteMark) + "=" + mark);
   launch.cwd = options.cwd.empty() ? dir_ : options.cwd;
   launch.stdin_data = options.stdin_data;
   launch.timeout_ms = options.timeout_ms;
