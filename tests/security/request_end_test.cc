@@ -144,5 +144,22 @@ TEST_F(RequestEnd, GoneVisitorStopsTheScript) {
   EXPECT_NE(runner.wait(seconds(5)), -1) << "the runner did not end after its script";
 }
 
+// The executable cannot be started (its interpreter line names nothing): the run says so, with
+// the system's reason, instead of answering with nothing.
+TEST_F(RequestEnd, FailedStartIsReportedWithTheSystemsReason) {
+  sandbox_.set_compiler(sandbox_.default_compiler() +
+                        "/usr/bin/printf '#!/nonexistent/shell\\n' >\"$3.t\"\n"
+                        "/bin/chmod 700 \"$3.t\" && /bin/mv -f \"$3.t\" \"$3\"\n");
+  const std::string script = sandbox_.write_script("s.cgi", "echo GOOD\n");
+  RunOptions options;
+  options.switches = "-w";
+  options.env["SCRIPT_FILENAME"] = script;
+  RunResult result = run_as(sandbox_, users_.runner, 022, options);
+  const std::string message =
+      "The compiled program cannot be started: " + RunnerSandbox::cache_path(script);
+  EXPECT_EQ(result.out, warn_page(message));
+  EXPECT_EQ(result.err, message + "\nNo such file or directory\n");
+}
+
 }  // namespace
 }  // namespace sr::test
