@@ -231,10 +231,35 @@ int Process::wait(std::chrono::milliseconds timeout) {
 
 namespace {
 
+// The build tree may lie in a folder that other users cannot enter (a home folder), so the
+// attacker runs a copy of its program from a folder of its own in /tmp.
+class AttackerCopy {
+ public:
+  AttackerCopy() {
+    char folder[] = "/tmp/sr-attacker-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return;
+    folder_ = folder;
+    chmod(folder, 0755);
+    std::error_code error;
+    fs::copy_file(SR_ATTACKER_PATH, path(), error);
+    if (error) ADD_FAILURE() << "cannot copy " << SR_ATTACKER_PATH << ": " << error.message();
+    chmod(path().c_str(), 0755);
+  }
+  ~AttackerCopy() {
+    std::error_code ignored;
+    if (!folder_.empty()) fs::remove_all(folder_, ignored);
+  }
+  std::string path() const { return folder_ + "/tmp_attacker"; }
+
+ private:
+  std::string folder_;
+};
+
 std::vector<std::string> attacker_argv(uid_t uid, const std::string& mode,
                                        const std::string& prefix) {
+  static const AttackerCopy copy;
   std::vector<std::string> argv = as_user(uid, 022);
-  argv.insert(argv.end(), {SR_ATTACKER_PATH, mode, prefix});
+  argv.insert(argv.end(), {copy.path(), mode, prefix});
   return argv;
 }
 
