@@ -260,23 +260,22 @@ TEST_F(HostileTmp, AbortedForceModeRequestsLeaveNothing) {
                              << " entries in /tmp, e.g. " << (left.empty() ? "" : left[0]);
 }
 
+constexpr const char* kHalfWritten =
+    "/usr/bin/printf '#!/bin/sh\\necho PART' >\"$3.tmp-$$\"\n"
+    "/bin/chmod 700 \"$3.tmp-$$\"\nexec /bin/sleep 8\n";
+
 TEST_F(HostileTmp, FailedCompilesLeaveNothingBehind) {
   struct Row {
     const char* name;
-    const char* compiler;  // its text after the line that sets d
+    const char* compiler;  // the fake compiler after its "#!/bin/sh" line
     const char* switches;
   } rows[] = {
       {"force mode, compile error", "echo 'line 1: syntax error'\nexit 1\n", "-w -f"},
       {"plain mode, compile error", "echo 'line 1: syntax error'\nexit 1\n", "-w"},
-      // Killed at the compile limit halfway through writing the executable.
-      {"plain mode, partial executable",
-       "/usr/bin/printf '#!/bin/sh\\necho PART' >\"$3\"\n/bin/chmod 700 \"$3\"\n"
-       "exec /bin/sleep 8\n",
-       "-w"},
-      {"force mode, partial executable",
-       "/usr/bin/printf '#!/bin/sh\\necho PART' >\"$3\"\n/bin/chmod 700 \"$3\"\n"
-       "exec /bin/sleep 8\n",
-       "-w -f"},
+      // Killed at the compile limit halfway through writing the executable, which the
+      // compiler writes beside its final name as EXE.tmp-XXXXXX.
+      {"plain mode, partial executable", kHalfWritten, "-w"},
+      {"force mode, partial executable", kHalfWritten, "-w -f"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
