@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "tests/e2e/run_child.h"
 #include "tests/e2e/runner_sandbox.h"
 #include "tests/security/two_users.h"
 
@@ -293,6 +294,37 @@ TEST_F(HostileTmp, FailedCompilesLeaveNothingBehind) {
     sandbox_->set_compiler(sandbox_->default_compiler());
     EXPECT_EQ(run(script, row.switches).out, kGood) << "the next request builds again";
   }
+}
+
+// A /tmp mounted noexec cannot hold the cache. The runner runs in a mount namespace of its own
+// where /tmp is noexec (its sandbox folder stays executable); the failure must say why.
+TEST_F(HostileTmp, NoexecTmpIsNamedInTheMessage) {
+  const std::string script = sandbox_->write_script("s.cgi", "echo GOOD\n");
+  const std::string& dir = sandbox_->dir();
+  ChildLaunch launch;
+  launch.argv = {"/usr/bin/unshare",
+                 "-m",
+                 "--propagation",
+                 "private",
+                 "/bin/sh",
+                 "-c",
+                 "/bin/mount --bind /tmp /tmp && /bin/mount -o remount,bind,noexec /tmp && "
+                 "/bin/mount --bind \"$0\" \"$0\" && /bin/mount -o remount,bind,exec \"$0\" || "
+                 "exit 99; exec \"$@\"",
+                 dir};
+  for (const auto& word : as_user(users_.runner, 022)) launch.argv.push_back(word);
+  launch.argv.push_back(sandbox_->runner_path());
+  launch.argv.push_back("-w");
+  launch.env = {"SCRIPT_FILENAME=" + script};
+  launch.cwd = dir;
+  launch.timeout_ms = 20000;
+  RunResult result = run_child(launch);
+  if (result.exit_code == 99) GTEST_SKIP() << "no mount namespace here: " << result.err;
+  const std::string message =
+      "The compiled program cannot be started: " + RunnerSandbox::cache_path(script);
+  EXPECT_EQ(result.out, warn_page(message));
+  EXPECT_EQ(result.err,
+            message + "\nPermission denied (/tmp/ is on a file system mounted noexec)\n");
 }
 
 }  // namespace
