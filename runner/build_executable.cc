@@ -123,12 +123,12 @@ bool clear_names(const RunState& state, const RecordedBuild& last, std::string& 
   // A trusted executable of this script stays: a compiler that fails without a word then
   // leaves it running. Anything else must not survive a silent failure.
   const bool keep = kind == CachedFile::trusted && last.script == state.script_path;
-  if (kind != CachedFile::missing && !keep && !remove_name(executable)) {
+  if (kind != CachedFile::missing && !keep && !remove_own_file(executable)) {
     blocker = executable;
     return false;
   }
   const std::string source = source_name(executable);
-  if (!remove_name(source)) {
+  if (!remove_own_file(source)) {
     blocker = source;
     return false;
   }
@@ -140,8 +140,8 @@ NameUse build_under_lock(RunState& state, std::string& blocker) {
   const std::int64_t waiting_since = wall_clock_ns();
   ScriptRecord record;
   if (!record.open_locked(record_path)) {
-    // A record that is no file of ours goes, if it can; then one more try.
-    if (!remove_name(record_path) || !record.open_locked(record_path)) {
+    // A record of ours that others may write goes; then one more try.
+    if (!remove_own_file(record_path) || !record.open_locked(record_path)) {
       blocker = record_path;
       return NameUse::blocked;
     }

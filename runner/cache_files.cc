@@ -91,14 +91,11 @@ void make_owner_only(const std::string& path) {
   if (st.st_mode & 077) chmod(path.c_str(), st.st_mode & 0700);
 }
 
-bool remove_name(const std::string& path) {
-  if (unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-  if (errno == EISDIR || errno == EPERM) {
-    // Linux reports a folder as EISDIR to unlink, or as EPERM on some file systems.
-    if (rmdir(path.c_str()) == 0 || errno == ENOENT) return true;
-  }
+bool remove_own_file(const std::string& path) {
   struct stat st;
-  return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (!is_ours(st)) return false;
+  return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
 long owner_of(const std::string& path) {

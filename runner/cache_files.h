@@ -27,9 +27,10 @@ int open_trusted_executable(const std::string& path, struct stat& status);
 // executable holds the script's code and texts.
 void make_owner_only(const std::string& path);
 
-// Removes whatever is at `path` (an empty folder too); true when nothing is there afterwards.
-// Another user's file in the sticky /tmp cannot be removed.
-bool remove_name(const std::string& path);
+// Makes way at `path` for a new file: removes a regular file of ours there. True when nothing
+// is there afterwards; false for anything else (links, folders, pipes, other users' files),
+// which stays untouched even where this user could remove it.
+bool remove_own_file(const std::string& path);
 
 // The owner of whatever is at `path`, -1 when nothing is.
 long owner_of(const std::string& path);

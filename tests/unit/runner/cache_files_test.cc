@@ -95,15 +95,28 @@ TEST_F(CacheFilesTest, PrivateFileIsNewAndOwnerOnly) {
   EXPECT_FALSE(std::ifstream(dir_ + "/nowhere").good()) << "created through a link";
 }
 
-TEST_F(CacheFilesTest, RemoveNameTakesFilesLinksAndEmptyFolders) {
+TEST_F(CacheFilesTest, OnlyARegularFileOfOursMakesWay) {
   const std::string link = dir_ + "/link";
   ASSERT_EQ(symlink("/etc/passwd", link.c_str()), 0);
   const std::string folder = dir_ + "/folder";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-  for (const std::string& path : {file("f", 0644), link, folder, dir_ + "/missing"}) {
-    SCOPED_TRACE(path);
-    EXPECT_TRUE(remove_name(path));
-    EXPECT_EQ(owner_of(path), -1);
+  const std::string theirs = file("theirs", 0644);
+  ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+  struct Row {
+    const char* name;
+    std::string path;
+    bool removed;
+  } rows[] = {
+      {"file of ours", file("f", 0644), true},
+      {"missing", dir_ + "/missing", true},
+      {"link", link, false},
+      {"folder", folder, false},
+      {"another user's file", theirs, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(remove_own_file(row.path), row.removed);
+    EXPECT_EQ(owner_of(row.path) == -1, row.removed);
   }
 }
 
