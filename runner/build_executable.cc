@@ -79,15 +79,18 @@ std::optional<std::string> build(RunState& state) {
 }
 
 // The half-written files of a compiler that was killed at the time-out, or of a run that was.
+// A name with a record beside it is another script's executable, not a partial file.
 void remove_partial_files(const std::string& executable) {
   const std::string folder = executable.substr(0, executable.rfind('/') + 1);
   const std::string prefix = base_name(partial_prefix(executable));
   DIR* dir = opendir(folder.c_str());
   if (!dir) return;
   while (const dirent* entry = readdir(dir)) {
+    const std::string path = folder + entry->d_name;
     if (std::string_view(entry->d_name).starts_with(prefix) &&
-        inspect_cached_file(folder + entry->d_name) != CachedFile::foreign) {
-      unlink((folder + entry->d_name).c_str());
+        inspect_cached_file(path) != CachedFile::foreign &&
+        inspect_cached_file(record_name(path)) == CachedFile::missing) {
+      unlink(path.c_str());
     }
   }
   closedir(dir);
