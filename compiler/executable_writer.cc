@@ -28,6 +28,14 @@ std::string failure(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
+// As a linker does: executable by everyone the umask lets in, so a caller under umask 077 gets
+// a file that only its owner can read (it holds the program's code and texts).
+mode_t executable_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0777 & ~mask;
+}
+
 }  // namespace
 
 bool read_whole_file(const std::string& path, std::string& content) {
@@ -61,7 +69,7 @@ std::string write_executable(const std::string& path, const std::string& stub,
   if (!write_all(fd, stub) || !write_all(fd, program) ||
       !write_all(fd, make_trailer(program.size()))) {
     error = failure("Cannot write", temp);
-  } else if (fchmod(fd, 0755) != 0) {
+  } else if (fchmod(fd, executable_mode()) != 0) {
     error = failure("Cannot set the mode of", temp);
   }
   if (close(fd) != 0 && error.empty()) error = failure("Cannot write", temp);

@@ -6,7 +6,8 @@
 namespace sr::zr {
 
 // Writes under a fresh temporary name in the target's folder, then renames it into place with
-// mode 0755. Returns "" on success, else a one-line reason; no file is left behind on failure.
+// mode 0777 less the umask. Returns "" on success, else a one-line reason; no file is left behind
+// on failure.
 std::string write_executable(const std::string& path, const std::string& stub,
                              const std::string& program);
 

@@ -2,6 +2,9 @@
 // that keep anybody else's file from being executed or written through.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,16 +14,42 @@ enum class CachedFile {
   missing,
   trusted,     // a regular file of ours that nobody else may write
   rewritable,  // a regular file of ours that group or others may write: rebuild it
-  foreign,     // a link, a directory, a device, or another user's file: never touch it
+  foreign,     // a link, a directory, a device, or another user's file: never run or write it
 };
 
 CachedFile inspect_cached_file(const std::string& path);
 
-// Takes group and other write permission off a regular file of ours.
-void make_private(const std::string& path);
+// Opens a trusted executable for running (O_PATH, no link followed, close-on-exec) and fills
+// `status` from the open file; -1 when `path` holds no trusted file.
+int open_trusted_executable(const std::string& path, struct stat& status);
+
+// Leaves a regular file of ours readable, writable and executable by its owner only: the
+// executable holds the script's code and texts.
+void make_owner_only(const std::string& path);
+
+// Makes way at `path` for a new file: removes a regular file of ours there. True when nothing
+// is there afterwards; false for anything else (links, folders, pipes, other users' files),
+// which stays untouched even where this user could remove it.
+bool remove_own_file(const std::string& path);
+
+// The owner of whatever is at `path`, -1 when nothing is.
+long owner_of(const std::string& path);
+
+// Creates a new, empty file of ours, mode 0600, refusing any existing name. False when it exists
+// or cannot be made.
+bool create_private_file(const std::string& path);
+
+// What the record says about the last build of an executable.
+struct RecordedBuild {
+  std::string script;  // the script path it was built for; "" when none is recorded
+  bool failed = false;
+  std::int64_t failed_at_ns = 0;  // wall-clock time of the failure
+  std::string message;            // the failure's message, as the run that failed ended with it
+};
 
 // The record beside a cached executable names the script it was built from, since two script
-// paths can map to one executable name. Holding its lock serialises compiles of that executable.
+// paths can map to one executable name; after a failed build it also keeps the failure for the
+// runs that waited for that build. Holding its lock serialises builds of that executable.
 class ScriptRecord {
  public:
   ScriptRecord() = default;
@@ -28,21 +57,25 @@ class ScriptRecord {
   ScriptRecord(const ScriptRecord&) = delete;
   ScriptRecord& operator=(const ScriptRecord&) = delete;
 
-  // Opens or creates the record of `executable_path` and waits for its lock. False when the
-  // record is not a regular file of ours.
-  bool open_locked(const std::string& executable_path);
-  std::string read() const;
+  // Opens or creates the record at `record_path` and waits for its lock. False when the record
+  // is not a regular file of ours.
+  bool open_locked(const std::string& record_path);
+  RecordedBuild read() const;
   // Empties the record while a build is under way, so no run takes the old file for current.
   void clear();
   void write(std::string_view script_path);
+  void write_failure(std::string_view script_path, std::string_view message);
 
  private:
+  void write_text(std::string_view text);
+
   int fd_ = -1;
 };
 
-std::string script_record_path(const std::string& executable_path);
+// The record without taking the lock; empty when there is no record of ours.
+RecordedBuild read_record(const std::string& record_path);
 
-// The recorded script path without taking the lock; "" when there is no record of ours.
-std::string read_script_record(const std::string& executable_path);
+// Wall-clock nanoseconds, the clock of RecordedBuild::failed_at_ns.
+std::int64_t wall_clock_ns();
 
 }  // namespace sr

@@ -30,13 +30,13 @@ void export_cgi_environment(const RunState& state) {
   variables.push_back({"ZR_Interpreter_ProgramFilename", program_filename()});
   variables.push_back({"ZR_Interpreter_Date", number_to_string(current_date())});
   variables.push_back({"ZR_Interpreter_ZRVersion", number_to_string(430)});
-  if (has_switch(state, "-c") || has_switch(state, "--compress")) {
+  if (compress_mode(state)) {
     variables.push_back({"ZR_Interpreter_ParamCompress", "1"});
   }
-  if (has_switch(state, "-w") || has_switch(state, "--warn")) {
+  if (warn_mode(state)) {
     variables.push_back({"ZR_Interpreter_ParamWarn", "1"});
   }
-  if (has_switch(state, "-p") || has_switch(state, "--parse")) {
+  if (parse_mode(state)) {
     variables.push_back({"ZR_Interpreter_ParamParse", "1"});
   }
   const std::int64_t spent = std::int64_t{elapsed_milliseconds()} - state.start_time_ms;

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "runner/error_page.h"
 #include "runtime/console/console.h"
 #include "runtime/datetime/files.h"
 #include "runtime/process/process.h"
@@ -14,6 +13,7 @@ namespace sr {
 namespace {
 
 constexpr int kCompileLimitMs = 5000;
+constexpr int kKilledEndMs = 1000;
 
 std::string runner_directory() {
   return path_part(program_filename());
@@ -44,7 +44,7 @@ std::string failed_compile_output(ProgramHandle compiler, int available) {
 
 }  // namespace
 
-void compile_script(const RunState& state) {
+std::optional<std::string> compile_script(const RunState& state) {
   const std::int32_t started = elapsed_milliseconds();
   // Whole arguments: a path with blanks or double quotes is never split apart.
   const std::vector<std::string> arguments = {"--quiet", "--executable", state.executable_path,
@@ -52,17 +52,19 @@ void compile_script(const RunState& state) {
   ProgramHandle compiler =
       start_program_with_arguments(runner_directory() + "compilers/zrcompiler", arguments, "",
                                    ProgramFlag::open | ProgramFlag::read);
-  if (compiler == 0) error_page(state, "Compiler could not be started.");
+  if (compiler == 0) return "Compiler could not be started.";
   wait_program(compiler, kCompileLimitMs);
   const int available = available_program_output(compiler);
   const std::int64_t spent = std::int64_t{elapsed_milliseconds()} - started;
   const bool failed =
       available != 0 || file_size(state.executable_path) == -1 || spent > kCompileLimitMs;
-  if (!failed) return;
+  if (!failed) return std::nullopt;
   std::string output = failed_compile_output(compiler, available);
   kill_program(compiler);
+  // Its end is collected, so a half-written file of its own can no longer grow.
+  wait_program(compiler, kKilledEndMs);
   close_program(compiler);
-  error_page(state, "Compilation process did not finish correctly. Error: \"" + output + "\".");
+  return "Compilation process did not finish correctly. Error: \"" + output + "\".";
 }
 
 void compress_executable(const RunState& state) {

@@ -5,6 +5,7 @@
 #include "runner/error_page.h"
 #include "runner/executable_cache.h"
 #include "runner/relay.h"
+#include "runner/run_files.h"
 #include "runner/run_state.h"
 #include "runner/switches.h"
 #include "runtime/console/console.h"
@@ -17,6 +18,7 @@ void run_request(int argc, char** argv) {
   set_program_arguments(argc, argv);
   init_runtime();
   set_environment_variable("ZR_Interpreter_Version", "150");
+  remove_run_files_on_termination();
   RunState state;
   state.start_time_ms = elapsed_milliseconds();
   if (open_console() != 0) {
@@ -25,10 +27,10 @@ void run_request(int argc, char** argv) {
     state.script_path = get_environment_variable("SCRIPT_FILENAME");
     check_script_path(state);
     set_environment_variable("TAMRIVOLE_HOME", path_part(program_filename()));
-    set_executable_path(state);
     provide_executable(state);
     export_cgi_environment(state);
     execute_and_relay(state);
+    remove_run_files();
   }
   end_run();
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "runner/run_files.h"
 #include "runner/switches.h"
 #include "runtime/console/console.h"
 #include "runtime/runtime.h"
@@ -11,8 +12,13 @@
 namespace sr {
 
 void error_page(const RunState& state, std::string_view message) {
+  error_page(state, message, {});
+}
+
+void error_page(const RunState& state, std::string_view message, std::string_view detail) {
   print_error_line(message);
-  if (has_switch(state, "-w") || has_switch(state, "--warn")) {
+  if (!detail.empty()) print_error_line(detail);
+  if (warn_mode(state)) {
     print_line("Content-Type: text/html\n");
     print_line(message);
   }
@@ -20,6 +26,7 @@ void error_page(const RunState& state, std::string_view message) {
 }
 
 void end_run() {
+  remove_run_files();
   shutdown_runtime();
   std::fflush(nullptr);
   // Reaper threads may still wait for a killed compiler; nothing of theirs needs to finish.

@@ -10,8 +10,12 @@ namespace sr {
 // The message and LF to standard error; with -w/--warn also a text/html header and the message
 // to standard output. Then the runtime shuts down and the process exits with code 0.
 [[noreturn]] void error_page(const RunState& state, std::string_view message);
+// As above, with a second line on standard error only: the path and the system's reason.
+[[noreturn]] void error_page(const RunState& state, std::string_view message,
+                             std::string_view detail);
 
-// Shuts the runtime down and exits with code 0, without waiting for threads or child programs.
+// Removes the files this run made, shuts the runtime down and exits with code 0, without
+// waiting for threads or child programs.
 [[noreturn]] void end_run();
 
 }  // namespace sr

@@ -1,11 +1,15 @@
 #include "runner/executable_cache.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "runner/cache_files.h"
 #include "runner/error_page.h"
-#include "runner/switches.h"
-#include "runtime/console/console.h"
-#include "runtime/datetime/datetime.h"
 #include "runtime/datetime/files.h"
-#include "runtime/strings/strings.h"
 
 namespace sr {
 
@@ -17,23 +21,33 @@ void check_script_path(const RunState& state) {
   }
 }
 
-bool force_mode(const RunState& state) {
-  return has_switch(state, "-f") || has_switch(state, "--force");
-}
-
-void set_executable_path(RunState& state) {
-  state.executable_path =
-      temporary_directory() + "zr-executable_" + remove_string(state.script_path, "/");
-  if (force_mode(state)) {
-    state.executable_path +=
-        format_date("_%yyyy-%mm-%dd_%hh-%ii-%ss_CanBeDeleted_", current_date()) +
-        number_to_string(random_number(9999999)) + ".tmp";
-    set_environment_variable("ZR_Interpreter_ParamForce", "1");
+bool open_current_executable(RunState& state) {
+  struct stat status;
+  const int fd = open_trusted_executable(state.executable_path, status);
+  if (fd < 0) return false;
+  // The dates compare as the signed 32-bit second counts that file_date gives.
+  const auto built = static_cast<std::int32_t>(status.st_mtime);
+  if (file_date(state.script_path, 2) > built) {
+    close(fd);
+    return false;
   }
+  state.executable_fd = fd;
+  return true;
 }
 
-bool executable_is_stale(const RunState& state) {
-  return file_date(state.script_path, 2) > file_date(state.executable_path, 0);
+void open_built_executable(RunState& state) {
+  struct stat status;
+  const int fd = open_trusted_executable(state.executable_path, status);
+  if (fd >= 0) {
+    state.executable_fd = fd;
+    return;
+  }
+  if (lstat(state.executable_path.c_str(), &status) != 0) {
+    // Something removed it after the compile (a packer that failed, for one).
+    error_page(state, "The compiled program cannot be started: " + state.executable_path,
+               std::strerror(errno));
+  }
+  error_page(state, "The cached executable cannot be trusted: " + state.executable_path);
 }
 
 }  // namespace sr

@@ -1,4 +1,5 @@
-// Where a script's executable lives in /tmp/ and whether it must be built again.
+// The cache decision: whether the executable at executable_path may run for this script as it
+// is, or must be built first.
 #pragma once
 
 #include "runner/run_state.h"
@@ -8,14 +9,12 @@ namespace sr {
 // Ends the run through error_page when SCRIPT_FILENAME names nothing that can be examined.
 void check_script_path(const RunState& state);
 
-// "/tmp/zr-executable_" + the script path without "/"; in force mode a unique suffix, and
-// ZR_Interpreter_ParamForce is set to "1".
-void set_executable_path(RunState& state);
+// True when executable_path holds a trusted file whose modification time is not earlier than
+// the script's; it is then open in state.executable_fd, and that open file is what runs.
+bool open_current_executable(RunState& state);
 
-// True when the script's modification time is later than the executable's (a missing
-// executable counts as time 0).
-bool executable_is_stale(const RunState& state);
-
-bool force_mode(const RunState& state);
+// Opens the executable that this run has just built into state.executable_fd; ends the run
+// through error_page when it is gone or not a trusted file.
+void open_built_executable(RunState& state);
 
 }  // namespace sr

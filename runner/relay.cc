@@ -1,17 +1,18 @@
 #include "runner/relay.h"
 
 #include <poll.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <string>
 
-#include "runner/build_executable.h"
 #include "runner/error_page.h"
-#include "runner/executable_cache.h"
 #include "runner/request_body.h"
 #include "runtime/console/console.h"
-#include "runtime/datetime/files.h"
 #include "runtime/process/process.h"
 #include "runtime/strings/strings.h"
 
@@ -52,8 +53,15 @@ struct Relay {
     const int n = read_program_output_now(script, block, std::min(limit, kBlockSize));
     if (n < 0) output_ended = true;
     if (n <= 0) return 0;
-    write_standard_output(block, n);
+    if (write_standard_output(block, n) < n) visitor_gone();
     return n;
+  }
+
+  // Nobody reads the response any more: the script's next write meets a closed pipe, as a
+  // program that the web server started itself would. Its error lines still reach the log.
+  void visitor_gone() {
+    output_ended = true;
+    close_program_output(script);
   }
 
   // Sleeps until output, an error byte, room for the body, body bytes or the script's end
@@ -122,20 +130,32 @@ std::int32_t content_length() {
       static_cast<std::uint32_t>(string_to_number(get_environment_variable("CONTENT_LENGTH"))));
 }
 
+// The system's reason, and a word on the usual cause of EACCES for a file that passed every
+// check: a temporary directory mounted noexec.
+std::string start_failure(const std::string& executable, int error) {
+  std::string reason = std::strerror(error);
+  const std::string folder = path_part(executable);
+  struct statvfs status;
+  if (error == EACCES && statvfs(folder.c_str(), &status) == 0 && (status.f_flag & ST_NOEXEC)) {
+    reason += " (" + folder + " is on a file system mounted noexec)";
+  }
+  return reason;
+}
+
 }  // namespace
 
 void execute_and_relay(const RunState& state) {
-  ProgramHandle script = start_program(
-      state.executable_path, state.switch_string, path_part(state.script_path),
-      ProgramFlag::open | ProgramFlag::read | ProgramFlag::write | ProgramFlag::error);
+  int exec_error = 0;
+  ProgramHandle script = start_program_file(
+      state.executable_fd, state.executable_path, state.switch_string, path_part(state.script_path),
+      ProgramFlag::open | ProgramFlag::read | ProgramFlag::write | ProgramFlag::error, exec_error);
   if (script == 0) {
-    error_page(state, "The compiled program cannot be started: " + state.executable_path);
+    const int error = exec_error != 0 ? exec_error : errno;
+    error_page(state, "The compiled program cannot be started: " + state.executable_path,
+               start_failure(state.executable_path, error));
   }
   RequestBody body(script, content_length());
   Relay{script, body, {}, {}, false}.run();
-
-  if (force_mode(state)) delete_file(state.executable_path);
-  delete_temporary_source(state);
 }
 
 }  // namespace sr

@@ -6,9 +6,9 @@
 
 namespace sr {
 
-// Starts the executable in the script's folder with the switch string as its arguments, passes
-// the request body, relays until the script has ended and everything it wrote is out, then
-// deletes this run's temporary files.
+// Starts the open executable (state.executable_fd) in the script's folder with the switch string
+// as its arguments, passes the request body, and relays until the script has ended and
+// everything it wrote is out. A failed start ends the run through error_page with the reason.
 void execute_and_relay(const RunState& state);
 
 }  // namespace sr

@@ -11,7 +11,6 @@ namespace sr {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-constexpr char kZeros[4096] = {};
 
 }  // namespace
 
@@ -43,9 +42,8 @@ void RequestBody::read_standard_input_now() {
     n = read(STDIN_FILENO, buffer_.data(), want);
   } while (n < 0 && errno == EINTR);
   if (n <= 0) {
-    // The body is shorter than declared: the rest reaches the script as zero bytes.
+    // The body is shorter than declared: the script's input ends where ours did.
     stdin_ended_ = true;
-    padding_ = unread_;
     unread_ = 0;
     return;
   }
@@ -57,11 +55,7 @@ void RequestBody::read_standard_input_now() {
 void RequestBody::pass_to_script() {
   while (active_) {
     const char* data = buffer_.data() + begin_;
-    std::size_t size = pending();
-    if (size == 0 && padding_ > 0) {
-      data = kZeros;
-      size = static_cast<std::size_t>(std::min<std::int64_t>(padding_, sizeof kZeros));
-    }
+    const std::size_t size = pending();
     if (size == 0) {
       if (unread_ == 0) finish();
       return;
@@ -69,11 +63,7 @@ void RequestBody::pass_to_script() {
     const int n = write_program_data_now(script_, data, static_cast<int>(size));
     if (n < 0) return finish();  // the script closed its input: stop passing, keep relaying
     if (n == 0) return;
-    if (pending() > 0) {
-      begin_ += static_cast<std::size_t>(n);
-    } else {
-      padding_ -= n;
-    }
+    begin_ += static_cast<std::size_t>(n);
   }
 }
 

@@ -1,5 +1,6 @@
 // Passes the request body to the script while its output is relayed: CONTENT_LENGTH bytes from
-// standard input, a short body padded with zero bytes, never more than fits in the pipe at once.
+// standard input (a shorter body ends where standard input ends), never more than fits in the pipe
+// at once.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,7 @@ class RequestBody {
   bool active() const { return active_; }
   // Whether the next wait should watch standard input, and the script's input pipe.
   bool wants_standard_input() const;
-  bool wants_input_pipe() const { return active_ && (pending() > 0 || padding_ > 0); }
+  bool wants_input_pipe() const { return active_ && pending() > 0; }
 
   // Reads what standard input has now (it was found readable), then passes what the script's
   // input pipe takes without waiting.
@@ -32,8 +33,7 @@ class RequestBody {
   ProgramHandle script_;
   bool active_ = false;
   bool stdin_ended_ = false;
-  std::int64_t unread_ = 0;   // bytes still to take from standard input
-  std::int64_t padding_ = 0;  // zero bytes owed for a body shorter than declared
+  std::int64_t unread_ = 0;  // bytes still to take from standard input
   std::vector<char> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;

@@ -16,6 +16,8 @@ struct RunState {
   // SCRIPT_FILENAME as given.
   std::string script_path;
   std::string executable_path;
+  // The executable that the cache decision accepted, open; this file is what runs.
+  int executable_fd = -1;
   // The temporary source of a compile in this run; empty when no compile happens.
   std::string source_path;
 };

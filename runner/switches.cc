@@ -25,4 +25,20 @@ bool has_switch(const RunState& state, std::string_view name) {
   return false;
 }
 
+bool force_mode(const RunState& state) {
+  return has_switch(state, "-f") || has_switch(state, "--force");
+}
+
+bool parse_mode(const RunState& state) {
+  return has_switch(state, "-p") || has_switch(state, "--parse");
+}
+
+bool compress_mode(const RunState& state) {
+  return has_switch(state, "-c") || has_switch(state, "--compress");
+}
+
+bool warn_mode(const RunState& state) {
+  return has_switch(state, "-w") || has_switch(state, "--warn");
+}
+
 }  // namespace sr

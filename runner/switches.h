@@ -16,4 +16,10 @@ std::vector<std::string> split_switch_list(std::string_view switch_string);
 // True when an element equals `name` exactly.
 bool has_switch(const RunState& state, std::string_view name);
 
+// Each switch asked for by its short form, then its long one.
+bool force_mode(const RunState& state);     // -f, --force
+bool parse_mode(const RunState& state);     // -p, --parse
+bool compress_mode(const RunState& state);  // -c, --compress
+bool warn_mode(const RunState& state);      // -w, --warn
+
 }  // namespace sr

@@ -24,7 +24,7 @@ void print_line(std::string_view text);
 void print_error_line(std::string_view text);
 // Blocks until `count` bytes came or input ended; returns the bytes read.
 int read_standard_input(void* buffer, int count);
-// Writes and flushes; returns the bytes accepted.
+// Writes and flushes; returns the bytes accepted, 0 when they could not be passed on.
 int write_standard_output(const void* buffer, int count);
 
 // "" when unset.

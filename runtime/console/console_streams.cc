@@ -100,6 +100,11 @@ int write_standard_output(const void* buffer, int count) {
   const std::string_view bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
   const std::size_t accepted = write_bytes(stdout, bytes);
   flush(stdout);
+  // Buffered bytes that the flush could not pass on (nobody reads any more) were not written.
+  if (std::ferror(stdout)) {
+    std::clearerr(stdout);
+    return 0;
+  }
   return static_cast<int>(accepted);
 }
 

@@ -14,9 +14,13 @@ namespace sr {
 namespace {
 
 // Names and values are C strings to the environment: a NUL ends them.
-std::string_view up_to_nul(std::string_view text) { return text.substr(0, text.find('\0')); }
+std::string_view up_to_nul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
 
-std::string c_string(std::string_view text) { return std::string(up_to_nul(text)); }
+std::string c_string(std::string_view text) {
+  return std::string(up_to_nul(text));
+}
 
 // Writes "key=value" and its NUL at `free_space`, moves it past them, and returns the entry.
 char* append_entry(char*& free_space, std::string_view key, std::string_view value) {

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace sr {
 namespace {
@@ -32,6 +35,16 @@ void reset_signals() {
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
+int exec_file(int fd, char** arguments) {
+  ::syscall(SYS_execveat, fd, "", arguments, environ, AT_EMPTY_PATH);
+  if (errno != ENOENT) return errno;
+  // A #! program is handed to its interpreter as /dev/fd/N, which a close-on-exec descriptor
+  // would no longer name: keep it open across the exec for such a file only.
+  if (::fcntl(fd, F_SETFD, 0) != 0) return ENOENT;
+  ::syscall(SYS_execveat, fd, "", arguments, environ, AT_EMPTY_PATH);
+  return errno;
+}
+
 }  // namespace
 
 void run_child(const ChildSetup& setup) {
@@ -58,6 +71,11 @@ void run_child(const ChildSetup& setup) {
     if (flags >= 0) ::fcntl(STDIN_FILENO, F_SETFL, flags & ~O_NONBLOCK);
   }
   reset_signals();
+  if (setup.executable >= 0) {
+    const int error = exec_file(setup.executable, setup.arguments);
+    if (setup.exec_error) *setup.exec_error = error;
+    ::_exit(127);
+  }
   ::execvp(setup.file, setup.arguments);
   ::_exit(1);
 }

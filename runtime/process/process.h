@@ -40,6 +40,14 @@ ProgramHandle start_program_with_arguments(std::string_view program,
                                            std::string_view directory, int flags,
                                            ProgramHandle source = 0);
 
+// As start_program with ProgramFlag::open, but executes the open file `executable` (a descriptor
+// from open, O_PATH will do) instead of a name, so that what runs is the file that was checked,
+// whatever happens to its name meanwhile. `program` is what the program sees as its name. 0 when
+// it could not be started; when the exec itself failed, `exec_error` holds its errno (else 0).
+ProgramHandle start_program_file(int executable, std::string_view program,
+                                 std::string_view arguments, std::string_view directory, int flags,
+                                 int& exec_error);
+
 // Blanks, tabs and LF separate; an argument that begins with a double quote runs to the next
 // one; no escapes.
 std::vector<std::string> split_program_arguments(std::string_view text);
@@ -55,6 +63,9 @@ std::string read_program_error_line(ProgramHandle program);
 // Writes and flushes; returns the count accepted (short when the program closed its input).
 int write_program_data(ProgramHandle program, const void* data, int size);
 void close_program_input(ProgramHandle program);
+// Closes our end of the program's output pipe: its next write meets SIGPIPE or EPIPE, as when a
+// reader has gone.
+void close_program_output(ProgramHandle program);
 
 // True until the output has met its end; then waits for the program's end and gives false.
 // Without an output stream: true while the process exists.

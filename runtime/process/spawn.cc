@@ -132,6 +132,11 @@ ProgramHandle start_opened(ChildSetup& setup, int flags, ProgramHandle source) {
   }
   pid_t pid = fork_child(setup);
   if (pid < 0) return 0;
+  if (setup.exec_error && *setup.exec_error != 0) {
+    int status;
+    collect_status(pid, status);
+    return 0;
+  }
   program->pid = pid;
   keep_own_ends(pipes, *program);
   ChildProgram* record = program.release();
@@ -196,6 +201,21 @@ ProgramHandle launch(std::string_view program, char** arguments, std::string_vie
 }
 
 }  // namespace
+
+ProgramHandle start_program_file(int executable, std::string_view program,
+                                 std::string_view arguments, std::string_view directory, int flags,
+                                 int& exec_error) {
+  exec_error = 0;
+  if (!(flags & ProgramFlag::open)) return 0;
+  LaunchText text(program, arguments);
+  const std::string dir(directory);
+  ChildSetup setup;
+  setup.executable = executable;
+  setup.exec_error = &exec_error;
+  setup.arguments = text.arguments;
+  setup.directory = dir.empty() ? nullptr : dir.c_str();
+  return start_opened(setup, flags, 0);
+}
 
 ProgramHandle start_program(std::string_view program, std::string_view arguments,
                             std::string_view directory, int flags, ProgramHandle source) {

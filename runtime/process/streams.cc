@@ -45,4 +45,9 @@ void close_program_input(ProgramHandle handle) {
   if (program) program->input.reset();
 }
 
+void close_program_output(ProgramHandle handle) {
+  ChildProgram* program = program_of(handle);
+  if (program) program->output.reset();
+}
+
 }  // namespace sr

@@ -12,6 +12,12 @@
 namespace sr::test {
 namespace {
 
+mode_t current_umask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
 struct ErrorCase {
   const char* name;
   std::string source;  // after the ";" first line
@@ -54,8 +60,9 @@ TEST(CompileErrors, LineNumberedMessages) {
       {"keyword as a value", "n = To\n", "Line 2: Expected a value but found 'to'\n"},
       {"stray character", "n = 1 & 2\n", "Line 2: Unexpected character '&'\n"},
       // A zero byte in a message would cut the output short and lose the errors after it.
-      {"zero bytes", "n = 1 " + std::string(1, '\0') + "\nWriteLine 1 \"a" + std::string(1, '\0') +
-                         "b\"\nEndIf\n",
+      {"zero bytes",
+       "n = 1 " + std::string(1, '\0') + "\nWriteLine 1 \"a" + std::string(1, '\0') +
+           "b\"\nEndIf\n",
        "Line 2: Unexpected character '\\x00'\n"
        "Line 3: Unexpected string \"a\\x00b\" at the end of the statement\n"
        "Line 4: EndIf without If\n"},
@@ -91,8 +98,23 @@ TEST(CompileErrors, SuccessReplacesTheExecutableWhole) {
   EXPECT_EQ(run_process({box.path("prog")}).out, "new\n");
   struct stat st {};
   ASSERT_EQ(stat(box.path("prog").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  EXPECT_EQ(st.st_mode & 07777, 0777u & ~current_umask());
   EXPECT_EQ(box.files(), (std::vector<std::string>{"prog", "running", "src.zr"}));
+}
+
+// The executable holds the program's code and texts: a caller's umask decides who may read it.
+TEST(CompileErrors, ExecutableModeFollowsTheUmask) {
+  for (mode_t mask : {mode_t{022}, mode_t{077}, mode_t{027}}) {
+    SCOPED_TRACE(mask);
+    CompileSandbox box;
+    const mode_t saved = umask(mask);
+    ProcessResult r = box.compile(";\nWriteLine \"hi\"\n");
+    umask(saved);
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    struct stat st {};
+    ASSERT_EQ(stat(box.path("prog").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0777u & ~mask);
+  }
 }
 
 TEST(CompileErrors, CommandLineAndFiles) {

@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <set>
+#include <sstream>
+#include <vector>
 
 #include "tests/e2e/runner_sandbox.h"
 
@@ -69,25 +73,32 @@ TEST(Cache, ForceModeBuildsAUniqueExecutableForOneRun) {
   sandbox.set_compiler(sandbox.default_compiler(
       "echo \"${ZR_Interpreter_ParamForce-unset}\" > \"$d/compiler.force\"\n"));
   std::string script =
-      sandbox.write_script("f.cgi", "echo \"$0\"\necho \"${ZR_Interpreter_ParamForce-unset}\"\n");
+      sandbox.write_script("f.cgi", "echo \"${ZR_Interpreter_ParamForce-unset}\"\n");
   std::string cached = RunnerSandbox::cache_path(script);
-  std::regex name(regex_escape(cached) +
+  // The specified name with its unique suffix, inside a private folder of its own.
+  std::regex name(R"(/tmp/zr-private_[A-Za-z0-9]{6}/)" +
+                  regex_escape(cached.substr(std::string("/tmp/").size())) +
                   R"(_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d_CanBeDeleted_(0|[1-9]\d{0,6})\.tmp)");
 
+  std::set<std::string> names;
   for (int run = 1; run <= 2; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
     RunResult result = sandbox.run_script(script, "-w -f");
-    std::string exe = result.out.substr(0, result.out.find('\n'));
-    EXPECT_TRUE(std::regex_match(exe, name)) << exe;
-    EXPECT_EQ(result.out, exe + "\n1\n");
+    EXPECT_EQ(result.out, "1\n");
     EXPECT_EQ(result.err, "");
+    std::istringstream args(sandbox.compiler_args());
+    std::string quiet, flag, exe, source;
+    std::getline(args, quiet) && std::getline(args, flag) && std::getline(args, exe) &&
+        std::getline(args, source);
+    EXPECT_TRUE(std::regex_match(exe, name)) << exe;
+    EXPECT_EQ(source, exe + ".zr");
+    names.insert(exe);
     EXPECT_EQ(RunnerSandbox::read_file(sandbox.dir() + "/compiler.force"), "1\n");
-    EXPECT_EQ(sandbox.compiler_args(), "--quiet\n--executable\n" + exe + "\n" + exe + ".zr\n");
-    EXPECT_FALSE(fs::exists(exe)) << "the force-mode executable lives for one run";
-    EXPECT_FALSE(fs::exists(exe + ".zr"));
+    EXPECT_FALSE(fs::exists(fs::path(exe).parent_path())) << "the private folder lives for one run";
     EXPECT_FALSE(fs::exists(cached));
     EXPECT_EQ(sandbox.compile_count(), run);
   }
+  EXPECT_EQ(names.size(), 2u);
 }
 
 TEST(Cache, WithoutForceTheForceVariableIsUnset) {
@@ -101,7 +112,7 @@ TEST(Cache, WithoutForceTheForceVariableIsUnset) {
   EXPECT_EQ(RunnerSandbox::read_file(sandbox.dir() + "/compiler.force"), "unset\n");
 }
 
-TEST(Cache, CollidingCacheNamesNeverRunTheOtherScript) {
+TEST(Cache, CollidingCacheNamesBothStayWarm) {
   RunnerSandbox sandbox;
   std::string a = sandbox.write_script("a/bc.cgi", "echo A\n");
   std::string b = sandbox.write_script("ab/c.cgi", "echo B\n");
@@ -119,7 +130,18 @@ TEST(Cache, CollidingCacheNamesNeverRunTheOtherScript) {
     EXPECT_EQ(result.out, run.expected);
     EXPECT_EQ(result.err, "");
   }
-  EXPECT_EQ(sandbox.compile_count(), 4) << "the last run reuses the executable of its own path";
+  EXPECT_EQ(sandbox.compile_count(), 2) << "each script keeps an executable of its own";
+  // The first keeps the specified name; the second gets it with a suffix from its own path.
+  std::vector<std::string> executables;
+  for (const std::string& file : sandbox.cache_files()) {
+    if (!file.ends_with(".script")) executables.push_back(file);
+  }
+  std::sort(executables.begin(), executables.end());
+  ASSERT_EQ(executables.size(), 2u);
+  EXPECT_EQ(executables[0], RunnerSandbox::cache_path(a));
+  EXPECT_TRUE(std::regex_match(
+      executables[1], std::regex(regex_escape(RunnerSandbox::cache_path(b)) + "_[0-9a-f]{16}")))
+      << executables[1];
 }
 
 }  // namespace

@@ -173,5 +173,26 @@ TEST(Compress, UpxGetsQuietFlagAndTheExecutableAsOneArgument) {
   }
 }
 
+// A packer that fails by removing its input leaves nothing to run: the message says so, with
+// the system's reason, rather than blaming the cache; force mode leaves nothing behind.
+TEST(Compress, UpxThatRemovesTheExecutableEndsWithTheStartMessage) {
+  for (const char* switches : {"-w -c", "-w -c -f"}) {
+    SCOPED_TRACE(switches);
+    RunnerSandbox sandbox;
+    sandbox.set_upx("#!/bin/sh\n/bin/rm -f \"$2\"\necho \"$2\" > '" + sandbox.dir() +
+                    "/upx.path'\n");
+    std::string script = sandbox.write_script("s.cgi", "echo served\n");
+    RunResult result = sandbox.run_script(script, switches);
+    std::string exe = RunnerSandbox::read_file(sandbox.dir() + "/upx.path");
+    ASSERT_FALSE(exe.empty());
+    exe.pop_back();
+    const std::string message = "The compiled program cannot be started: " + exe;
+    EXPECT_EQ(result.err, message + "\nNo such file or directory\n");
+    EXPECT_EQ(result.out, warn_page(message));
+    EXPECT_FALSE(
+        fs::exists(fs::path(exe).parent_path() / (fs::path(exe).filename().string() + ".zr")));
+  }
+}
+
 }  // namespace
 }  // namespace sr::test

@@ -115,7 +115,7 @@ TEST(Driver, DirectoryPassesTheCheckButCannotBeCopied) {
   for (bool warn : {false, true}) {
     SCOPED_TRACE(warn ? "-w" : "no switch");
     RunResult result = sandbox.run_script(folder, warn ? "-w" : "");
-    EXPECT_EQ(result.err, "Source file cannot be copied.\n");
+    EXPECT_EQ(result.err, "Source file cannot be copied.\n" + folder + ": Is a directory\n");
     EXPECT_EQ(result.out, warn ? warn_page("Source file cannot be copied.") : "");
     EXPECT_EQ(result.exit_code, 0);
   }

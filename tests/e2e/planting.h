@@ -27,4 +27,19 @@ inline void plant_file(const std::string& path, const std::string& content, mode
   ASSERT_EQ(chmod(path.c_str(), mode), 0);
 }
 
+// A name that the runner may neither use nor remove costs a private build and this log line.
+inline std::string blocked_line(const std::string& exe, const std::string& blocker) {
+  struct stat info {};
+  lstat(blocker.c_str(), &info);
+  return "The cached executable " + exe + " is blocked by " + blocker + " (owner uid " +
+         std::to_string(info.st_uid) + "); this request is served by a private build. Removing " +
+         blocker + " restores the cache.\n";
+}
+
+// Served with this script's own code: without a word, or with the log line for `blocker`.
+inline bool served_despite(const RunResult& result, const std::string& exe,
+                           const std::string& blocker) {
+  return result.out == "GOOD\n" && (result.err.empty() || result.err == blocked_line(exe, blocker));
+}
+
 }  // namespace sr::test

@@ -39,7 +39,7 @@ TEST(Source, FirstCharacterAfterAnyByteOrderMarkBecomesASemicolon) {
   }
 }
 
-TEST(Source, DeletedAfterANormalRunKeptAfterAFailedCompile) {
+TEST(Source, DeletedAfterANormalRunAndAfterAFailedCompile) {
   RunnerSandbox sandbox;
   std::string script = sandbox.write_script("s.cgi", "echo a\n");
   std::string source = RunnerSandbox::cache_path(script) + ".zr";
@@ -50,7 +50,8 @@ TEST(Source, DeletedAfterANormalRunKeptAfterAFailedCompile) {
   RunnerSandbox::set_mtime(RunnerSandbox::cache_path(script), 1'000'000'000);
   RunResult result = sandbox.run_script(script);
   EXPECT_EQ(result.err, "Compilation process did not finish correctly. Error: \"broken\n\".\n");
-  EXPECT_EQ(RunnerSandbox::read_file(source), ";!" + sandbox.runner_path() + " -w\necho a\n");
+  EXPECT_EQ(sandbox.compiler_source(), ";!" + sandbox.runner_path() + " -w\necho a\n");
+  EXPECT_FALSE(fs::exists(source)) << "a failed compile leaves its source behind";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // cached executable, its temporary source and its path record) is never executed, written through
 // or removed when it belongs to someone else or is no plain file of ours; every request either
 // builds the script's own code or ends through the error page.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -151,15 +152,18 @@ TEST(TmpAttack, PlantedObjectsAreNeitherRunNorWrittenNorRemoved) {
         }
         plant(kind.kind, sandbox, target);
         const Snapshot planted = snapshot(target);
+        // Held open, a replaced file keeps its inode number, so a new file cannot take it.
+        const int hold = open(target.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         const Snapshot victim = snapshot(sandbox.dir() + "/victim");
 
         RunResult result = run_guarded(sandbox, script);
         EXPECT_EQ(result.exit_code, 0);
         EXPECT_EQ(result.out.find("EVIL"), std::string::npos) << "planted code was run";
-        EXPECT_TRUE((result.out == "GOOD\n" && result.err.empty()) || is_error_page(result, exe))
+        EXPECT_TRUE(served_despite(result, exe, target) || is_error_page(result, exe))
             << "out: " << result.out << "\nerr: " << result.err;
         EXPECT_EQ(snapshot(sandbox.dir() + "/victim"), victim) << "written through a link";
         const Snapshot after = snapshot(target);
+        if (hold >= 0) close(hold);
         if (!runner_may_replace(kind.kind)) {
           EXPECT_TRUE(after == planted) << "the planted object was changed or removed";
         } else if (after.inode == planted.inode && place.suffix != std::string(".zr")) {

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+#include <cstdio>
 
 #include <algorithm>
 #include <string>
@@ -55,6 +58,32 @@ TEST(WriteStandardOutput, WritesEveryByteIncludingNulAndFlushes) {
   EXPECT_EQ(write_standard_output(block.data(), 0), 0);
   EXPECT_EQ(write_standard_output(block.data(), -5), 0);
   EXPECT_EQ(out.contents(), block);
+}
+
+// A reader that has gone (the visitor closed the connection) shows as nothing written, so the
+// relay can stop; the bytes sat in the stream's buffer when the flush failed.
+TEST(WriteStandardOutput, ReaderGoneIsNothingWritten) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  std::fflush(stdout);
+  const int saved = dup(1);
+  ASSERT_GE(saved, 0);
+  ASSERT_EQ(dup2(ends[1], 1), 1);
+  close(ends[1]);
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  const int written = write_standard_output("lost", 4);
+  const int again = write_standard_output("lost", 4);
+  sigaction(SIGPIPE, &previous, nullptr);
+  dup2(saved, 1);
+  close(saved);
+  std::fflush(stdout);
+  std::clearerr(stdout);
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(again, 0);
 }
 
 TEST(WriteStandardOutput, SharesOrderWithPrintLine) {

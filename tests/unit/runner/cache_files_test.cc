@@ -46,39 +46,122 @@ TEST_F(CacheFilesTest, OnlyAPrivateRegularFileOfOursIsTrusted) {
   EXPECT_EQ(inspect_cached_file(theirs), CachedFile::foreign);
 }
 
-TEST_F(CacheFilesTest, MakePrivateTakesOffGroupAndOtherWrite) {
+TEST_F(CacheFilesTest, OwnerOnlyLeavesNothingToGroupAndOthers) {
   const std::string path = file("exe", 0777);
-  make_private(path);
+  make_owner_only(path);
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
   EXPECT_EQ(inspect_cached_file(path), CachedFile::trusted);
 }
 
-TEST_F(CacheFilesTest, RecordRoundTripsAndRefusesForeignFiles) {
-  const std::string exe = dir_ + "/exe";
-  {
-    ScriptRecord record;
-    ASSERT_TRUE(record.open_locked(exe));
-    EXPECT_EQ(record.read(), "");
-    record.write("/srv/cgi/a long name.cgi");
-    EXPECT_EQ(record.read(), "/srv/cgi/a long name.cgi");
-    record.write("/a");
-    EXPECT_EQ(record.read(), "/a");
+TEST_F(CacheFilesTest, OnlyATrustedExecutableOpens) {
+  struct Row {
+    const char* name;
+    std::string path;
+    bool opens;
+  };
+  const std::string link = dir_ + "/link";
+  ASSERT_EQ(symlink(file("target", 0700).c_str(), link.c_str()), 0);
+  const std::string theirs = file("theirs", 0700);
+  ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+  const Row rows[] = {
+      {"private file", file("ok", 0700), true},
+      {"group-writable", file("group", 0770), false},
+      {"link", link, false},
+      {"folder", dir_, false},
+      {"another user's", theirs, false},
+      {"missing", dir_ + "/missing", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    struct stat st;
+    const int fd = open_trusted_executable(row.path, st);
+    EXPECT_EQ(fd >= 0, row.opens);
+    if (fd >= 0) close(fd);
   }
-  EXPECT_EQ(read_script_record(exe), "/a");
+}
+
+TEST_F(CacheFilesTest, PrivateFileIsNewAndOwnerOnly) {
+  const std::string path = dir_ + "/source.zr";
+  ASSERT_TRUE(create_private_file(path));
+  struct stat st;
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_FALSE(create_private_file(path)) << "an existing name is never reused";
+  const std::string link = dir_ + "/link.zr";
+  ASSERT_EQ(symlink((dir_ + "/nowhere").c_str(), link.c_str()), 0);
+  EXPECT_FALSE(create_private_file(link));
+  EXPECT_FALSE(std::ifstream(dir_ + "/nowhere").good()) << "created through a link";
+}
+
+TEST_F(CacheFilesTest, OnlyARegularFileOfOursMakesWay) {
+  const std::string link = dir_ + "/link";
+  ASSERT_EQ(symlink("/etc/passwd", link.c_str()), 0);
+  const std::string folder = dir_ + "/folder";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const std::string theirs = file("theirs", 0644);
+  ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+  struct Row {
+    const char* name;
+    std::string path;
+    bool removed;
+  } rows[] = {
+      {"file of ours", file("f", 0644), true},
+      {"missing", dir_ + "/missing", true},
+      {"link", link, false},
+      {"folder", folder, false},
+      {"another user's file", theirs, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(remove_own_file(row.path), row.removed);
+    EXPECT_EQ(owner_of(row.path) == -1, row.removed);
+  }
+}
+
+TEST_F(CacheFilesTest, RecordRoundTripsAndRefusesForeignFiles) {
+  const std::string record_path = dir_ + "/exe.script";
   {
     ScriptRecord record;
-    ASSERT_TRUE(record.open_locked(exe));
+    ASSERT_TRUE(record.open_locked(record_path));
+    EXPECT_EQ(record.read().script, "");
+    record.write("/srv/cgi/a long name.cgi");
+    EXPECT_EQ(record.read().script, "/srv/cgi/a long name.cgi");
+    record.write("/a");
+    EXPECT_EQ(record.read().script, "/a");
+    EXPECT_FALSE(record.read().failed);
+  }
+  EXPECT_EQ(read_record(record_path).script, "/a");
+  {
+    ScriptRecord record;
+    ASSERT_TRUE(record.open_locked(record_path));
     record.clear();
   }
-  EXPECT_EQ(read_script_record(exe), "");
+  EXPECT_EQ(read_record(record_path).script, "");
 
-  const std::string planted = dir_ + "/planted";
-  ASSERT_EQ(symlink(file("elsewhere", 0644).c_str(), script_record_path(planted).c_str()), 0);
+  const std::string planted = dir_ + "/planted.script";
+  ASSERT_EQ(symlink(file("elsewhere", 0644).c_str(), planted.c_str()), 0);
   ScriptRecord record;
   EXPECT_FALSE(record.open_locked(planted));
-  EXPECT_EQ(read_script_record(planted), "");
+  EXPECT_EQ(read_record(planted).script, "");
+}
+
+TEST_F(CacheFilesTest, FailureIsKeptWithItsTimeAndMessage) {
+  const std::string record_path = dir_ + "/exe.script";
+  const std::int64_t before = wall_clock_ns();
+  ScriptRecord record;
+  ASSERT_TRUE(record.open_locked(record_path));
+  record.write_failure("/srv/a.cgi",
+                       "Compilation process did not finish correctly. Error: \"x\ny\".");
+  const RecordedBuild build = read_record(record_path);
+  EXPECT_EQ(build.script, "/srv/a.cgi");
+  EXPECT_TRUE(build.failed);
+  EXPECT_GE(build.failed_at_ns, before);
+  EXPECT_LE(build.failed_at_ns, wall_clock_ns());
+  EXPECT_EQ(build.message, "Compilation process did not finish correctly. Error: \"x\ny\".");
+  record.write("/srv/a.cgi");
+  EXPECT_FALSE(record.read().failed) << "a later success replaces the failure";
 }
 
 }  // namespace

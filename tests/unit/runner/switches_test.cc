@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,36 @@ TEST(Switches, FormsMatchExactly) {
   EXPECT_FALSE(has_switch(state, ""));
   state.switch_list = split_switch_list("-w  -f");
   EXPECT_TRUE(has_switch(state, ""));
+}
+
+// Each switch answers to its short and its long form, exactly, and to nothing else.
+TEST(Switches, EachSwitchByItsOwnHelper) {
+  struct Row {
+    const char* name;
+    bool (*on)(const RunState&);
+    const char* short_form;
+    const char* long_form;
+  } rows[] = {
+      {"force", force_mode, "-f", "--force"},
+      {"parse", parse_mode, "-p", "--parse"},
+      {"compress", compress_mode, "-c", "--compress"},
+      {"warn", warn_mode, "-w", "--warn"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RunState state;
+    for (const std::string& text : {std::string(row.short_form), std::string(row.long_form),
+                                    "-x " + std::string(row.long_form)}) {
+      state.switch_list = split_switch_list(text);
+      EXPECT_TRUE(row.on(state)) << text;
+    }
+    const std::string upper = std::string("-") + char(std::toupper(row.short_form[1]));
+    for (const std::string& text : {std::string(""), upper, std::string(row.long_form) + "s",
+                                    std::string(row.short_form) + "\t-x", std::string("-fpcw")}) {
+      state.switch_list = split_switch_list(text);
+      EXPECT_FALSE(row.on(state)) << text;
+    }
+  }
 }
 
 }  // namespace
