@@ -67,6 +67,20 @@ enum class Builtin : uint8_t {
   url_decode,
   html_escape,
   time,
+  abs,
+  min,
+  max,
+  url_encode,
+  json_escape,
+  form_value,
+  format_date,
+  random,
+  read_file,
+  write_file,
+  append_file,
+  file_exists,
+  file_size,
+  delete_file,
   kCount
 };
 
