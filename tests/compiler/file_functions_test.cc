@@ -4,6 +4,8 @@
 // bare unprivileged uids, as on a shared host; the tests that need a second user skip otherwise.
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -264,6 +266,60 @@ TEST_F(PlantedFiles, OwnFileInTheSharedFolderWorks) {
   ProcessResult r = probe(shared_ + "/mine.txt", "delete");
   EXPECT_EQ(r.out, probe_result("old", 1, 3, 1, 1) + "delete 1\n");
   EXPECT_FALSE(box_.exists("data/shared/mine.txt"));
+}
+
+// The attacker waits, woken by inotify, for the temporary file that WriteFile creates beside a
+// missing target and plants a link to the owner's secret at the target's name before the rename.
+// The rename must then fail rather than leave the owner's text behind a link, or write through it.
+TEST_F(PlantedFiles, LinkPlantedWhileTheFileIsBeingWrittenIsNotWrittenThrough) {
+  const std::string target = shared_ + "/page.txt";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t attacker = fork();
+  if (attacker == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(kAttacker) != 0 || setuid(kAttacker) != 0) _exit(126);
+    int watch = inotify_init1(IN_CLOEXEC);
+    if (watch < 0 || inotify_add_watch(watch, shared_.c_str(), IN_CREATE) < 0) _exit(125);
+    if (write(ready[1], "r", 1) != 1) _exit(124);
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;) {
+      for (char* at = events; at < events + n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        if (event->len > 0 && std::string(event->name).starts_with("page.txt.")) {
+          _exit(symlink(secret_.c_str(), target.c_str()) == 0 ? 0 : 123);
+        }
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    _exit(122);
+  }
+  ASSERT_GT(attacker, 0);
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  // Five MiB keep the temporary file open long enough for the attacker to act.
+  ASSERT_EQ(box_.compile(";\ns$ = \"owner\"\nFor i = 1 To 20\n  s$ = s$ + s$\nNext\n"
+                         "WriteLine WriteFile(Arg$(1), s$)\n",
+                         "page")
+                .exit_code,
+            0);
+  ProcessResult r = run_as(kOwner, {box_.path("page"), target});
+  int status = 0;
+  if (waitpid(attacker, &status, WNOHANG) == 0) {
+    kill(attacker, SIGKILL);
+    waitpid(attacker, &status, 0);
+  }
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_TRUE(slurp(secret_) == "secret") << "the secret was written through the link";
+  if (is_link(target)) {
+    RecordProperty("race", "the attacker planted first");
+    EXPECT_EQ(r.out, "0\n") << "the text is not where the program was told it is";
+  } else {
+    RecordProperty("race", "the rename came first");
+    EXPECT_EQ(r.out, "1\n");  // the rename came first; the attacker's link then failed
+    EXPECT_EQ(slurp(target).size(), 5u << 20);
+  }
+  EXPECT_EQ(entries(shared_), std::vector<std::string>{"page.txt"});
 }
 
 // Each run appends records of 3,000 bytes that name it in every byte; a record split by
