@@ -50,7 +50,7 @@ for pid in "${posting[@]}"; do wait "$pid"; done
 total=$((posters * entries))
 STATUS=$(sort "$RESPONSE_DIR/post.codes" | uniq -c | tr '\n' ' ') BODY=$(head -c 300 "$RESPONSE_DIR/post.curl")
 check "all $total posts answer 200" equals "$(grep -c '^200$' "$RESPONSE_DIR/post.codes")" "$total"
-thanked=$(grep -l "Thank you, your entry is in the book." "$RESPONSE_DIR"/post-*.body | wc -l)
+thanked=$(grep -l "Thank you, your entry is in the book." "$RESPONSE_DIR"/post-*.body | wc -l || true)
 BODY="$thanked thanked"
 check "every post is thanked" equals "$thanked" "$total"
 
@@ -59,13 +59,13 @@ book=$work/guestbook-data/entries.txt
 BODY=$(head -c 600 "$book")
 check "the book holds one line per post" equals "$(wc -l <"$book")" "$total"
 check "every line of the book is whole" \
-  equals "$(grep -cE $'^[0-9]+\tposter%20[0-9]+\tentry%20[0-9]+%20of%20poster%20[0-9]+%20%3Cb%3E$' "$book")" "$total"
+  equals "$(grep -cE $'^[0-9]+\tposter%20[0-9]+\tentry%20[0-9]+%20of%20poster%20[0-9]+%20%3Cb%3E$' "$book" || true)" "$total"
 fetch listed "$base/guestbook.zr"
 expected=$(for p in $(seq 1 "$posters"); do
   for e in $(seq 1 "$entries"); do echo "entry $e of poster $p &lt;b&gt;"; done
 done | sort)
-listed=$(grep -o 'entry [0-9]* of poster [0-9]* &lt;b&gt;' <<<"$BODY" | sort)
-BODY=$(diff <(echo "$expected") <(echo "$listed") | head -n 20)
+listed=$(grep -o 'entry [0-9]* of poster [0-9]* &lt;b&gt;' <<<"$BODY" | sort || true)
+BODY=$(diff <(echo "$expected") <(echo "$listed") | head -n 20 || true)
 check "the page lists every entry exactly once" equals "$listed" "$expected"
 fetch listed "$base/guestbook.zr"
 check "the page escapes what was posted" not_contains "$BODY" "of poster 1 <b>"
