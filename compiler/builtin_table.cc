@@ -46,6 +46,8 @@ const std::vector<BuiltinSignature>& table() {
       {"fileexists", Builtin::file_exists, I, {S}},
       {"filesize", Builtin::file_size, I, {S}},
       {"deletefile", Builtin::delete_file, I, {S}},
+      {"split", Builtin::split, I, {Type::string_array, S, S}},
+      {"join$", Builtin::join, S, {Type::string_array, S}},
   };
   return kTable;
 }

@@ -12,7 +12,9 @@ namespace sr::zr {
 struct Program {
   uint32_t int_slots = 0;
   uint32_t string_slots = 0;
+  uint32_t array_slots = 0;
   std::vector<std::string> strings;
+  std::vector<ProcedureInfo> procedures;
   std::vector<Instruction> code;
 };
 

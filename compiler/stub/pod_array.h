@@ -30,6 +30,10 @@ class PodArray {
     items_[size_++] = item;
   }
   T pop() { return items_[--size_]; }
+  // Forgets the items from `count` on; the block stays for the next growth.
+  void shrink_to(size_t count) {
+    if (count < size_) size_ = count;
+  }
 
   // Grows to `count` items, the new ones all zero bytes.
   void grow_zeroed(size_t count) {

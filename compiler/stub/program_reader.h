@@ -14,7 +14,9 @@ namespace sr::zr {
 struct LoadedProgram {
   uint32_t int_slots = 0;
   uint32_t string_slots = 0;
+  uint32_t array_slots = 0;
   TextList strings;
+  PodArray<ProcedureInfo> procedures;
   PodArray<Instruction> code;
 };
 

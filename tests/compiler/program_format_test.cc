@@ -41,9 +41,10 @@ bool accepted(const std::string& bytes) {
 // The bytes of a program with `count` instructions, hand-made so that the reader sees operand
 // values the compiler would never write.
 std::string with_code(std::string_view encoded_code, int count, int int_slots = 3) {
-  std::string bytes = "ZRP1";
+  std::string bytes = "ZRP2";
   bytes += static_cast<char>(int_slots);
-  bytes += std::string("\x01\x00", 2);  // one string slot, no string constants
+  // One string slot, no array slots, no string constants, no procedures.
+  bytes += std::string("\x01\x00\x00\x00", 4);
   bytes += static_cast<char>(count);
   bytes += encoded_code;
   return bytes;
@@ -78,7 +79,7 @@ TEST(ProgramFormat, EveryTruncationIsRefused) {
     EXPECT_FALSE(accepted(bytes.substr(0, n)));
   }
   EXPECT_FALSE(accepted(bytes + "x"));
-  EXPECT_FALSE(accepted("ZRP2" + bytes.substr(4)));
+  EXPECT_FALSE(accepted("ZRP1" + bytes.substr(4)));
 }
 
 TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
@@ -134,10 +135,14 @@ TEST(ProgramFormat, DamagedEncodingsAreRefused) {
        with_code(std::string(1, '\0') + std::string(10, '\x80') + "\x01\x02", 1)},
       {"line before the first", with_code(std::string("\x00\x01\x02", 3), 1)},
       {"line past 32 bits", with_code(std::string("\x00\x80\x80\x80\x80\x20\x02", 7), 1)},
-      {"more strings than bytes left", "ZRP1\x03\x01\x7f" + std::string(10, 'a')},
-      {"string longer than the bytes left", std::string("ZRP1\x03\x01\x01\x09", 8) + "abc"},
-      {"integer slots past 32 bits", std::string("ZRP1\x80\x80\x80\x80\x10\x00\x00\x00", 12)},
-      {"string slots past 32 bits", std::string("ZRP1\x00\x80\x80\x80\x80\x10\x00\x00", 12)},
+      {"more strings than bytes left", std::string("ZRP2\x03\x01\x00\x7f", 8) + "aaaaaaaaaa"},
+      {"string longer than the bytes left", std::string("ZRP2\x03\x01\x00\x01\x09", 9) + "abc"},
+      {"integer slots past 32 bits",
+       std::string("ZRP2\x80\x80\x80\x80\x10\x00\x00\x00\x00\x00", 14)},
+      {"string slots past 32 bits",
+       std::string("ZRP2\x00\x80\x80\x80\x80\x10\x00\x00\x00\x00", 14)},
+      {"array slots past 32 bits", std::string("ZRP2\x00\x00\x80\x80\x80\x80\x10\x00\x00\x00", 14)},
+      {"more procedures than bytes left", std::string("ZRP2\x00\x00\x00\x00\x7f\x00", 10)},
   };
   EXPECT_TRUE(accepted(with_code(std::string("\x00\x02\x02", 3), 1))) << "the baseline";
   for (const Case& c : cases) {
