@@ -18,6 +18,15 @@ std::string folder_of(const std::string& path) {
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
+bool starts_with_include(const std::string& text) {
+  size_t i = text.find_first_not_of(" \t");
+  if (i == std::string::npos || text.size() - i < 8) return false;
+  for (char c : std::string("include")) {
+    if ((text[i++] | 0x20) != c) return false;
+  }
+  return text[i] == ' ' || text[i] == '\t' || text[i] == '"';
+}
+
 class Expander {
  public:
   Expander(const IncludeReader& reader, std::vector<CompileError>& errors)
@@ -49,10 +58,15 @@ class Expander {
                     std::string& path) {
     std::vector<Token> tokens;
     std::string error;
-    if (!tokenize_line(text, tokens, error)) return false;  // the compiler reports it
-    if (tokens[0].kind != Token::Kind::name || tokens[0].text != "include") return false;
-    if (tokens[1].kind != Token::Kind::string || tokens[2].kind != Token::Kind::end ||
-        tokens[1].text.empty()) {
+    if (!tokenize_line(text, tokens, error)) {
+      // `Include lib.inc` holds no token for "."; it is still meant as an Include.
+      if (!starts_with_include(text)) return false;  // the compiler reports it
+      tokens.assign(1, Token{});
+    } else if (tokens[0].kind != Token::Kind::name || tokens[0].text != "include") {
+      return false;
+    }
+    if (tokens.size() < 3 || tokens[1].kind != Token::Kind::string ||
+        tokens[2].kind != Token::Kind::end || tokens[1].text.empty()) {
       errors_.push_back(
           {line, where + "Include needs one file name in double quotes", out_.size()});
       path.clear();
