@@ -35,10 +35,11 @@ class PodArray {
     if (count < size_) size_ = count;
   }
 
-  // Grows to `count` items, the new ones all zero bytes.
+  // Grows to `count` items, the new ones all zero bytes. The first block is the exact size;
+  // later ones at least double, so that a stack grown call by call costs linear time.
   void grow_zeroed(size_t count) {
     if (count <= size_) return;
-    if (count > capacity_) reserve(count);
+    if (count > capacity_) reserve(capacity_ == 0 ? count : grown_capacity(capacity_, count));
     memset(static_cast<void*>(items_ + size_), 0, (count - size_) * sizeof(T));
     size_ = count;
   }

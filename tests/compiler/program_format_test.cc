@@ -25,7 +25,17 @@ Program sample() {
             {Op::for_next, 5, 0, 1, 300},
             {Op::push_int, INT64_MIN, 0, 0, 1},
             {Op::push_int, INT64_MAX, 0, 0, 4000000000},
-            {Op::end, 0, 0, 0, 1}};
+            {Op::end, 0, 0, 0, 1},
+            // A procedure with two integer slots, one string slot and one array slot.
+            {Op::store_int, 1, 0, 0, 5},
+            {Op::load_global_string, 0, 0, 0, 5},
+            {Op::array_dim, 0, 0, kArrayOfStrings | kArrayKeep, 5},
+            {Op::array_load, 1, 1, 0, 5},
+            {Op::for_next_global, 9, 2, 0, 6},
+            {Op::call_procedure, 0, 0, 0, 6},
+            {Op::return_procedure, 0, 0, 0, 7}};
+  p.array_slots = 2;
+  p.procedures = {{9, 2, 1, 1}};
   return p;
 }
 
@@ -70,6 +80,12 @@ TEST(ProgramFormat, RoundTrip) {
     EXPECT_EQ(back.code[i].arg3, p.code[i].arg3);
     EXPECT_EQ(back.code[i].line, p.code[i].line);
   }
+  EXPECT_EQ(back.array_slots, p.array_slots);
+  ASSERT_EQ(back.procedures.size(), p.procedures.size());
+  EXPECT_EQ(back.procedures[0].entry, 9u);
+  EXPECT_EQ(back.procedures[0].int_slots, 2u);
+  EXPECT_EQ(back.procedures[0].string_slots, 1u);
+  EXPECT_EQ(back.procedures[0].array_slots, 1u);
 }
 
 TEST(ProgramFormat, EveryTruncationIsRefused) {
@@ -95,7 +111,7 @@ TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
       {"string slot", {Op::load_string, 1, 0, 0, 1}},
       {"jump target", {Op::jump, 99, 0, 0, 1}},
       {"negative jump target", {Op::jump_if_true, -1, 0, 0, 1}},
-      {"loop target", {Op::for_enter, 11, 0, 1, 1}},
+      {"loop target", {Op::for_enter, 99, 0, 1, 1}},
       {"loop variable slot", {Op::for_enter, 0, 3, 1, 1}},
       {"loop bound slot", {Op::for_next, 0, 0, 3, 1}},
       {"loop step slot", {Op::for_next, 0, 0, 2, 1}},
@@ -104,6 +120,16 @@ TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
       {"comparison", {Op::int_compare, 6, 0, 0, 1}},
       {"string comparison", {Op::string_compare, -1, 0, 0, 1}},
       {"channel", {Op::write_string, 3, 0, 0, 1}},
+      {"global integer slot", {Op::store_global_int, 3, 0, 0, 1}},
+      {"global string slot", {Op::load_global_string, 1, 0, 0, 1}},
+      {"global loop variable", {Op::for_enter_global, 0, 3, 0, 1}},
+      {"procedure", {Op::call_procedure, 1, 0, 0, 1}},
+      {"negative procedure", {Op::call_procedure, -1, 0, 0, 1}},
+      {"frame array slot", {Op::array_load, 2, 0, 0, 1}},
+      {"global array slot", {Op::array_store, 2, 1, 0, 1}},
+      {"array scope", {Op::array_ubound, 0, 2, 0, 1}},
+      {"array flags", {Op::array_dim, 0, 0, 4, 1}},
+      {"a parameter bound to a global slot", {Op::array_bind, 0, 1, 0, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -111,6 +137,14 @@ TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
     p.code.push_back(c.bad);
     EXPECT_FALSE(accepted(serialize_program(p)));
   }
+}
+
+TEST(ProgramFormat, ProcedureEntriesOutsideTheCodeAreRefused) {
+  Program p = sample();
+  p.procedures[0].entry = static_cast<uint32_t>(p.code.size());
+  EXPECT_FALSE(accepted(serialize_program(p)));
+  p.procedures[0].entry = static_cast<uint32_t>(p.code.size() - 1);
+  EXPECT_TRUE(accepted(serialize_program(p)));
 }
 
 TEST(ProgramFormat, OperandsAtTheEdgesOfTheTablesAreAccepted) {
