@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,16 @@ bool parse_arguments(int argc, char** argv, Arguments& args, std::string& error)
   return true;
 }
 
+// The file whose folder the program's own Include lines start from. The runner hands over a
+// copy of the script in the shared temporary folder; its includes lie beside the script itself
+// (SCRIPT_FILENAME, from which the runner took it), and a file that another user placed in /tmp
+// must never become part of the program.
+std::string main_program_path(const std::string& source) {
+  const char* script = std::getenv("SCRIPT_FILENAME");
+  const bool under_runner = std::getenv("ZR_Interpreter_Version") != nullptr;
+  return under_runner && script != nullptr && script[0] == '/' ? script : source;
+}
+
 // Compiles the source; prints the errors and returns false when there are any.
 bool compile_source(const std::string& path, sr::zr::Program& program) {
   std::string text, error;
@@ -83,8 +94,11 @@ bool compile_source(const std::string& path, sr::zr::Program& program) {
     fail("Line 1: " + error);
     return false;
   }
+  // A script's shebang line is a comment to the compiler, as the runner passes it (";#!...").
+  if (!lines.empty() && lines[0].starts_with("#!")) lines[0].clear();
   std::vector<sr::zr::CompileError> errors;
-  if (sr::zr::compile_program(path, lines, sr::zr::read_included_file, program, errors)) {
+  if (sr::zr::compile_program(main_program_path(path), lines, sr::zr::read_included_file, program,
+                              errors)) {
     return true;
   }
   std::string out;

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -271,6 +272,25 @@ TEST(ReferenceTest, EveryTableExampleGivesItsResult) {
   const std::vector<std::vector<TableRow>> tables = example_tables(reference_lines());
   ASSERT_GE(tables.size(), 3u);
   for (const auto& rows : tables) check_table(rows);
+}
+
+// The shipped examples, shebang line and all, pass `zrcompiler --check` as the reference tells
+// script authors to check theirs. Parse-mode scripts are left out: their blocks are the runner's.
+TEST(ReferenceTest, EveryExampleScriptPassesTheCheck) {
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(SR_EXAMPLES_DIR)) {
+    if (entry.path().extension() != ".zr") continue;
+    std::ifstream in(entry.path());
+    std::string shebang;
+    std::getline(in, shebang);
+    if (shebang.find(" -p") != std::string::npos) continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    const ProcessResult r = run_process({SR_COMPILER_PATH, "--check", entry.path().string()});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.exit_code, 0);
+    ++checked;
+  }
+  EXPECT_GE(checked, 6);
 }
 
 }  // namespace
