@@ -118,6 +118,22 @@ class FileFunctions : public ::testing::Test {
   std::string data_;
 };
 
+// Every byte value, zero included, in a text longer than one read: what WriteFile and
+// AppendFile store is what ReadFile$ and FileSize give back.
+TEST_F(FileFunctions, TextsComeBackByteForByte) {
+  ASSERT_EQ(
+      box_.compile(";\nFor i = 0 To 255\n  all$ = all$ + Chr$(i)\nNext\n"
+                   "For i = 1 To 9\n  all$ = all$ + all$\nNext\np$ = Arg$(1)\n"
+                   "WriteLine WriteFile(p$, all$) + AppendFile(p$, all$) + AppendFile(p$, \"\")\n"
+                   "back$ = ReadFile$(p$)\nWriteLine Str$(Len(back$)) + \" \" + "
+                   "Str$(FileSize(p$)) + \" \" + Str$(back$ = all$ + all$)\n",
+                   "bytes")
+          .exit_code,
+      0);
+  ProcessResult r = run_as(kOwner, {box_.path("bytes"), data_ + "/bytes.bin"});
+  EXPECT_EQ(r.out, "3\n262144 262144 1\n") << r.err;
+}
+
 TEST_F(FileFunctions, MissingFolderFailsEveryCallAndCreatesNothing) {
   ProcessResult r = probe(data_ + "/missing/notes.txt", "delete");
   EXPECT_EQ(r.out, probe_result("", 0, -1, 0, 0) + "delete 0\n");
