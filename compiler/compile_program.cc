@@ -11,6 +11,15 @@ bool compile_program(const std::string& path, const std::vector<std::string>& li
                      const IncludeReader& reader, Program& program,
                      std::vector<CompileError>& errors) {
   std::vector<SourceLine> source = expand_includes(path, lines, reader, errors);
+  // Included lines run under numbers past the main program's own.
+  std::vector<IncludedLine> included;
+  const auto first_included = static_cast<uint32_t>(lines.size() + 1);
+  for (SourceLine& line : source) {
+    line.run_line = line.line;
+    if (line.where.empty()) continue;
+    line.run_line = first_included + static_cast<uint32_t>(included.size());
+    included.push_back({line.line, line.where});
+  }
   Declarations declarations;
   declarations.collect(source);
   StatementCompiler compiler(declarations);
@@ -24,6 +33,8 @@ bool compile_program(const std::string& path, const std::vector<std::string>& li
   if (!errors.empty()) return false;
   program = std::move(compiler.program());
   program.procedures.resize(declarations.procedure_count());
+  program.first_included_line = first_included;
+  program.included_lines = std::move(included);
   return true;
 }
 

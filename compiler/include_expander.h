@@ -18,6 +18,7 @@ struct SourceLine {
   uint32_t line = 0;  // the main program's line: the line itself or its outermost Include
   std::string where;  // "" in the main program, else "path line M: " for each included level
   std::string text;
+  uint32_t run_line = 0;  // the line its code runs under (see Program::included_lines)
 };
 
 // Reads the file at `path` into `content` and names it in `identity` (the same for every path

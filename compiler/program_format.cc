@@ -32,6 +32,13 @@ std::string serialize_program(const Program& program) {
   for (const ProcedureInfo& p : program.procedures) {
     for (uint32_t v : {p.entry, p.int_slots, p.string_slots, p.array_slots}) put_varint(out, v);
   }
+  put_varint(out, program.first_included_line);
+  put_varint(out, program.included_lines.size());
+  for (const IncludedLine& l : program.included_lines) {
+    put_varint(out, l.include_line);
+    put_varint(out, l.where.size());
+    out += l.where;
+  }
   put_varint(out, program.code.size());
   uint32_t line = 0;
   for (const Instruction& in : program.code) {

@@ -41,7 +41,7 @@ void StatementCompiler::compile(const SourceLine& line, size_t index) {
   where_ = line.where;
   index_ = index;
   error_.clear();
-  code_.set_line(line.line);
+  code_.set_line(line.run_line);
   if (line.kind == SourceLine::Kind::include_begin) return include_begin();
   if (line.kind == SourceLine::Kind::include_end) return include_end();
   std::vector<Token> tokens;

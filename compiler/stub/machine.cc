@@ -210,7 +210,7 @@ int run(MachineState& m) {
 
 int run_program(const LoadedProgram& program, int argc, char** argv) {
   MachineState machine(program, argc, argv);
-  WatchedRun watched(machine.out, machine.line);
+  WatchedRun watched(machine.out, machine.line, program);
   int code = run(machine);
   machine.out.flush();
   return code;

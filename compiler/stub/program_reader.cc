@@ -76,6 +76,25 @@ bool read_procedures(ByteReader& r, LoadedProgram& p) {
   return true;
 }
 
+bool read_included_lines(ByteReader& r, LoadedProgram& p) {
+  uint64_t count = 0;
+  if (!read_count32(r, p.first_included_line) || !r.varint(count) || count > r.left()) {
+    return false;
+  }
+  p.include_lines.grow_zeroed(count);
+  p.included_places.grow_empty(count);
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t length = 0;
+    Bytes place;
+    if (!read_count32(r, p.include_lines[i]) || !r.varint(length) || length > r.left() ||
+        !r.take(place, length)) {
+      return false;
+    }
+    p.included_places.replace(i, Text(place));
+  }
+  return true;
+}
+
 bool read_instruction(ByteReader& r, int64_t& line, Instruction& in) {
   Bytes op;
   int64_t delta = 0;
@@ -118,8 +137,17 @@ bool read_program(Bytes bytes, LoadedProgram& p) {
       !read_count32(r, p.array_slots)) {
     return false;
   }
-  return read_strings(r, p) && read_procedures(r, p) && read_code(r, p) && r.at_end() &&
-         operands_valid(p);
+  return read_strings(r, p) && read_procedures(r, p) && read_included_lines(r, p) &&
+         read_code(r, p) && r.at_end() && operands_valid(p);
+}
+
+uint32_t LoadedProgram::reported_line(uint32_t line, Bytes& place) const {
+  place = Bytes{};
+  if (line < first_included_line || line - first_included_line >= include_lines.size()) {
+    return line;
+  }
+  place = included_places.view(line - first_included_line);
+  return include_lines[line - first_included_line];
 }
 
 bool read_trailer(Bytes trailer, uint64_t& program_length) {

@@ -33,6 +33,20 @@ TEST(Include, NestedRepeatedAndRelativeToTheIncludingFile) {
   EXPECT_EQ(r.exit_code, 0);
 }
 
+TEST(Include, RunTimeErrorsNameTheIncludeLineAndThePlaceInTheFile) {
+  CompileSandbox box;
+  box.write_file("outer.inc", "Include \"inner.inc\"\nSub Outer(n)\n Inner(n)\nEndSub\n");
+  box.write_file("inner.inc", "Sub Inner(n)\n WriteLine 10 / n\nEndSub\n");
+  ProcessResult r = box.compile_and_run(";\nInclude \"outer.inc\"\nOuter(5)\nOuter(0)\n");
+  EXPECT_EQ(r.out, "2\n");
+  EXPECT_EQ(r.err,
+            "Runtime error at line 2: outer.inc line 1: inner.inc line 2: Division by zero\n");
+  EXPECT_EQ(r.exit_code, 1);
+  ASSERT_EQ(box.compile(";\nInclude \"outer.inc\"\nOuter(1)\nWriteLine 1 / 0\n").exit_code, 0);
+  EXPECT_EQ(run_process({box.path("prog")}).err, "Runtime error at line 4: Division by zero\n")
+      << "the main program's lines after an Include keep their numbers";
+}
+
 TEST(Include, ErrorsNameTheIncludeLineAndThePlaceInTheFile) {
   struct Case {
     const char* name;

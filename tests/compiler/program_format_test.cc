@@ -36,6 +36,8 @@ Program sample() {
             {Op::return_procedure, 0, 0, 0, 7}};
   p.array_slots = 2;
   p.procedures = {{9, 2, 1, 1}};
+  p.first_included_line = 6;
+  p.included_lines = {{2, "lib.inc line 1: "}, {2, "lib.inc line 2: "}};
   return p;
 }
 
@@ -53,8 +55,8 @@ bool accepted(const std::string& bytes) {
 std::string with_code(std::string_view encoded_code, int count, int int_slots = 3) {
   std::string bytes = "ZRP2";
   bytes += static_cast<char>(int_slots);
-  // One string slot, no array slots, no string constants, no procedures.
-  bytes += std::string("\x01\x00\x00\x00", 4);
+  // One string slot, no array slots, no string constants, no procedures, no included lines.
+  bytes += std::string("\x01\x00\x00\x00\x00\x00", 6);
   bytes += static_cast<char>(count);
   bytes += encoded_code;
   return bytes;
@@ -86,6 +88,12 @@ TEST(ProgramFormat, RoundTrip) {
   EXPECT_EQ(back.procedures[0].int_slots, 2u);
   EXPECT_EQ(back.procedures[0].string_slots, 1u);
   EXPECT_EQ(back.procedures[0].array_slots, 1u);
+  Bytes place;
+  EXPECT_EQ(back.reported_line(5, place), 5u);
+  EXPECT_TRUE(place.empty());
+  EXPECT_EQ(back.reported_line(7, place), 2u);
+  EXPECT_EQ(std::string_view(place.data, place.size), "lib.inc line 2: ");
+  EXPECT_EQ(back.reported_line(8, place), 8u) << "past the table";
 }
 
 TEST(ProgramFormat, EveryTruncationIsRefused) {

@@ -55,6 +55,19 @@ void check_same_program(const sr::zr::Program& written, const sr::zr::LoadedProg
       fail("a string constant changes", written.strings[i], std::string_view(s.data, s.size));
     }
   }
+  if (read.first_included_line != written.first_included_line ||
+      read.include_lines.size() != written.included_lines.size()) {
+    fail("included lines change", std::to_string(written.included_lines.size()),
+         std::to_string(read.include_lines.size()));
+  }
+  for (size_t i = 0; i < written.included_lines.size(); ++i) {
+    const sr::zr::Bytes place = read.included_places.view(i);
+    if (read.include_lines[i] != written.included_lines[i].include_line ||
+        std::string_view(place.data, place.size) != written.included_lines[i].where) {
+      fail("an included line changes", written.included_lines[i].where,
+           std::string_view(place.data, place.size));
+    }
+  }
   if (read.code.size() != written.code.size()) {
     fail("instruction count changes", std::to_string(written.code.size()),
          std::to_string(read.code.size()));
