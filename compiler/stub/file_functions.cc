@@ -16,10 +16,11 @@ namespace {
 constexpr int kSafeOpen = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr int kTemporaryNameTries = 100;
 
-// The path for the C library, or null when it holds a zero byte and so names another file.
+// The path for the C library; null when it is empty, or holds a zero byte and so names another
+// file.
 const char* c_path(Text& path) {
   const char* c = path.c_str();
-  return strlen(c) == path.size() ? c : nullptr;
+  return !path.empty() && strlen(c) == path.size() ? c : nullptr;
 }
 
 // A folder that anyone may add files to but only their owners remove, like /tmp.

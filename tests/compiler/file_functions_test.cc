@@ -134,12 +134,16 @@ TEST_F(FileFunctions, TextsComeBackByteForByte) {
   EXPECT_EQ(r.out, "3\n262144 262144 1\n") << r.err;
 }
 
-TEST_F(FileFunctions, MissingFolderFailsEveryCallAndCreatesNothing) {
-  ProcessResult r = probe(data_ + "/missing/notes.txt", "delete");
-  EXPECT_EQ(r.out, probe_result("", 0, -1, 0, 0) + "delete 0\n");
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_FALSE(box_.exists("data/missing"));
+TEST_F(FileFunctions, MissingFolderOrNameFailsEveryCallAndCreatesNothing) {
+  for (const std::string& path : {data_ + "/missing/notes.txt", std::string()}) {
+    SCOPED_TRACE(path);
+    ProcessResult r = run_as(kOwner, {"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" \"$2\" delete",
+                                      data_, box_.path("probe"), path});
+    EXPECT_EQ(r.out, probe_result("", 0, -1, 0, 0) + "delete 0\n");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(entries(data_), std::vector<std::string>{});
+  }
 }
 
 TEST_F(FileFunctions, ReadOnlyFileIsReadButNeverChanged) {
