@@ -264,6 +264,10 @@ bool ExpressionCompiler::call(const std::string& name, bool as_statement, Type& 
   if (name == "ubound") return ubound(type);
   if (!find_builtins(name).empty()) return builtin_call(name, type);
   if (context_.is_array(name)) return element(name, type);
+  if (context_.in_procedure() && context_.top.is_array(name)) {
+    return fail(name + " is an array of the top level: Global " + name + "() makes it usable in " +
+                context_.scope().procedure()->name);
+  }
   return fail("Unknown function " + name);
 }
 

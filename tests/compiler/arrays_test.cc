@@ -61,6 +61,25 @@ TEST(Arrays, RuntimeErrors) {
   });
 }
 
+// A size that overflows nothing but exceeds what the process may have: the allocation fails
+// and the run ends with the message, not with a crash or a kill.
+TEST(Arrays, OutOfMemoryWithinTheProcessLimit) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer run-times reserve more address space than a limit would leave";
+#else
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nDim small$(10)\nWrite \"kept\"\nDim big(100000000)\n"
+                        "ReDim small$(100000000)\n")
+                .exit_code,
+            0);
+  ProcessResult r =
+      run_process({"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\"", box.path("prog")});
+  EXPECT_EQ(r.out, "kept");
+  EXPECT_EQ(r.err, "Runtime error at line 4: Out of memory\n");
+  EXPECT_EQ(r.exit_code, 1);
+#endif
+}
+
 TEST(Arrays, PassedByReference) {
   check_cases({
       {"the callee changes the caller's elements and size",

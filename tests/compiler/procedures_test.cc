@@ -132,6 +132,10 @@ TEST(Procedures, CompileErrors) {
        "Line 2: Expected a name after Function but found '('\n"
        "Line 4: The parameter a appears twice\n"
        "Line 6: A Sub returns no value, so its name cannot end in $\n"},
+      {"a top-level array used in a procedure without Global",
+       "Dim list(3)\nSub S()\n list(1) = 2\n n = list(1)\nEndSub\n",
+       "Line 4: list is an array of the top level: Global list() makes it usable in s\n"
+       "Line 5: list is an array of the top level: Global list() makes it usable in s\n"},
       {"unknown statement", "print \"x\"\nn\nWrte(1)\n",
        "Line 2: Unknown statement 'print'\nLine 3: Unknown statement 'n'\n"
        "Line 4: Unknown function wrte\n"},
