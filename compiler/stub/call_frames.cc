@@ -11,6 +11,7 @@ CallStack::CallStack(PodArray<int64_t>& global_ints, TextList& global_strings,
   global_arrays_.grow_zeroed(top.array_slots);
   window_ = Window{&global_ints,  &global_strings,  &global_arrays_, 0, 0, 0,
                    top.int_slots, top.string_slots, top.array_slots};
+  find_ints();
 }
 
 CallStack::~CallStack() {
@@ -18,21 +19,8 @@ CallStack::~CallStack() {
   for (size_t i = 0; i < global_arrays_.size(); ++i) release_slot(global_arrays_[i]);
 }
 
-size_t CallStack::checked(int64_t slot, size_t count) const {
-  if (slot < 0 || static_cast<uint64_t>(slot) >= count) fail_run("the program is damaged");
-  return static_cast<size_t>(slot);
-}
-
-int64_t& CallStack::int_slot(int64_t slot) {
-  return (*window_.ints)[window_.int_base + checked(slot, window_.int_count)];
-}
-
-Bytes CallStack::string_slot(int64_t slot) const {
-  return window_.strings->view(window_.string_base + checked(slot, window_.string_count));
-}
-
-void CallStack::set_string_slot(int64_t slot, Text text) {
-  window_.strings->replace(window_.string_base + checked(slot, window_.string_count), moved(text));
+void CallStack::damaged() {
+  fail_run("the program is damaged");
 }
 
 ArraySlot& CallStack::array_slot(int64_t slot, ArrayScope scope) {
@@ -49,6 +37,7 @@ void CallStack::enter(const ProcedureInfo& procedure, size_t return_pc) {
   frame_ints_.grow_zeroed(window_.int_base + procedure.int_slots);
   frame_strings_.grow_empty(window_.string_base + procedure.string_slots);
   frame_arrays_.grow_zeroed(window_.array_base + procedure.array_slots);
+  find_ints();
 }
 
 size_t CallStack::leave() {
@@ -61,6 +50,7 @@ size_t CallStack::leave() {
   frame_ints_.shrink_to(window_.int_base);
   const Frame frame = frames_.pop();
   window_ = frame.caller;
+  find_ints();
   return frame.return_pc;
 }
 

@@ -24,6 +24,7 @@ class PodArray {
   T& operator[](size_t i) { return items_[i]; }
   const T& operator[](size_t i) const { return items_[i]; }
   T& back() { return items_[size_ - 1]; }
+  T* data() { return items_; }  // null until the first growth
 
   void push(const T& item) {
     if (size_ == capacity_) reserve(grown_capacity(capacity_, size_ + 1));
