@@ -1,26 +1,7 @@
 #include "compiler/statement.h"
 
-#include <cstdio>
-
 namespace sr::zr {
 namespace {
-
-// Messages may quote the source. The compiler prints them as C strings, one per line, so a zero
-// byte would cut off everything after it; control bytes are shown as \xNN instead.
-std::string printable(const std::string& message) {
-  std::string out;
-  for (char c : message) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 || c == '\t') {
-      out += c;
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      out += hex;
-    }
-  }
-  return out;
-}
 
 std::string opener(bool procedure, bool is_function, int kind) {
   static const char* const kNames[] = {"If", "While", "For"};
@@ -59,7 +40,7 @@ void StatementCompiler::compile(const SourceLine& line, size_t index) {
 
 void StatementCompiler::add_error(uint32_t line, size_t order, const std::string& where,
                                   const std::string& message) {
-  errors_.push_back({line, printable(where + message), order});
+  errors_.push_back({line, where + message, order});
 }
 
 void StatementCompiler::report_unclosed(size_t from) {

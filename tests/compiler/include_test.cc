@@ -56,6 +56,8 @@ TEST(Include, ErrorsNameTheIncludeLineAndThePlaceInTheFile) {
   const std::vector<Case> cases = {
       {"missing file", ";\n\nInclude \"none.inc\"\n",
        "Line 3: Cannot read the included file none.inc\n"},
+      {"control bytes in the name are shown, not printed", ";\nInclude \"a\x01\"\n",
+       "Line 2: Cannot read the included file a\\x01\n"},
       {"a folder", ";\nInclude \"sub\"\n", "Line 2: Cannot read the included file sub\n"},
       {"malformed include lines", ";\nInclude none.inc\nInclude \"\"\nInclude \"a\" \"b\"\n",
        "Line 2: Include needs one file name in double quotes\n"
