@@ -112,16 +112,18 @@ TEST(PageErrors, ShownOnThePageUnderParamWarn) {
        "Content-Type: text/plain\n\npartial<p>Runtime error at line 4: Division by zero</p>\n"},
       {"only for the value 1", before, {{"ZR_Interpreter_ParamWarn", "0"}}, ""},
       {"not without the variable", after, {}, "Content-Type: text/plain\n\npartial"},
-      {"the message is escaped",
-       ";\nDim a(1)\nn = a(2)\n",
+      {"the place in an included file is escaped",
+       ";\nInclude \"a<&>.inc\"\n",
        {{"ZR_Interpreter_ParamWarn", "1"}},
-       "Content-Type: text/html\n\n<p>Runtime error at line 3: Index out of range</p>\n"},
+       "Content-Type: text/html\n\n<p>Runtime error at line 2: a&lt;&amp;&gt;.inc line 2: Index "
+       "out of range</p>\n"},
       {"after a flush the header is not sent again",
        ";\nWrite \"x\"\nFlush\nEnd 1 / 0\n",
        {{"ZR_Interpreter_ParamWarn", "1"}},
        "x<p>Runtime error at line 4: Division by zero</p>\n"},
   };
   CompileSandbox box;
+  box.write_file("a<&>.inc", "Dim a(1)\nn = a(2)\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(box.compile(c.source).exit_code, 0);
