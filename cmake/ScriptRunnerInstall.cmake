@@ -3,6 +3,7 @@
 #   <prefix>/lib/scriptrunner/compilers/zrcompiler   the compiler it starts, and its stub
 #   <prefix>/share/scriptrunner/examples/            example scripts, shebang naming this prefix
 #   <prefix>/share/scriptrunner/deploy/              web-server configuration snippets
+#   <prefix>/share/scriptrunner/LANGUAGE.md          the script language, for script authors
 #   <prefix>/share/man/man1/scriptrunner.1
 include(GNUInstallDirs)
 
@@ -16,6 +17,7 @@ install(PROGRAMS ${SR_BIN_DIR}/compilers/zrstub DESTINATION ${SR_INSTALL_LIBDIR}
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/deploy/ DESTINATION ${SR_INSTALL_DATADIR}/deploy)
 install(FILES ${CMAKE_SOURCE_DIR}/man/scriptrunner.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/compiler/LANGUAGE.md DESTINATION ${SR_INSTALL_DATADIR})
 
 # The examples' shebang lines name the runner where this install puts it. The prefix is only
 # known at install time (cmake --install --prefix, or the package's /usr), so the copies are

@@ -32,6 +32,22 @@ const std::vector<BuiltinSignature>& table() {
       {"urldecode$", Builtin::url_decode, S, {S}},
       {"htmlescape$", Builtin::html_escape, S, {S}},
       {"time", Builtin::time, I, {}},
+      {"abs", Builtin::abs, I, {I}},
+      {"min", Builtin::min, I, {I, I}},
+      {"max", Builtin::max, I, {I, I}},
+      {"urlencode$", Builtin::url_encode, S, {S}},
+      {"jsonescape$", Builtin::json_escape, S, {S}},
+      {"formvalue$", Builtin::form_value, S, {S, S}},
+      {"formatdate$", Builtin::format_date, S, {S, I}},
+      {"random", Builtin::random, I, {I}},
+      {"readfile$", Builtin::read_file, S, {S}},
+      {"writefile", Builtin::write_file, I, {S, S}},
+      {"appendfile", Builtin::append_file, I, {S, S}},
+      {"fileexists", Builtin::file_exists, I, {S}},
+      {"filesize", Builtin::file_size, I, {S}},
+      {"deletefile", Builtin::delete_file, I, {S}},
+      {"split", Builtin::split, I, {Type::string_array, S, S}},
+      {"join$", Builtin::join, S, {Type::string_array, S}},
   };
   return kTable;
 }

@@ -8,7 +8,8 @@
 
 namespace sr::zr {
 
-enum class Type { integer, string };
+// A string array is only ever an argument, written `name$()`.
+enum class Type { integer, string, string_array };
 
 struct BuiltinSignature {
   std::string_view name;  // lower case, with "$" for a string result

@@ -7,24 +7,6 @@ size_t CodeBuilder::emit(Op op, int64_t arg, int64_t arg2, int64_t arg3) {
   return program_.code.size() - 1;
 }
 
-uint32_t CodeBuilder::int_slot(const std::string& name) {
-  auto [it, added] = ints_.try_emplace(name, program_.int_slots);
-  if (added) ++program_.int_slots;
-  return it->second;
-}
-
-uint32_t CodeBuilder::string_slot(const std::string& name) {
-  auto [it, added] = strings_.try_emplace(name, program_.string_slots);
-  if (added) ++program_.string_slots;
-  return it->second;
-}
-
-uint32_t CodeBuilder::hidden_int_slots(uint32_t count) {
-  uint32_t first = program_.int_slots;
-  program_.int_slots += count;
-  return first;
-}
-
 int64_t CodeBuilder::string_constant(const std::string& text) {
   auto [it, added] = constants_.try_emplace(text, static_cast<int64_t>(program_.strings.size()));
   if (added) program_.strings.push_back(text);

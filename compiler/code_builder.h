@@ -1,4 +1,4 @@
-// Collects the instructions, variable slots and string constants of the program being compiled.
+// Collects the instructions and string constants of the program being compiled.
 #pragma once
 
 #include <cstdint>
@@ -17,18 +17,13 @@ class CodeBuilder {
   void patch(size_t at, size_t target) { program_.code[at].arg = static_cast<int64_t>(target); }
   size_t here() const { return program_.code.size(); }
 
-  uint32_t int_slot(const std::string& name);
-  uint32_t string_slot(const std::string& name);
-  uint32_t hidden_int_slots(uint32_t count);  // slots no name can reach
   int64_t string_constant(const std::string& text);
 
-  const Program& program() const { return program_; }
+  Program& program() { return program_; }
 
  private:
   Program program_;
   uint32_t line_ = 0;
-  std::unordered_map<std::string, uint32_t> ints_;
-  std::unordered_map<std::string, uint32_t> strings_;
   std::unordered_map<std::string, int64_t> constants_;
 };
 

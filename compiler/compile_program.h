@@ -1,20 +1,20 @@
-// Compiles a whole source into a program, or into the list of errors that prevent it.
+// Compiles a whole source, with the files it includes, into a program or into the list of
+// errors that prevent it.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "compiler/compile_error.h"
+#include "compiler/include_expander.h"
 #include "compiler/program_format.h"
 
 namespace sr::zr {
 
-struct CompileError {
-  uint32_t line;  // from 1
-  std::string message;
-};
-
+// `lines` are the source of the file at `path`; its Include lines are read with `reader`.
 // Returns true with `program` filled, or false with at least one error, in line order.
-bool compile_program(const std::vector<std::string>& lines, Program& program,
+bool compile_program(const std::string& path, const std::vector<std::string>& lines,
+                     const IncludeReader& reader, Program& program,
                      std::vector<CompileError>& errors);
 
 }  // namespace sr::zr

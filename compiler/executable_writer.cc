@@ -56,16 +56,19 @@ bool read_whole_file(const std::string& path, std::string& content) {
   return ok;
 }
 
-std::string write_executable(const std::string& path, const std::string& stub,
-                             const std::string& program) {
+bool write_executable(const std::string& path, const std::string& stub, const std::string& program,
+                      std::string& error) {
   std::vector<char> name(path.begin(), path.end());
   const char kSuffix[] = ".tmp-XXXXXX";
   name.insert(name.end(), kSuffix, kSuffix + sizeof kSuffix);
   // mkostemp opens with O_EXCL, so an existing file or planted link is never written through.
   int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return failure("Cannot create a temporary file beside", path);
+  if (fd < 0) {
+    error = failure("Cannot create a temporary file beside", path);
+    return false;
+  }
   const std::string temp(name.data());
-  std::string error;
+  error.clear();
   if (!write_all(fd, stub) || !write_all(fd, program) ||
       !write_all(fd, make_trailer(program.size()))) {
     error = failure("Cannot write", temp);
@@ -76,8 +79,9 @@ std::string write_executable(const std::string& path, const std::string& stub,
   if (error.empty() && rename(temp.c_str(), path.c_str()) != 0) {
     error = failure("Cannot move the executable into place at", path);
   }
-  if (!error.empty()) unlink(temp.c_str());
-  return error;
+  if (error.empty()) return true;
+  unlink(temp.c_str());
+  return false;
 }
 
 }  // namespace sr::zr

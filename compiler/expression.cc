@@ -6,8 +6,6 @@
 namespace sr::zr {
 namespace {
 
-constexpr std::string_view kTypeMismatch = "Type mismatch";
-
 struct ConstantValue {
   std::string_view name;
   const char* text;  // string constants
@@ -22,7 +20,26 @@ constexpr std::array<ConstantValue, 7> kConstants = {{{"lf$", "\n", 0},
                                                       {"true", nullptr, 1},
                                                       {"false", nullptr, 0}}};
 
+std::string mismatch(const std::string& what, Type a, Type b) {
+  return "Type mismatch: " + what + ", not " + type_name(a) + " and " + type_name(b);
+}
+
+std::string mismatch(const std::string& what, Type a) {
+  return "Type mismatch: " + what + ", not " + type_name(a);
+}
+
 }  // namespace
+
+std::string type_name(Type type) {
+  switch (type) {
+    case Type::integer:
+      return "an integer";
+    case Type::string:
+      return "a string";
+    default:
+      return "an array of strings";
+  }
+}
 
 std::string describe_token(const Token& token) {
   switch (token.kind) {
@@ -43,157 +60,167 @@ namespace {
 
 class ExpressionCompiler {
  public:
-  ExpressionCompiler(TokenCursor& cursor, CodeBuilder& code, std::string& error)
-      : in_(cursor), code_(code), error_(error) {}
+  ExpressionCompiler(TokenCursor& cursor, CompileContext& context, std::string& error)
+      : in_(cursor), context_(context), code_(context.code), error_(error) {}
 
-  std::optional<Type> logical(int level);  // 0: Or, 1: And
+  bool logical(int level, Type& type);  // 0: Or, 1: And
+  bool call(const std::string& name, bool as_statement, Type& type, bool& has_value);
 
  private:
-  std::optional<Type> negation();
-  std::optional<Type> comparison();
-  std::optional<Type> additive();
-  std::optional<Type> term();
-  std::optional<Type> unary();
-  std::optional<Type> primary();
-  std::optional<Type> name_or_call(const Token& name);
-  std::optional<Type> call(const std::string& name);
-  std::optional<Type> constant(const Token& token);
-  std::optional<Type> fail(std::string message) {
+  bool negation(Type& type);
+  bool comparison(Type& type);
+  bool additive(Type& type);
+  bool term(Type& type);
+  bool unary(Type& type);
+  bool primary(Type& type);
+  bool name_or_call(const Token& name, Type& type);
+  bool constant(const Token& token, Type& type);
+  bool element(const std::string& name, Type& type);
+  bool ubound(Type& type);
+  bool array_argument(bool strings, const std::string& what);
+  bool arguments(const std::string& name, std::vector<Type>& types);
+  bool procedure_call(const ProcedureDecl& procedure, bool as_statement);
+  bool procedure_argument(const ProcedureDecl& procedure, size_t i);
+  bool builtin_call(const std::string& name, Type& type);
+  bool fail(std::string message) {
     if (error_.empty()) error_ = std::move(message);
-    return std::nullopt;
-  }
-  bool integers(std::optional<Type> a, std::optional<Type> b) {
-    return a == Type::integer && b == Type::integer;
+    return false;
   }
 
   TokenCursor& in_;
+  CompileContext& context_;
   CodeBuilder& code_;
   std::string& error_;
 };
 
 // And/Or evaluate their right side only when the left one leaves the result open, so that
 // `n <> 0 And 10 / n > 1` is safe; the result is 1 or 0.
-std::optional<Type> ExpressionCompiler::logical(int level) {
+bool ExpressionCompiler::logical(int level, Type& type) {
   const char* keyword = level == 0 ? "or" : "and";
-  auto side = [&] { return level == 0 ? logical(1) : negation(); };
-  std::optional<Type> left = side();
-  if (!left || in_.peek().text != keyword || in_.peek().kind != Token::Kind::name) return left;
+  const std::string what = std::string("'") + (level == 0 ? "Or" : "And") + "' needs integers";
+  auto side = [&](Type& t) { return level == 0 ? logical(1, t) : negation(t); };
+  if (!side(type)) return false;
+  if (in_.peek().text != keyword || in_.peek().kind != Token::Kind::name) return true;
   const Op decided_by = level == 0 ? Op::jump_if_true : Op::jump_if_false;
   std::vector<size_t> decided;
   while (in_.take_keyword(keyword)) {
-    if (left != Type::integer) return fail(std::string(kTypeMismatch));
+    if (type != Type::integer) return fail(mismatch(what, type));
     decided.push_back(code_.emit(decided_by));
-    left = side();
-    if (!left) return left;
+    if (!side(type)) return false;
   }
-  if (left != Type::integer) return fail(std::string(kTypeMismatch));
+  if (type != Type::integer) return fail(mismatch(what, type));
   decided.push_back(code_.emit(decided_by));
   code_.emit(Op::push_int, level == 0 ? 0 : 1);
   size_t skip = code_.emit(Op::jump);
   for (size_t at : decided) code_.patch(at, code_.here());
   code_.emit(Op::push_int, level == 0 ? 1 : 0);
   code_.patch(skip, code_.here());
-  return Type::integer;
+  return true;
 }
 
-std::optional<Type> ExpressionCompiler::negation() {
-  if (!in_.take_keyword("not")) return comparison();
-  std::optional<Type> operand = negation();
-  if (!operand) return operand;
-  if (operand != Type::integer) return fail(std::string(kTypeMismatch));
+bool ExpressionCompiler::negation(Type& type) {
+  if (!in_.take_keyword("not")) return comparison(type);
+  if (!negation(type)) return false;
+  if (type != Type::integer) return fail(mismatch("'Not' needs an integer", type));
   code_.emit(Op::logical_not);
-  return Type::integer;
+  return true;
 }
 
-std::optional<Type> ExpressionCompiler::comparison() {
+bool ExpressionCompiler::comparison(Type& type) {
   static constexpr std::pair<const char*, Compare> kOps[] = {
       {"=", Compare::eq}, {"<>", Compare::ne}, {"<", Compare::lt},
       {">", Compare::gt}, {"<=", Compare::le}, {">=", Compare::ge}};
-  std::optional<Type> left = additive();
-  while (left) {
-    const Compare* found = nullptr;
-    for (const auto& [symbol, compare] : kOps) {
-      if (!found && in_.take_symbol(symbol)) found = &compare;
+  if (!additive(type)) return false;
+  for (;;) {
+    const std::pair<const char*, Compare>* found = nullptr;
+    for (const auto& op : kOps) {
+      if (!found && in_.take_symbol(op.first)) found = &op;
     }
-    if (!found) break;
-    std::optional<Type> right = additive();
-    if (!right) return right;
-    if (left != right) return fail(std::string(kTypeMismatch));
-    code_.emit(left == Type::integer ? Op::int_compare : Op::string_compare,
-               static_cast<int64_t>(*found));
-    left = Type::integer;
+    if (!found) return true;
+    Type right = Type::integer;
+    if (!additive(right)) return false;
+    if (type != right || type == Type::string_array) {
+      return fail(mismatch(
+          std::string("'") + found->first + "' compares two integers or two strings", type, right));
+    }
+    code_.emit(type == Type::integer ? Op::int_compare : Op::string_compare,
+               static_cast<int64_t>(found->second));
+    type = Type::integer;
   }
-  return left;
 }
 
-std::optional<Type> ExpressionCompiler::additive() {
-  std::optional<Type> left = term();
-  while (left) {
+bool ExpressionCompiler::additive(Type& type) {
+  if (!term(type)) return false;
+  for (;;) {
     bool plus = in_.take_symbol("+");
-    if (!plus && !in_.take_symbol("-")) break;
-    std::optional<Type> right = term();
-    if (!right) return right;
-    if (plus && left == Type::string && right == Type::string) {
+    if (!plus && !in_.take_symbol("-")) return true;
+    Type right = Type::integer;
+    if (!term(right)) return false;
+    if (plus && type == Type::string && right == Type::string) {
       code_.emit(Op::concat);
-    } else if (integers(left, right)) {
+    } else if (type == Type::integer && right == Type::integer) {
       code_.emit(plus ? Op::add : Op::sub);
     } else {
-      return fail(std::string(kTypeMismatch));
+      return fail(plus ? mismatch("'+' adds integers or joins strings", type, right)
+                       : mismatch("'-' needs integers", type, right));
     }
   }
-  return left;
 }
 
-std::optional<Type> ExpressionCompiler::term() {
-  std::optional<Type> left = unary();
-  while (left) {
-    Op op = in_.take_symbol("*")   ? Op::mul
-            : in_.take_symbol("/") ? Op::div
-            : in_.take_symbol("%") ? Op::mod
-                                   : Op::kCount;
-    if (op == Op::kCount) break;
-    std::optional<Type> right = unary();
-    if (!right) return right;
-    if (!integers(left, right)) return fail(std::string(kTypeMismatch));
-    code_.emit(op);
+bool ExpressionCompiler::term(Type& type) {
+  if (!unary(type)) return false;
+  for (;;) {
+    const char* symbol = in_.take_symbol("*")      ? "*"
+                         : in_.take_symbol("/")    ? "/"
+                         : in_.take_symbol("%")    ? "%"
+                         : in_.take_keyword("mod") ? "Mod"
+                                                   : nullptr;
+    if (symbol == nullptr) return true;
+    Type right = Type::integer;
+    if (!unary(right)) return false;
+    if (type != Type::integer || right != Type::integer) {
+      return fail(mismatch(std::string("'") + symbol + "' needs integers", type, right));
+    }
+    const std::string_view s = symbol;
+    code_.emit(s == "*" ? Op::mul : s == "/" ? Op::div : Op::mod);
   }
-  return left;
 }
 
-std::optional<Type> ExpressionCompiler::unary() {
-  if (!in_.take_symbol("-")) return primary();
+bool ExpressionCompiler::unary(Type& type) {
+  if (!in_.take_symbol("-")) return primary(type);
   // The most negative integer can only be written as a negated literal.
   if (in_.peek().kind == Token::Kind::number && in_.peek().value == (uint64_t{1} << 63)) {
     in_.next();
     code_.emit(Op::push_int, INT64_MIN);
-    return Type::integer;
+    type = Type::integer;
+    return true;
   }
-  std::optional<Type> operand = unary();
-  if (!operand) return operand;
-  if (operand != Type::integer) return fail(std::string(kTypeMismatch));
+  if (!unary(type)) return false;
+  if (type != Type::integer) return fail(mismatch("'-' needs an integer", type));
   code_.emit(Op::negate);
-  return Type::integer;
+  return true;
 }
 
-std::optional<Type> ExpressionCompiler::primary() {
+bool ExpressionCompiler::primary(Type& type) {
   const Token& token = in_.next();
   switch (token.kind) {
     case Token::Kind::number:
       if (token.value > static_cast<uint64_t>(INT64_MAX)) return fail("Number too large");
       code_.emit(Op::push_int, static_cast<int64_t>(token.value));
-      return Type::integer;
+      type = Type::integer;
+      return true;
     case Token::Kind::string:
       code_.emit(Op::push_string, code_.string_constant(token.text));
-      return Type::string;
+      type = Type::string;
+      return true;
     case Token::Kind::constant:
-      return constant(token);
+      return constant(token, type);
     case Token::Kind::name:
-      return name_or_call(token);
+      return name_or_call(token, type);
     case Token::Kind::symbol:
       if (token.text == "(") {
-        std::optional<Type> inner = logical(0);
-        if (inner && !in_.take_symbol(")")) return fail("Missing ')'");
-        return inner;
+        if (!logical(0, type)) return false;
+        return in_.take_symbol(")") || fail("Missing ')'");
       }
       [[fallthrough]];
     default:
@@ -201,48 +228,175 @@ std::optional<Type> ExpressionCompiler::primary() {
   }
 }
 
-std::optional<Type> ExpressionCompiler::constant(const Token& token) {
+bool ExpressionCompiler::constant(const Token& token, Type& type) {
   for (const ConstantValue& c : kConstants) {
     if (c.name != token.text) continue;
     if (c.text != nullptr) {
       code_.emit(Op::push_string, code_.string_constant(c.text));
-      return Type::string;
+      type = Type::string;
+    } else {
+      code_.emit(Op::push_int, c.value);
+      type = Type::integer;
     }
-    code_.emit(Op::push_int, c.value);
-    return Type::integer;
+    return true;
   }
   return fail("Unknown constant #" + token.text);
 }
 
-std::optional<Type> ExpressionCompiler::name_or_call(const Token& name) {
-  if (in_.peek().kind == Token::Kind::symbol && in_.peek().text == "(") return call(name.text);
-  if (is_keyword(name.text)) return fail("Expected a value but found '" + name.text + "'");
-  if (is_string_name(name.text)) {
-    code_.emit(Op::load_string, code_.string_slot(name.text));
-    return Type::string;
+bool ExpressionCompiler::name_or_call(const Token& name, Type& type) {
+  if (in_.peek().kind == Token::Kind::symbol && in_.peek().text == "(") {
+    bool has_value = false;
+    return call(name.text, false, type, has_value);
   }
-  code_.emit(Op::load_int, code_.int_slot(name.text));
-  return Type::integer;
+  if (is_keyword(name.text)) return fail("Expected a value but found '" + name.text + "'");
+  type = is_string_name(name.text) ? Type::string : Type::integer;
+  return context_.load_variable(name.text, error_);
 }
 
-std::optional<Type> ExpressionCompiler::call(const std::string& name) {
+bool ExpressionCompiler::call(const std::string& name, bool as_statement, Type& type,
+                              bool& has_value) {
+  has_value = true;
+  if (const ProcedureDecl* procedure = context_.decls.procedure(name)) {
+    has_value = procedure->is_function;
+    type = procedure->result();
+    return procedure_call(*procedure, as_statement);
+  }
+  if (name == "ubound") return ubound(type);
+  if (!find_builtins(name).empty()) return builtin_call(name, type);
+  if (context_.is_array(name)) return element(name, type);
+  if (context_.in_procedure() && context_.top.is_array(name)) {
+    return fail(name + " is an array of the top level: Global " + name + "() makes it usable in " +
+                context_.scope().procedure()->name);
+  }
+  return fail("Unknown function " + name);
+}
+
+bool ExpressionCompiler::element(const std::string& name, Type& type) {
+  in_.next();  // "("
+  Type index = Type::integer;
+  if (in_.take_symbol(")")) return fail("An element of " + name + " needs an index");
+  if (!logical(0, index)) return false;
+  if (index != Type::integer) return fail(mismatch("an array index must be an integer", index));
+  if (!in_.take_symbol(")")) return fail("Missing ')' after the index of " + name);
+  const ArrayRef ref = context_.array(name);
+  code_.emit(Op::array_load, ref.slot, static_cast<int64_t>(ref.scope),
+             ref.strings ? kArrayOfStrings : 0);
+  type = ref.strings ? Type::string : Type::integer;
+  return true;
+}
+
+// `name()` or `name$()` as an argument: a reference to the array, which the callee may change.
+bool ExpressionCompiler::array_argument(bool strings, const std::string& what) {
+  const std::string form = strings ? "list$()" : "list()";
+  const Token& name = in_.peek();
+  if (name.kind != Token::Kind::name || in_.peek(1).text != "(" || in_.peek(2).text != ")" ||
+      is_string_name(name.text) != strings || !context_.is_array(name.text)) {
+    return fail(what + " must be an array of " + (strings ? "strings" : "integers") +
+                ", written like " + form);
+  }
+  const ArrayRef ref = context_.array(in_.next().text);
+  in_.next();
+  in_.next();
+  code_.emit(Op::array_push_ref, ref.slot, static_cast<int64_t>(ref.scope),
+             ref.strings ? kArrayOfStrings : 0);
+  return true;
+}
+
+bool ExpressionCompiler::ubound(Type& type) {
+  in_.next();  // "("
+  const Token& name = in_.peek();
+  const bool strings = name.kind == Token::Kind::name && is_string_name(name.text);
+  if (name.kind != Token::Kind::name || in_.peek(1).text != "(" || in_.peek(2).text != ")" ||
+      !context_.is_array(name.text)) {
+    return fail("UBound needs an array, written like UBound(list()) or UBound(list$())");
+  }
+  const ArrayRef ref = context_.array(in_.next().text);
+  in_.next();
+  in_.next();
+  if (!in_.take_symbol(")")) return fail("Missing ')' after the argument of UBound");
+  code_.emit(Op::array_ubound, ref.slot, static_cast<int64_t>(ref.scope),
+             strings ? kArrayOfStrings : 0);
+  type = Type::integer;
+  return true;
+}
+
+bool ExpressionCompiler::procedure_argument(const ProcedureDecl& procedure, size_t i) {
+  const Parameter& param = procedure.params[i];
+  const std::string what = "argument " + std::to_string(i + 1) + " of " + procedure.name;
+  if (param.kind == ParamKind::int_array || param.kind == ParamKind::string_array) {
+    return array_argument(param.kind == ParamKind::string_array, "Type mismatch: " + what);
+  }
+  const Type wanted = param.kind == ParamKind::string ? Type::string : Type::integer;
+  Type given = Type::integer;
+  if (!logical(0, given)) return false;
+  if (given == wanted) return true;
+  return fail(mismatch(what + " (" + param.name + ") must be " + type_name(wanted), given));
+}
+
+bool ExpressionCompiler::procedure_call(const ProcedureDecl& procedure, bool as_statement) {
+  const std::string kind = procedure.is_function ? "Function " : "Sub ";
+  if (!procedure.is_function && !as_statement) {
+    return fail("Sub " + procedure.name + " gives no value; call it as a statement");
+  }
+  in_.next();  // "("
+  const size_t count = procedure.params.size();
+  const std::string wrong_count = kind + procedure.name + " takes " + std::to_string(count) +
+                                  " argument" + (count == 1 ? "" : "s");
+  if (in_.take_symbol(")")) {
+    if (count != 0) return fail(wrong_count);
+  } else {
+    for (size_t i = 0;; ++i) {
+      if (i >= count) return fail(wrong_count);
+      if (!procedure_argument(procedure, i)) return false;
+      if (in_.take_symbol(",")) continue;
+      if (!in_.take_symbol(")"))
+        return fail("Missing ')' after the arguments of " + procedure.name);
+      if (i + 1 != count) return fail(wrong_count);
+      break;
+    }
+  }
+  code_.emit(Op::call_procedure, procedure.index);
+  return true;
+}
+
+bool ExpressionCompiler::builtin_call(const std::string& name, Type& type) {
   std::vector<const BuiltinSignature*> candidates = find_builtins(name);
-  if (candidates.empty()) return fail("Unknown function " + name);
   in_.next();  // "("
   std::vector<Type> args;
   if (!in_.take_symbol(")")) {
     do {
-      std::optional<Type> arg = logical(0);
-      if (!arg) return arg;
-      args.push_back(*arg);
+      const size_t at = args.size();
+      // An array argument is written as the array's name; which ones are arrays is fixed.
+      bool array_here = false;
+      for (const BuiltinSignature* s : candidates) {
+        if (at < s->params.size() && s->params[at] == Type::string_array) array_here = true;
+      }
+      Type arg = Type::integer;
+      if (array_here) {
+        if (!array_argument(true,
+                            "Type mismatch: argument " + std::to_string(at + 1) + " of " + name)) {
+          return false;
+        }
+        arg = Type::string_array;
+      } else if (!logical(0, arg)) {
+        return false;
+      }
+      args.push_back(arg);
     } while (in_.take_symbol(","));
     if (!in_.take_symbol(")")) return fail("Missing ')' after the arguments of " + name);
   }
   for (const BuiltinSignature* s : candidates) {
     if (s->params.size() != args.size()) continue;
-    if (s->params != args) return fail(std::string(kTypeMismatch));
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (s->params[i] != args[i]) {
+        return fail(mismatch("argument " + std::to_string(i + 1) + " of " + name + " must be " +
+                                 type_name(s->params[i]),
+                             args[i]));
+      }
+    }
     code_.emit(Op::call, static_cast<int64_t>(s->builtin));
-    return s->result;
+    type = s->result;
+    return true;
   }
   return fail("Wrong number of arguments for " + name);
 }
@@ -251,8 +405,10 @@ std::optional<Type> ExpressionCompiler::call(const std::string& name) {
 
 bool is_keyword(const std::string& name) {
   static constexpr std::string_view kKeywords[] = {
-      "and",  "or",  "not",  "to",    "step", "if",    "elseif",    "else",       "endif", "while",
-      "wend", "for", "next", "break", "end",  "write", "writeline", "writeerror", "flush"};
+      "and",       "or",         "not",   "to",    "step",     "if",          "elseif", "else",
+      "endif",     "while",      "wend",  "for",   "next",     "break",       "end",    "write",
+      "writeline", "writeerror", "flush", "mod",   "function", "endfunction", "sub",    "endsub",
+      "return",    "global",     "dim",   "redim", "include"};
   for (std::string_view k : kKeywords) {
     if (k == name) return true;
   }
@@ -280,8 +436,14 @@ bool TokenCursor::take_keyword(const char* keyword) {
   return true;
 }
 
-std::optional<Type> compile_expression(TokenCursor& cursor, CodeBuilder& code, std::string& error) {
-  return ExpressionCompiler(cursor, code, error).logical(0);
+bool compile_expression(TokenCursor& cursor, CompileContext& context, Type& type,
+                        std::string& error) {
+  return ExpressionCompiler(cursor, context, error).logical(0, type);
+}
+
+bool compile_call(TokenCursor& cursor, CompileContext& context, const std::string& name,
+                  bool as_statement, Type& type, bool& has_value, std::string& error) {
+  return ExpressionCompiler(cursor, context, error).call(name, as_statement, type, has_value);
 }
 
 }  // namespace sr::zr

@@ -1,9 +1,11 @@
-// zrcompiler --quiet --executable EXE SRC: compiles SRC into the executable EXE. Every message
-// goes to standard output as one line, since any output there means failure to the runner.
+// zrcompiler --quiet --executable EXE SRC: compiles SRC into the executable EXE.
+// zrcompiler --check SRC: the same checks, no executable. Every message goes to standard output
+// as one line, since any output there means failure to the runner.
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,13 @@
 #include "compiler/source_lines.h"
 
 namespace {
+
+constexpr const char* kUsage =
+    "Usage: zrcompiler [--quiet] --executable EXE SRC   compile SRC into the program EXE\n"
+    "       zrcompiler --check SRC                      check SRC, write nothing\n"
+    "       zrcompiler --help | --version\n"
+    "Errors are printed one per line as \"Line N: message\"; the exit status is 0 on success,\n"
+    "1 otherwise.\n";
 
 int fail(const std::string& message) {
   std::fputs((message + "\n").c_str(), stdout);
@@ -28,6 +37,7 @@ std::string stub_path() {
 }
 
 struct Arguments {
+  enum class Mode { compile, check, help, version } mode = Mode::compile;
   std::string executable;
   std::string source;
 };
@@ -36,10 +46,16 @@ bool parse_arguments(int argc, char** argv, Arguments& args, std::string& error)
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--quiet") continue;
-    if (a == "--executable" && i + 1 < argc) {
+    if (a == "--help" || a == "--version") {
+      args.mode = a == "--help" ? Arguments::Mode::help : Arguments::Mode::version;
+      return true;
+    }
+    if (a == "--check") {
+      args.mode = Arguments::Mode::check;
+    } else if (a == "--executable" && i + 1 < argc) {
       args.executable = argv[++i];
     } else if (a.starts_with("-") && a != "-") {
-      error = "Unknown option: " + a;
+      error = "Unknown option: " + a + " (zrcompiler --help lists the options)";
       return false;
     } else if (args.source.empty()) {
       args.source = a;
@@ -48,11 +64,47 @@ bool parse_arguments(int argc, char** argv, Arguments& args, std::string& error)
       return false;
     }
   }
-  if (args.executable.empty() || args.source.empty()) {
-    error = "Usage: zrcompiler [--quiet] --executable EXE SRC";
+  const bool check = args.mode == Arguments::Mode::check;
+  if (args.source.empty() || args.executable.empty() != check) {
+    error = "Usage: zrcompiler [--quiet] --executable EXE SRC, or zrcompiler --check SRC";
     return false;
   }
   return true;
+}
+
+// The file whose folder the program's own Include lines start from. The runner hands over a
+// copy of the script in the shared temporary folder; its includes lie beside the script itself
+// (SCRIPT_FILENAME, from which the runner took it), and a file that another user placed in /tmp
+// must never become part of the program.
+std::string main_program_path(const std::string& source) {
+  const char* script = std::getenv("SCRIPT_FILENAME");
+  const bool under_runner = std::getenv("ZR_Interpreter_Version") != nullptr;
+  return under_runner && script != nullptr && script[0] == '/' ? script : source;
+}
+
+// Compiles the source; prints the errors and returns false when there are any.
+bool compile_source(const std::string& path, sr::zr::Program& program) {
+  std::string text, error;
+  if (!sr::zr::read_whole_file(path, text)) {
+    fail("Cannot read the source file " + path);
+    return false;
+  }
+  std::vector<std::string> lines;
+  if (!sr::zr::split_source_lines(text, lines, error)) {
+    fail("Line 1: " + error);
+    return false;
+  }
+  // A script's shebang line is a comment to the compiler, as the runner passes it (";#!...").
+  if (!lines.empty() && lines[0].starts_with("#!")) lines[0].clear();
+  std::vector<sr::zr::CompileError> errors;
+  if (sr::zr::compile_program(main_program_path(path), lines, sr::zr::read_included_file, program,
+                              errors)) {
+    return true;
+  }
+  std::string out;
+  for (const auto& e : errors) out += "Line " + std::to_string(e.line) + ": " + e.message + "\n";
+  std::fputs(out.c_str(), stdout);
+  return false;
 }
 
 }  // namespace
@@ -61,24 +113,17 @@ int main(int argc, char** argv) {
   Arguments args;
   std::string error;
   if (!parse_arguments(argc, argv, args, error)) return fail(error);
-  std::string text;
-  if (!sr::zr::read_whole_file(args.source, text)) {
-    return fail("Cannot read the source file " + args.source);
-  }
-  std::vector<std::string> lines;
-  if (!sr::zr::split_source_lines(text, lines, error)) return fail("Line 1: " + error);
+  if (args.mode == Arguments::Mode::help) return std::fputs(kUsage, stdout), 0;
+  if (args.mode == Arguments::Mode::version)
+    return std::fputs("zrcompiler " SR_VERSION "\n", stdout), 0;
   sr::zr::Program program;
-  std::vector<sr::zr::CompileError> errors;
-  if (!sr::zr::compile_program(lines, program, errors)) {
-    std::string out;
-    for (const auto& e : errors) out += "Line " + std::to_string(e.line) + ": " + e.message + "\n";
-    std::fputs(out.c_str(), stdout);
-    return 1;
-  }
+  if (!compile_source(args.source, program)) return 1;
+  if (args.mode == Arguments::Mode::check) return 0;
   std::string stub;
   const std::string stub_file = stub_path();
   if (!sr::zr::read_whole_file(stub_file, stub)) return fail("Cannot read the stub " + stub_file);
-  error = sr::zr::write_executable(args.executable, stub, sr::zr::serialize_program(program));
-  if (!error.empty()) return fail(error);
+  if (!sr::zr::write_executable(args.executable, stub, sr::zr::serialize_program(program), error)) {
+    return fail(error);
+  }
   return 0;
 }

@@ -22,10 +22,22 @@ std::string serialize_program(const Program& program) {
   std::string out(kProgramHeader, kProgramHeaderSize);
   put_varint(out, program.int_slots);
   put_varint(out, program.string_slots);
+  put_varint(out, program.array_slots);
   put_varint(out, program.strings.size());
   for (const std::string& s : program.strings) {
     put_varint(out, s.size());
     out += s;
+  }
+  put_varint(out, program.procedures.size());
+  for (const ProcedureInfo& p : program.procedures) {
+    for (uint32_t v : {p.entry, p.int_slots, p.string_slots, p.array_slots}) put_varint(out, v);
+  }
+  put_varint(out, program.first_included_line);
+  put_varint(out, program.included_lines.size());
+  for (const IncludedLine& l : program.included_lines) {
+    put_varint(out, l.include_line);
+    put_varint(out, l.where.size());
+    out += l.where;
   }
   put_varint(out, program.code.size());
   uint32_t line = 0;
@@ -34,7 +46,7 @@ std::string serialize_program(const Program& program) {
     put_signed(out, static_cast<int64_t>(in.line) - line);  // lines mostly repeat or step by one
     line = in.line;
     put_signed(out, in.arg);
-    if (in.op == Op::for_enter || in.op == Op::for_next) {
+    if (has_three_operands(in.op)) {
       put_signed(out, in.arg2);
       put_signed(out, in.arg3);
     }

@@ -3,41 +3,72 @@
 namespace sr::zr {
 namespace {
 
-const char* block_name(int kind) {
+std::string opener(bool procedure, bool is_function, int kind) {
   static const char* const kNames[] = {"If", "While", "For"};
+  if (procedure) return is_function ? "Function" : "Sub";
   return kNames[kind];
 }
 
-const char* block_closer(int kind) {
+std::string closer(bool procedure, bool is_function, int kind) {
   static const char* const kClosers[] = {"EndIf", "Wend", "Next"};
+  if (procedure) return is_function ? "EndFunction" : "EndSub";
   return kClosers[kind];
 }
 
 }  // namespace
 
-std::string StatementCompiler::compile_line(uint32_t line, const std::string& text) {
-  line_ = line;
+void StatementCompiler::compile(const SourceLine& line, size_t index) {
+  line_ = line.line;
+  where_ = line.where;
+  index_ = index;
   error_.clear();
-  code_.set_line(line);
+  code_.set_line(line.run_line);
+  if (line.kind == SourceLine::Kind::include_begin) return include_begin();
+  if (line.kind == SourceLine::Kind::include_end) return include_end();
   std::vector<Token> tokens;
-  if (!tokenize_line(text, tokens, error_)) return error_;
+  if (!tokenize_line(line.text, tokens, error_)) {
+    add_error(line_, index_, where_, error_);
+    return;
+  }
   TokenCursor in(tokens);
-  if (in.at_end()) return "";
+  if (in.at_end()) return;
   if (statement(in) && !in.at_end()) {
     fail("Unexpected " + describe_token(in.peek()) + " at the end of the statement");
   }
-  return error_;
+  if (!error_.empty()) add_error(line_, index_, where_, error_);
 }
 
-void StatementCompiler::finish(uint32_t last_line, std::vector<CompileError>& errors) {
-  for (const Block& block : blocks_) {
-    int kind = static_cast<int>(block.kind);
-    errors.push_back(
-        {block.line, std::string(block_name(kind)) + " without " + block_closer(kind)});
+void StatementCompiler::add_error(uint32_t line, size_t order, const std::string& where,
+                                  const std::string& message) {
+  errors_.push_back({line, where + message, order});
+}
+
+void StatementCompiler::report_unclosed(size_t from) {
+  while (blocks_.size() > from) {
+    Block& block = blocks_.back();
+    const bool procedure = block.kind == BlockKind::procedure;
+    const bool function = procedure && block.procedure->is_function;
+    const int kind = static_cast<int>(block.kind);
+    add_error(block.line, block.order, block.where,
+              opener(procedure, function, kind) + " without " + closer(procedure, function, kind));
+    if (procedure) {
+      close_procedure(block);
+    } else {
+      close_block(block);
+    }
   }
+}
+
+void StatementCompiler::finish(uint32_t last_line) {
+  report_unclosed(0);
   code_.set_line(last_line);
   code_.emit(Op::push_int, 0);
   code_.emit(Op::end);
+  Program& program = code_.program();
+  const ProcedureInfo top = context_.top.info(0);
+  program.int_slots = top.int_slots;
+  program.string_slots = top.string_slots;
+  program.array_slots = top.array_slots;
 }
 
 bool StatementCompiler::fail(std::string message) {
@@ -47,12 +78,16 @@ bool StatementCompiler::fail(std::string message) {
 
 bool StatementCompiler::statement(TokenCursor& in) {
   const Token& first = in.peek();
-  if (first.kind != Token::Kind::name) return fail("A statement cannot begin with this");
-  if (is_keyword(first.text)) {
-    std::string keyword = in.next().text;
-    return keyword_statement(in, keyword);
+  if (first.kind != Token::Kind::name) {
+    return fail("A statement cannot begin with " + describe_token(first));
   }
-  return assignment(in);
+  const std::string name = in.next().text;
+  if (is_keyword(name)) return keyword_statement(in, name);
+  if (in.take_symbol("=")) return assignment(name, in);
+  if (in.peek().kind == Token::Kind::symbol && in.peek().text == "(") {
+    return call_statement(name, in);
+  }
+  return fail("Unknown statement '" + name + "'");
 }
 
 bool StatementCompiler::keyword_statement(TokenCursor& in, const std::string& keyword) {
@@ -68,40 +103,47 @@ bool StatementCompiler::keyword_statement(TokenCursor& in, const std::string& ke
   if (keyword == "next") return for_next(in);
   if (keyword == "break") return loop_break();
   if (keyword == "end") return end(in);
+  if (keyword == "function" || keyword == "sub") return procedure_start(in, keyword == "function");
+  if (keyword == "endfunction" || keyword == "endsub") {
+    return procedure_end(keyword == "endfunction");
+  }
+  if (keyword == "return") return return_statement(in);
+  if (keyword == "global") return global_statement(in);
+  if (keyword == "dim" || keyword == "redim") return dim(in, keyword == "redim");
+  if (keyword == "include") return fail("Include needs one file name in double quotes");
   return fail("'" + keyword + "' cannot begin a statement");
 }
 
-bool StatementCompiler::assignment(TokenCursor& in) {
-  std::string name = in.next().text;
-  if (in.peek().kind == Token::Kind::symbol && in.peek().text == "(") {
-    return fail("A function call is not a statement");
+bool StatementCompiler::assignment(const std::string& name, TokenCursor& in) {
+  Type type = Type::integer;
+  if (!compile_expression(in, context_, type, error_)) return false;
+  if (is_string_name(name) && type != Type::string) {
+    return fail("Type mismatch: " + name + " holds a string (its name ends in $), not " +
+                type_name(type) + "; Str$ turns a number into text");
   }
-  if (!in.take_symbol("=")) return fail("Expected '=' after " + name);
-  std::optional<Type> type = compile_expression(in, code_, error_);
-  if (!type) return false;
-  bool is_string = is_string_name(name);
-  if ((*type == Type::string) != is_string) return fail("Type mismatch");
-  if (is_string) {
-    code_.emit(Op::store_string, code_.string_slot(name));
-  } else {
-    code_.emit(Op::store_int, code_.int_slot(name));
+  if (!is_string_name(name) && type != Type::integer) {
+    return fail("Type mismatch: " + name + " holds an integer (only names ending in $ hold " +
+                "strings), not " + type_name(type));
   }
-  return true;
+  return context_.store_variable(name, error_);
 }
 
 bool StatementCompiler::write(TokenCursor& in, Channel channel, bool optional_value) {
   if (optional_value && in.at_end()) return code_.emit(Op::write_newline), true;
-  std::optional<Type> type = compile_expression(in, code_, error_);
-  if (!type) return false;
-  code_.emit(*type == Type::string ? Op::write_string : Op::write_int,
+  Type type = Type::integer;
+  if (!compile_expression(in, context_, type, error_)) return false;
+  code_.emit(type == Type::string ? Op::write_string : Op::write_int,
              static_cast<int64_t>(channel));
   return true;
 }
 
-bool StatementCompiler::condition(TokenCursor& in) {
-  std::optional<Type> type = compile_expression(in, code_, error_);
-  if (!type) return false;
-  if (*type != Type::integer) return fail("Type mismatch");
+bool StatementCompiler::condition(TokenCursor& in, const char* what) {
+  Type type = Type::integer;
+  if (!compile_expression(in, context_, type, error_)) return false;
+  if (type != Type::integer) {
+    return fail(std::string("Type mismatch: ") + what + " must be an integer, not " +
+                type_name(type));
+  }
   return true;
 }
 
@@ -109,6 +151,8 @@ StatementCompiler::Block StatementCompiler::new_block(BlockKind kind) const {
   Block block;
   block.kind = kind;
   block.line = line_;
+  block.where = where_;
+  block.order = index_;
   return block;
 }
 
@@ -170,28 +214,33 @@ bool StatementCompiler::wend() {
 // The bound and step are evaluated once, before the first pass, into slots of their own.
 bool StatementCompiler::for_start(TokenCursor& in) {
   Block block = new_block(BlockKind::for_loop);
-  block.bound_slot = code_.hidden_int_slots(2);
+  block.bound_slot = context_.scope().hidden_int_slots(2);
   blocks_.push_back(block);
   Block& b = blocks_.back();
   if (in.peek().kind != Token::Kind::name || is_keyword(in.peek().text)) {
     return fail("Expected a variable after For");
   }
   b.variable = in.next().text;
-  if (is_string_name(b.variable)) return fail("Type mismatch");
-  b.variable_slot = code_.int_slot(b.variable);
+  if (is_string_name(b.variable)) {
+    return fail("Type mismatch: the variable of a For loop must be an integer, not " + b.variable +
+                " (names ending in $ hold strings)");
+  }
+  if (context_.is_array(b.variable)) return fail(b.variable + " is an array, not a variable");
+  b.variable_slot = context_.loop_variable(b.variable, b.variable_global);
   if (!in.take_symbol("=")) return fail("Expected '=' after For " + b.variable);
-  if (!condition(in)) return false;
-  code_.emit(Op::store_int, b.variable_slot);
+  if (!condition(in, "the start of a For loop")) return false;
+  code_.emit(b.variable_global ? Op::store_global_int : Op::store_int, b.variable_slot);
   if (!in.take_keyword("to")) return fail("Expected To in For");
-  if (!condition(in)) return false;
+  if (!condition(in, "the bound of a For loop")) return false;
   code_.emit(Op::store_int, b.bound_slot);
   if (in.take_keyword("step")) {
-    if (!condition(in)) return false;
+    if (!condition(in, "the step of a For loop")) return false;
   } else {
     code_.emit(Op::push_int, 1);
   }
   code_.emit(Op::store_int, b.bound_slot + 1);
-  b.exits.push_back(code_.emit(Op::for_enter, 0, b.variable_slot, b.bound_slot));
+  b.exits.push_back(code_.emit(b.variable_global ? Op::for_enter_global : Op::for_enter, 0,
+                               b.variable_slot, b.bound_slot));
   b.top = code_.here();
   return true;
 }
@@ -203,8 +252,8 @@ bool StatementCompiler::for_next(TokenCursor& in) {
   bool matches = in.peek().kind != Token::Kind::name || is_keyword(in.peek().text) ||
                  in.next().text == block->variable;
   std::string variable = block->variable;
-  code_.emit(Op::for_next, static_cast<int64_t>(block->top), block->variable_slot,
-             block->bound_slot);
+  code_.emit(block->variable_global ? Op::for_next_global : Op::for_next,
+             static_cast<int64_t>(block->top), block->variable_slot, block->bound_slot);
   close_block(*block);
   if (!matches) return fail("Next does not match For " + variable);
   return true;
@@ -212,6 +261,7 @@ bool StatementCompiler::for_next(TokenCursor& in) {
 
 bool StatementCompiler::loop_break() {
   for (auto it = blocks_.rbegin(); it != blocks_.rend(); ++it) {
+    if (it->kind == BlockKind::procedure) break;
     if (it->kind != BlockKind::if_block) {
       it->exits.push_back(code_.emit(Op::jump));
       return true;
@@ -223,11 +273,28 @@ bool StatementCompiler::loop_break() {
 bool StatementCompiler::end(TokenCursor& in) {
   if (in.at_end()) {
     code_.emit(Op::push_int, 0);
-  } else if (!condition(in)) {
+  } else if (!condition(in, "the exit code of End")) {
     return false;
   }
   code_.emit(Op::end);
   return true;
+}
+
+void StatementCompiler::include_begin() {
+  if (!blocks_.empty()) {
+    const Block& open = blocks_.back();
+    const bool procedure = open.kind == BlockKind::procedure;
+    add_error(line_, index_, where_,
+              "Include belongs at the top level, not inside " +
+                  opener(procedure, procedure && open.procedure->is_function,
+                         static_cast<int>(open.kind)));
+  }
+  include_marks_.push_back(blocks_.size());
+}
+
+void StatementCompiler::include_end() {
+  report_unclosed(include_marks_.back());
+  include_marks_.pop_back();
 }
 
 }  // namespace sr::zr

@@ -19,6 +19,18 @@ void* resize_block(void* block, size_t count, size_t item_size) {
   return resized;
 }
 
+void* zeroed_block(size_t count, size_t item_size) {
+  size_t bytes = 0;
+  if (__builtin_mul_overflow(count, item_size, &bytes)) fail_run("Out of memory");
+  void* block = calloc(count, item_size);
+  if (block == nullptr) {
+    drop_kept_blocks();
+    block = calloc(count, item_size);
+  }
+  if (block == nullptr) fail_run("Out of memory");
+  return block;
+}
+
 size_t grown_capacity(size_t capacity, size_t needed) {
   size_t doubled = capacity > static_cast<size_t>(-1) / 2 ? needed : capacity * 2;
   size_t grown = doubled > needed ? doubled : needed;

@@ -2,7 +2,10 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include "compiler/stub/date_text.h"
+#include "compiler/stub/file_functions.h"
 #include "compiler/stub/machine_state.h"
+#include "compiler/stub/random_numbers.h"
 #include "compiler/stub/text_functions.h"
 
 namespace sr::zr {
@@ -100,6 +103,54 @@ void call_scalar(MachineState& m, Builtin builtin) {
   }
 }
 
+void call_arithmetic(MachineState& m, Builtin builtin) {
+  if (builtin == Builtin::abs) {
+    // As with unary minus, the lowest integer has no positive counterpart and stays as it is.
+    const int64_t n = m.pop_int();
+    m.push_int(n < 0 ? static_cast<int64_t>(0 - static_cast<uint64_t>(n)) : n);
+    return;
+  }
+  if (builtin == Builtin::random) {
+    const int64_t n = m.pop_int();
+    if (n < 1) fail_run("Random needs a value of 1 or more");
+    m.push_int(random_below(n));
+    return;
+  }
+  const int64_t b = m.pop_int(), a = m.pop_int();
+  m.push_int(builtin == Builtin::min ? (a < b ? a : b) : (a > b ? a : b));
+}
+
+void call_form(MachineState& m, Builtin builtin) {
+  if (builtin == Builtin::format_date) {
+    const int64_t seconds = m.pop_int();
+    Text format = m.pop_text();
+    m.push_text(format_date(format.view(), seconds));
+    return;
+  }
+  Text name = m.pop_text(), form = m.pop_text();
+  m.push_text(form_value(form.view(), name.view()));
+}
+
+void call_file(MachineState& m, Builtin builtin) {
+  if (builtin == Builtin::write_file || builtin == Builtin::append_file) {
+    Text text = m.pop_text(), path = m.pop_text();
+    m.push_int(builtin == Builtin::write_file ? write_file(path, text.view())
+                                              : append_file(path, text.view()));
+    return;
+  }
+  Text path = m.pop_text();
+  switch (builtin) {
+    case Builtin::read_file:
+      return m.push_text(read_file(path));
+    case Builtin::file_exists:
+      return m.push_int(file_exists(path));
+    case Builtin::file_size:
+      return m.push_int(file_size(path));
+    default:
+      return m.push_int(delete_file(path));
+  }
+}
+
 }  // namespace
 
 void call_builtin(MachineState& m, Builtin builtin) {
@@ -137,6 +188,25 @@ void call_builtin(MachineState& m, Builtin builtin) {
       return call_conversion(m, url_decode);
     case Builtin::html_escape:
       return call_conversion(m, html_escape);
+    case Builtin::url_encode:
+      return call_conversion(m, url_encode);
+    case Builtin::json_escape:
+      return call_conversion(m, json_escape);
+    case Builtin::abs:
+    case Builtin::min:
+    case Builtin::max:
+    case Builtin::random:
+      return call_arithmetic(m, builtin);
+    case Builtin::form_value:
+    case Builtin::format_date:
+      return call_form(m, builtin);
+    case Builtin::read_file:
+    case Builtin::write_file:
+    case Builtin::append_file:
+    case Builtin::file_exists:
+    case Builtin::file_size:
+    case Builtin::delete_file:
+      return call_file(m, builtin);
     default:
       fail_run("the program is damaged");
   }

@@ -1,5 +1,6 @@
 #include "compiler/stub/machine.h"
 
+#include "compiler/stub/array_instructions.h"
 #include "compiler/stub/machine_state.h"
 #include "compiler/stub/text_functions.h"
 
@@ -79,19 +80,27 @@ void write_value(MachineState& m, Channel channel, Text text) {
   if (channel == Channel::out_line) m.out.write(Bytes{"\n", 1});
 }
 
-bool for_within(const MachineState& m, const Instruction& in, int64_t value) {
-  int64_t bound = m.int_vars[in.arg3];
-  return m.int_vars[in.arg3 + 1] >= 0 ? value <= bound : value >= bound;
+int64_t& loop_variable(MachineState& m, const Instruction& in) {
+  const bool global = in.op == Op::for_enter_global || in.op == Op::for_next_global;
+  return global ? m.int_vars[in.arg2] : m.calls.int_slot(in.arg2);
+}
+
+bool for_within(MachineState& m, const Instruction& in, int64_t value) {
+  int64_t bound = m.calls.int_slot(in.arg3);
+  return m.calls.int_slot(in.arg3 + 1) >= 0 ? value <= bound : value >= bound;
 }
 
 // Where a For instruction continues: `next` when it falls through, else its target.
 size_t for_step(MachineState& m, const Instruction& in, size_t next) {
   const auto target = static_cast<size_t>(in.arg);
-  if (in.op == Op::for_enter) return for_within(m, in, m.int_vars[in.arg2]) ? next : target;
+  int64_t& variable = loop_variable(m, in);
+  if (in.op == Op::for_enter || in.op == Op::for_enter_global) {
+    return for_within(m, in, variable) ? next : target;
+  }
   int64_t stepped = 0;
   // A step past the 64-bit limits ends the loop rather than wrapping back into it.
-  if (__builtin_add_overflow(m.int_vars[in.arg2], m.int_vars[in.arg3 + 1], &stepped)) return next;
-  m.int_vars[in.arg2] = stepped;
+  if (__builtin_add_overflow(variable, m.calls.int_slot(in.arg3 + 1), &stepped)) return next;
+  variable = stepped;
   return for_within(m, in, stepped) ? target : next;
 }
 
@@ -103,14 +112,29 @@ void step(MachineState& m, const Instruction& in) {
     case Op::push_string:
       return m.push_text(Text(m.program.strings.view(static_cast<size_t>(in.arg))));
     case Op::load_int:
-      return m.push_int(m.int_vars[in.arg]);
+      return m.push_int(m.calls.int_slot(in.arg));
     case Op::store_int:
-      m.int_vars[in.arg] = m.pop_int();
+      m.calls.int_slot(in.arg) = m.pop_int();
       return;
     case Op::load_string:
-      return m.push_text(Text(m.string_vars.view(static_cast<size_t>(in.arg))));
+      return m.push_text(Text(m.calls.string_slot(in.arg)));
     case Op::store_string:
+      return m.calls.set_string_slot(in.arg, m.pop_text());
+    case Op::load_global_int:
+      return m.push_int(m.int_vars[in.arg]);
+    case Op::store_global_int:
+      m.int_vars[in.arg] = m.pop_int();
+      return;
+    case Op::load_global_string:
+      return m.push_text(Text(m.string_vars.view(static_cast<size_t>(in.arg))));
+    case Op::store_global_string:
       return m.string_vars.replace(static_cast<size_t>(in.arg), m.pop_text());
+    case Op::drop_int:
+      m.pop_int();
+      return;
+    case Op::drop_string:
+      m.pop_text();
+      return;
     case Op::add:
     case Op::sub:
     case Op::mul:
@@ -136,9 +160,12 @@ void step(MachineState& m, const Instruction& in) {
     case Op::flush:
       return m.out.flush();
     case Op::call:
+      if (is_array_builtin(static_cast<Builtin>(in.arg))) {
+        return call_array_builtin(m, static_cast<Builtin>(in.arg));
+      }
       return call_builtin(m, static_cast<Builtin>(in.arg));
     default:
-      fail_run("the program is damaged");
+      run_array_instruction(m, in);
   }
 }
 
@@ -159,7 +186,16 @@ int run(MachineState& m) {
         break;
       case Op::for_enter:
       case Op::for_next:
+      case Op::for_enter_global:
+      case Op::for_next_global:
         pc = for_step(m, in, pc);
+        break;
+      case Op::call_procedure:
+        m.calls.enter(m.program.procedures[in.arg], pc);
+        pc = m.program.procedures[in.arg].entry;
+        break;
+      case Op::return_procedure:
+        pc = m.calls.leave();
         break;
       case Op::end:
         return static_cast<int>(m.pop_int() & 0xff);
@@ -174,7 +210,7 @@ int run(MachineState& m) {
 
 int run_program(const LoadedProgram& program, int argc, char** argv) {
   MachineState machine(program, argc, argv);
-  WatchedRun watched(machine.out, machine.line);
+  WatchedRun watched(machine.out, machine.line, program);
   int code = run(machine);
   machine.out.flush();
   return code;

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "compiler/stub/call_frames.h"
 #include "compiler/stub/pod_array.h"
 #include "compiler/stub/program_reader.h"
 #include "compiler/stub/run_failure.h"
@@ -14,10 +15,11 @@ namespace sr::zr {
 
 struct MachineState {
   MachineState(const LoadedProgram& loaded, int arg_count, char** arg_values)
-      : program(loaded), argc(arg_count), argv(arg_values) {
-    int_vars.grow_zeroed(loaded.int_slots);
-    string_vars.grow_empty(loaded.string_slots);
-  }
+      : program(loaded),
+        argc(arg_count),
+        argv(arg_values),
+        calls(int_vars, string_vars,
+              ProcedureInfo{0, loaded.int_slots, loaded.string_slots, loaded.array_slots}) {}
 
   // The compiler balances every stack; an empty one means the file was tampered with.
   int64_t pop_int() {
@@ -34,8 +36,9 @@ struct MachineState {
   const LoadedProgram& program;
   int argc;
   char** argv;
-  PodArray<int64_t> int_vars;
+  PodArray<int64_t> int_vars;  // the top level's variables
   TextList string_vars;
+  CallStack calls;  // declared after the tables it sizes
   PodArray<int64_t> ints;
   TextList strings;
   OutputBuffer out;

@@ -11,22 +11,53 @@ bool within(int64_t value, int64_t highest) {
   return value >= 0 && value <= highest;
 }
 
-bool loop_operands_ok(const Instruction& in, const LoadedProgram& p, int64_t size) {
-  // The bound's slot is arg3 and the step's the one after it.
-  return within(in.arg, size) && slot_ok(in.arg2, p.int_slots) && slot_ok(in.arg3, p.int_slots) &&
-         slot_ok(in.arg3 + 1, p.int_slots);
+// The most slots of each kind that any frame has: the top level's or a procedure's. Slots
+// of the running frame are checked against its own counts again as the program runs.
+struct SlotLimits {
+  uint32_t ints, strings, arrays;
+};
+
+SlotLimits frame_limits(const LoadedProgram& p) {
+  SlotLimits most{p.int_slots, p.string_slots, p.array_slots};
+  for (size_t i = 0; i < p.procedures.size(); ++i) {
+    const ProcedureInfo& info = p.procedures[i];
+    if (info.int_slots > most.ints) most.ints = info.int_slots;
+    if (info.string_slots > most.strings) most.strings = info.string_slots;
+    if (info.array_slots > most.arrays) most.arrays = info.array_slots;
+  }
+  return most;
 }
 
-bool operand_ok(const Instruction& in, const LoadedProgram& p) {
+bool loop_operands_ok(const Instruction& in, uint32_t variable_slots, uint32_t frame_ints,
+                      int64_t size) {
+  // The bound's slot is arg3 and the step's the one after it, both in the running frame.
+  return within(in.arg, size) && slot_ok(in.arg2, variable_slots) && slot_ok(in.arg3, frame_ints) &&
+         slot_ok(in.arg3 + 1, frame_ints);
+}
+
+bool array_operands_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits& frame) {
+  if (in.arg3 < 0 || in.arg3 > (kArrayOfStrings | kArrayKeep)) return false;
+  if (in.arg2 == static_cast<int64_t>(ArrayScope::frame)) return slot_ok(in.arg, frame.arrays);
+  return in.op != Op::array_bind && in.arg2 == static_cast<int64_t>(ArrayScope::global) &&
+         slot_ok(in.arg, p.array_slots);
+}
+
+bool operand_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits& frame) {
   const auto size = static_cast<int64_t>(p.code.size());
   switch (in.op) {
     case Op::push_string:
       return in.arg >= 0 && in.arg < static_cast<int64_t>(p.strings.size());
     case Op::load_int:
     case Op::store_int:
-      return slot_ok(in.arg, p.int_slots);
+      return slot_ok(in.arg, frame.ints);
     case Op::load_string:
     case Op::store_string:
+      return slot_ok(in.arg, frame.strings);
+    case Op::load_global_int:
+    case Op::store_global_int:
+      return slot_ok(in.arg, p.int_slots);
+    case Op::load_global_string:
+    case Op::store_global_string:
       return slot_ok(in.arg, p.string_slots);
     case Op::int_compare:
     case Op::string_compare:
@@ -37,22 +68,43 @@ bool operand_ok(const Instruction& in, const LoadedProgram& p) {
       return within(in.arg, size);  // the end itself is a valid target
     case Op::for_enter:
     case Op::for_next:
-      return loop_operands_ok(in, p, size);
+      return loop_operands_ok(in, frame.ints, frame.ints, size);
+    case Op::for_enter_global:
+    case Op::for_next_global:
+      return loop_operands_ok(in, p.int_slots, frame.ints, size);
     case Op::write_int:
     case Op::write_string:
       return within(in.arg, static_cast<int64_t>(Channel::error_line));
     case Op::call:
       return in.arg >= 0 && in.arg < static_cast<int64_t>(Builtin::kCount);
+    case Op::call_procedure:
+      return in.arg >= 0 && in.arg < static_cast<int64_t>(p.procedures.size());
+    case Op::array_dim:
+    case Op::array_load:
+    case Op::array_store:
+    case Op::array_ubound:
+    case Op::array_push_ref:
+    case Op::array_bind:
+      return array_operands_ok(in, p, frame);
     default:
       return true;
   }
 }
 
+bool entries_ok(const LoadedProgram& p) {
+  for (size_t i = 0; i < p.procedures.size(); ++i) {
+    if (p.procedures[i].entry >= p.code.size()) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool operands_valid(const LoadedProgram& p) {
+  if (!entries_ok(p)) return false;
+  const SlotLimits frame = frame_limits(p);
   for (size_t i = 0; i < p.code.size(); ++i) {
-    if (!operand_ok(p.code[i], p)) return false;
+    if (!operand_ok(p.code[i], p, frame)) return false;
   }
   return true;
 }

@@ -24,17 +24,23 @@ class PodArray {
   T& operator[](size_t i) { return items_[i]; }
   const T& operator[](size_t i) const { return items_[i]; }
   T& back() { return items_[size_ - 1]; }
+  T* data() { return items_; }  // null until the first growth
 
   void push(const T& item) {
     if (size_ == capacity_) reserve(grown_capacity(capacity_, size_ + 1));
     items_[size_++] = item;
   }
   T pop() { return items_[--size_]; }
+  // Forgets the items from `count` on; the block stays for the next growth.
+  void shrink_to(size_t count) {
+    if (count < size_) size_ = count;
+  }
 
-  // Grows to `count` items, the new ones all zero bytes.
+  // Grows to `count` items, the new ones all zero bytes. The first block is the exact size;
+  // later ones at least double, so that a stack grown call by call costs linear time.
   void grow_zeroed(size_t count) {
     if (count <= size_) return;
-    if (count > capacity_) reserve(count);
+    if (count > capacity_) reserve(capacity_ == 0 ? count : grown_capacity(capacity_, count));
     memset(static_cast<void*>(items_ + size_), 0, (count - size_) * sizeof(T));
     size_ = count;
   }

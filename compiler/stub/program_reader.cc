@@ -55,6 +55,46 @@ bool read_strings(ByteReader& r, LoadedProgram& p) {
   return true;
 }
 
+bool read_count32(ByteReader& r, uint32_t& count) {
+  uint64_t value = 0;
+  if (!r.varint(value) || value > UINT32_MAX) return false;
+  count = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool read_procedures(ByteReader& r, LoadedProgram& p) {
+  uint64_t count = 0;
+  if (!r.varint(count) || count > r.left()) return false;
+  p.procedures.grow_zeroed(count);
+  for (size_t i = 0; i < count; ++i) {
+    ProcedureInfo& info = p.procedures[i];
+    if (!read_count32(r, info.entry) || !read_count32(r, info.int_slots) ||
+        !read_count32(r, info.string_slots) || !read_count32(r, info.array_slots)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool read_included_lines(ByteReader& r, LoadedProgram& p) {
+  uint64_t count = 0;
+  if (!read_count32(r, p.first_included_line) || !r.varint(count) || count > r.left()) {
+    return false;
+  }
+  p.include_lines.grow_zeroed(count);
+  p.included_places.grow_empty(count);
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t length = 0;
+    Bytes place;
+    if (!read_count32(r, p.include_lines[i]) || !r.varint(length) || length > r.left() ||
+        !r.take(place, length)) {
+      return false;
+    }
+    p.included_places.replace(i, Text(place));
+  }
+  return true;
+}
+
 bool read_instruction(ByteReader& r, int64_t& line, Instruction& in) {
   Bytes op;
   int64_t delta = 0;
@@ -67,7 +107,7 @@ bool read_instruction(ByteReader& r, int64_t& line, Instruction& in) {
   if (__builtin_add_overflow(line, delta, &line)) return false;
   if (line < 0 || line > UINT32_MAX) return false;
   in.line = static_cast<uint32_t>(line);
-  if (in.op == Op::for_enter || in.op == Op::for_next) {
+  if (has_three_operands(in.op)) {
     if (!r.signed_value(in.arg2) || !r.signed_value(in.arg3)) return false;
   }
   return true;
@@ -93,12 +133,21 @@ bool read_program(Bytes bytes, LoadedProgram& p) {
     return false;
   }
   ByteReader r(bytes.part(kProgramHeaderSize));
-  uint64_t ints = 0, strings = 0;
-  if (!r.varint(ints) || !r.varint(strings)) return false;
-  if (ints > UINT32_MAX || strings > UINT32_MAX) return false;
-  p.int_slots = static_cast<uint32_t>(ints);
-  p.string_slots = static_cast<uint32_t>(strings);
-  return read_strings(r, p) && read_code(r, p) && r.at_end() && operands_valid(p);
+  if (!read_count32(r, p.int_slots) || !read_count32(r, p.string_slots) ||
+      !read_count32(r, p.array_slots)) {
+    return false;
+  }
+  return read_strings(r, p) && read_procedures(r, p) && read_included_lines(r, p) &&
+         read_code(r, p) && r.at_end() && operands_valid(p);
+}
+
+uint32_t LoadedProgram::reported_line(uint32_t line, Bytes& place) const {
+  place = Bytes{};
+  if (line < first_included_line || line - first_included_line >= include_lines.size()) {
+    return line;
+  }
+  place = included_places.view(line - first_included_line);
+  return include_lines[line - first_included_line];
 }
 
 bool read_trailer(Bytes trailer, uint64_t& program_length) {

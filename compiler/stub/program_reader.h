@@ -14,7 +14,15 @@ namespace sr::zr {
 struct LoadedProgram {
   uint32_t int_slots = 0;
   uint32_t string_slots = 0;
+  uint32_t array_slots = 0;
   TextList strings;
+  PodArray<ProcedureInfo> procedures;
+  uint32_t first_included_line = 0;  // see Program::included_lines
+  PodArray<uint32_t> include_lines;
+  TextList included_places;
+  // The main program's line for run-time line `line`, with the place in an included file
+  // ("" in the main program).
+  uint32_t reported_line(uint32_t line, Bytes& place) const;
   PodArray<Instruction> code;
 };
 

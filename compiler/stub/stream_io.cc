@@ -16,6 +16,7 @@ void write_fully(int fd, Bytes data) {
 }
 
 void OutputBuffer::write(Bytes data) {
+  if (!data.empty()) wrote_anything_ = true;
   if (used_ + data.size > kCapacity) {
     flush();
     // A piece larger than the whole buffer goes out directly instead of being copied.

@@ -17,10 +17,12 @@ class OutputBuffer {
   static constexpr size_t kCapacity = 64 * 1024;
   void write(Bytes data);
   void flush();
+  bool wrote_anything() const { return wrote_anything_; }  // since the run started
 
  private:
   char buffer_[kCapacity];
   size_t used_ = 0;
+  bool wrote_anything_ = false;
 };
 
 class InputReader {

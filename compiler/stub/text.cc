@@ -101,9 +101,14 @@ const char* Text::c_str() {
 }
 
 TextList::~TextList() {
-  for (size_t i = 0; i < items_.size(); ++i) {
+  shrink_to(0);
+}
+
+void TextList::shrink_to(size_t count) {
+  for (size_t i = count; i < items_.size(); ++i) {
     release_text_block(items_[i].data, items_[i].capacity);
   }
+  items_.shrink_to(count);
 }
 
 Bytes TextList::view(size_t i) const {

@@ -68,6 +68,7 @@ class TextList {
   bool empty() const { return items_.empty(); }
   Bytes view(size_t i) const;
   void grow_empty(size_t count) { items_.grow_zeroed(count); }
+  void shrink_to(size_t count);  // frees the texts from `count` on
   void push(Text text) { items_.push(text.release()); }
   Text pop() { return Text::adopt(items_.pop()); }
   void replace(size_t i, Text text);

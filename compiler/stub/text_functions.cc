@@ -44,6 +44,35 @@ const char* html_entity(char c) {
   }
 }
 
+bool is_url_safe(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_' || c == '.' || c == '~';
+}
+
+void append_hex_byte(Text& out, char c, const char* digits) {
+  const auto byte = static_cast<unsigned char>(c);
+  out.push_back(digits[byte >> 4]);
+  out.push_back(digits[byte & 15]);
+}
+
+// The two-character escape JSON has for `c`, or 0 when it has none.
+char json_short_escape(char c) {
+  switch (c) {
+    case '"':
+      return '"';
+    case '\\':
+      return '\\';
+    case '\n':
+      return 'n';
+    case '\r':
+      return 'r';
+    case '\t':
+      return 't';
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 Text left_part(Bytes s, int64_t n) {
@@ -137,6 +166,53 @@ Text html_escape(Bytes s) {
     }
   }
   return out;
+}
+
+Text url_encode(Bytes s) {
+  Text out;
+  out.reserve(s.size);
+  for (size_t i = 0; i < s.size; ++i) {
+    if (is_url_safe(s[i])) {
+      out.push_back(s[i]);
+    } else {
+      out.push_back('%');
+      append_hex_byte(out, s[i], "0123456789ABCDEF");
+    }
+  }
+  return out;
+}
+
+Text json_escape(Bytes s) {
+  Text out;
+  out.reserve(s.size);
+  for (size_t i = 0; i < s.size; ++i) {
+    const char short_escape = json_short_escape(s[i]);
+    if (short_escape != 0) {
+      out.push_back('\\');
+      out.push_back(short_escape);
+    } else if (static_cast<unsigned char>(s[i]) < 32) {
+      out.append(bytes_of("\\u00"));
+      append_hex_byte(out, s[i], "0123456789abcdef");
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+Text form_value(Bytes form, Bytes name) {
+  for (size_t from = 0; from <= form.size;) {
+    size_t end = find_bytes(form, bytes_of("&"), from);
+    if (end == kNotFound) end = form.size;
+    const Bytes field = form.part(from, end - from);
+    from = end + 1;
+    if (field.empty()) continue;  // "a=1&&b=2" holds two fields, not three
+    const size_t equals = find_bytes(field, bytes_of("="), 0);
+    Text field_name = url_decode(field.part(0, equals));
+    if (compare_bytes(field_name.view(), name) != 0) continue;
+    return equals == kNotFound ? Text() : url_decode(field.part(equals + 1));
+  }
+  return Text();
 }
 
 Text decimal(int64_t n) {

@@ -20,6 +20,10 @@ Text lower_ascii(Bytes s);
 Text field_of(Bytes s, int64_t n, Bytes separator);
 Text url_decode(Bytes s);
 Text html_escape(Bytes s);
+Text url_encode(Bytes s);   // letters, digits and -_.~ kept, every other byte as %XX
+Text json_escape(Bytes s);  // for use between double quotes in JSON
+// The decoded value of the first field of form-encoded `form` whose decoded name is `name`.
+Text form_value(Bytes form, Bytes name);
 Text decimal(int64_t n);
 int64_t leading_integer(Bytes s);  // saturates at the 64-bit limits
 

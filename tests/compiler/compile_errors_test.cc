@@ -26,17 +26,32 @@ struct ErrorCase {
 
 TEST(CompileErrors, LineNumberedMessages) {
   const std::vector<ErrorCase> cases = {
-      {"string into integer", "n = \"a\"\n", "Line 2: Type mismatch\n"},
-      {"integer into string", "\n\ns$ = 5\n", "Line 4: Type mismatch\n"},
-      {"mixed addition", "WriteLine \"a\" + 1\n", "Line 2: Type mismatch\n"},
-      {"mixed comparison", "If s$ = 0\nEndIf\n", "Line 2: Type mismatch\n"},
-      {"string condition", "While s$\nWend\n", "Line 2: Type mismatch\n"},
-      {"string in arithmetic", "n = \"a\" * 2\n", "Line 2: Type mismatch\n"},
-      {"negated string", "n = -\"a\"\n", "Line 2: Type mismatch\n"},
-      {"not of a string", "n = Not s$\n", "Line 2: Type mismatch\n"},
-      {"and with a string", "n = 1 And s$\n", "Line 2: Type mismatch\n"},
-      {"argument of the wrong type", "n = Len(5)\n", "Line 2: Type mismatch\n"},
-      {"string for loop", "For s$ = 1 To 2\nNext\n", "Line 2: Type mismatch\n"},
+      {"string into integer", "n = \"a\"\n",
+       "Line 2: Type mismatch: n holds an integer (only names ending in $ hold strings), not a "
+       "string\n"},
+      {"integer into string", "\n\ns$ = 5\n",
+       "Line 4: Type mismatch: s$ holds a string (its name ends in $), not an integer; Str$ "
+       "turns a number into text\n"},
+      {"mixed addition", "WriteLine \"a\" + 1\n",
+       "Line 2: Type mismatch: '+' adds integers or joins strings, not a string and an integer\n"},
+      {"mixed comparison", "If s$ = 0\nEndIf\n",
+       "Line 2: Type mismatch: '=' compares two integers or two strings, not a string and an "
+       "integer\n"},
+      {"string condition", "While s$\nWend\n",
+       "Line 2: Type mismatch: a condition must be an integer, not a string\n"},
+      {"string in arithmetic", "n = \"a\" * 2\n",
+       "Line 2: Type mismatch: '*' needs integers, not a string and an integer\n"},
+      {"negated string", "n = -\"a\"\n",
+       "Line 2: Type mismatch: '-' needs an integer, not a string\n"},
+      {"not of a string", "n = Not s$\n",
+       "Line 2: Type mismatch: 'Not' needs an integer, not a string\n"},
+      {"and with a string", "n = 1 And s$\n",
+       "Line 2: Type mismatch: 'And' needs integers, not a string\n"},
+      {"argument of the wrong type", "n = Len(5)\n",
+       "Line 2: Type mismatch: argument 1 of len must be a string, not an integer\n"},
+      {"string for loop", "For s$ = 1 To 2\nNext\n",
+       "Line 2: Type mismatch: the variable of a For loop must be an integer, not s$ (names "
+       "ending in $ hold strings)\n"},
       {"wrong argument count", "s$ = Mid$(\"a\")\n",
        "Line 2: Wrong number of arguments for mid$\n"},
       {"unknown function", "n = Foo(1)\n", "Line 2: Unknown function foo\n"},
@@ -46,7 +61,8 @@ TEST(CompileErrors, LineNumberedMessages) {
       {"trailing tokens", "WriteLine 1 2\n",
        "Line 2: Unexpected number 2 at the end of the statement\n"},
       {"several errors, one line each, in order", "If 1\nn = \"x\"\nWend\nWriteLine 1 +\n",
-       "Line 2: If without EndIf\nLine 3: Type mismatch\nLine 4: Wend without While\n"
+       "Line 2: If without EndIf\nLine 3: Type mismatch: n holds an integer (only names ending in "
+       "$ hold strings), not a string\nLine 4: Wend without While\n"
        "Line 5: Expected a value but found end of line\n"},
       {"unclosed loops", "While 1\nFor i = 1 To 2\n",
        "Line 2: While without Wend\n"
@@ -81,7 +97,9 @@ TEST(CompileErrors, FailedCompileKeepsTheOlderExecutable) {
   CompileSandbox box;
   ASSERT_EQ(box.compile(";\nWriteLine \"old\"\n").exit_code, 0);
   ProcessResult failed = box.compile(";\nWriteLine \"new\" + 1\n");
-  EXPECT_EQ(failed.out, "Line 2: Type mismatch\n");
+  EXPECT_EQ(failed.out,
+            "Line 2: Type mismatch: '+' adds integers or joins strings, not a string and an "
+            "integer\n");
   EXPECT_EQ(box.files(), (std::vector<std::string>{"prog", "src.zr"}));
   EXPECT_EQ(run_process({box.path("prog")}).out, "old\n");
 }
@@ -130,10 +148,10 @@ TEST(CompileErrors, CommandLineAndFiles) {
   const std::vector<Case> cases = {
       {"unknown option",
        {"--quiet", "--fast", "--executable", exe, box.path("ok.zr")},
-       "Unknown option: --fast\n"},
+       "Unknown option: --fast (zrcompiler --help lists the options)\n"},
       {"no executable named",
        {"--quiet", box.path("ok.zr")},
-       "Usage: zrcompiler [--quiet] --executable EXE SRC\n"},
+       "Usage: zrcompiler [--quiet] --executable EXE SRC, or zrcompiler --check SRC\n"},
       {"missing source",
        {"--quiet", "--executable", exe, box.path("none.zr")},
        "Cannot read the source file " + box.path("none.zr") + "\n"},

@@ -25,7 +25,19 @@ Program sample() {
             {Op::for_next, 5, 0, 1, 300},
             {Op::push_int, INT64_MIN, 0, 0, 1},
             {Op::push_int, INT64_MAX, 0, 0, 4000000000},
-            {Op::end, 0, 0, 0, 1}};
+            {Op::end, 0, 0, 0, 1},
+            // A procedure with two integer slots, one string slot and one array slot.
+            {Op::store_int, 1, 0, 0, 5},
+            {Op::load_global_string, 0, 0, 0, 5},
+            {Op::array_dim, 0, 0, kArrayOfStrings | kArrayKeep, 5},
+            {Op::array_load, 1, 1, 0, 5},
+            {Op::for_next_global, 9, 2, 0, 6},
+            {Op::call_procedure, 0, 0, 0, 6},
+            {Op::return_procedure, 0, 0, 0, 7}};
+  p.array_slots = 2;
+  p.procedures = {{9, 2, 1, 1}};
+  p.first_included_line = 6;
+  p.included_lines = {{2, "lib.inc line 1: "}, {2, "lib.inc line 2: "}};
   return p;
 }
 
@@ -41,9 +53,10 @@ bool accepted(const std::string& bytes) {
 // The bytes of a program with `count` instructions, hand-made so that the reader sees operand
 // values the compiler would never write.
 std::string with_code(std::string_view encoded_code, int count, int int_slots = 3) {
-  std::string bytes = "ZRP1";
+  std::string bytes = "ZRP2";
   bytes += static_cast<char>(int_slots);
-  bytes += std::string("\x01\x00", 2);  // one string slot, no string constants
+  // One string slot, no array slots, no string constants, no procedures, no included lines.
+  bytes += std::string("\x01\x00\x00\x00\x00\x00", 6);
   bytes += static_cast<char>(count);
   bytes += encoded_code;
   return bytes;
@@ -69,6 +82,18 @@ TEST(ProgramFormat, RoundTrip) {
     EXPECT_EQ(back.code[i].arg3, p.code[i].arg3);
     EXPECT_EQ(back.code[i].line, p.code[i].line);
   }
+  EXPECT_EQ(back.array_slots, p.array_slots);
+  ASSERT_EQ(back.procedures.size(), p.procedures.size());
+  EXPECT_EQ(back.procedures[0].entry, 9u);
+  EXPECT_EQ(back.procedures[0].int_slots, 2u);
+  EXPECT_EQ(back.procedures[0].string_slots, 1u);
+  EXPECT_EQ(back.procedures[0].array_slots, 1u);
+  Bytes place;
+  EXPECT_EQ(back.reported_line(5, place), 5u);
+  EXPECT_TRUE(place.empty());
+  EXPECT_EQ(back.reported_line(7, place), 2u);
+  EXPECT_EQ(std::string_view(place.data, place.size), "lib.inc line 2: ");
+  EXPECT_EQ(back.reported_line(8, place), 8u) << "past the table";
 }
 
 TEST(ProgramFormat, EveryTruncationIsRefused) {
@@ -78,7 +103,7 @@ TEST(ProgramFormat, EveryTruncationIsRefused) {
     EXPECT_FALSE(accepted(bytes.substr(0, n)));
   }
   EXPECT_FALSE(accepted(bytes + "x"));
-  EXPECT_FALSE(accepted("ZRP2" + bytes.substr(4)));
+  EXPECT_FALSE(accepted("ZRP1" + bytes.substr(4)));
 }
 
 TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
@@ -94,7 +119,7 @@ TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
       {"string slot", {Op::load_string, 1, 0, 0, 1}},
       {"jump target", {Op::jump, 99, 0, 0, 1}},
       {"negative jump target", {Op::jump_if_true, -1, 0, 0, 1}},
-      {"loop target", {Op::for_enter, 11, 0, 1, 1}},
+      {"loop target", {Op::for_enter, 99, 0, 1, 1}},
       {"loop variable slot", {Op::for_enter, 0, 3, 1, 1}},
       {"loop bound slot", {Op::for_next, 0, 0, 3, 1}},
       {"loop step slot", {Op::for_next, 0, 0, 2, 1}},
@@ -103,6 +128,16 @@ TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
       {"comparison", {Op::int_compare, 6, 0, 0, 1}},
       {"string comparison", {Op::string_compare, -1, 0, 0, 1}},
       {"channel", {Op::write_string, 3, 0, 0, 1}},
+      {"global integer slot", {Op::store_global_int, 3, 0, 0, 1}},
+      {"global string slot", {Op::load_global_string, 1, 0, 0, 1}},
+      {"global loop variable", {Op::for_enter_global, 0, 3, 0, 1}},
+      {"procedure", {Op::call_procedure, 1, 0, 0, 1}},
+      {"negative procedure", {Op::call_procedure, -1, 0, 0, 1}},
+      {"frame array slot", {Op::array_load, 2, 0, 0, 1}},
+      {"global array slot", {Op::array_store, 2, 1, 0, 1}},
+      {"array scope", {Op::array_ubound, 0, 2, 0, 1}},
+      {"array flags", {Op::array_dim, 0, 0, 4, 1}},
+      {"a parameter bound to a global slot", {Op::array_bind, 0, 1, 0, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,6 +145,14 @@ TEST(ProgramFormat, OperandsOutsideTheTablesAreRefused) {
     p.code.push_back(c.bad);
     EXPECT_FALSE(accepted(serialize_program(p)));
   }
+}
+
+TEST(ProgramFormat, ProcedureEntriesOutsideTheCodeAreRefused) {
+  Program p = sample();
+  p.procedures[0].entry = static_cast<uint32_t>(p.code.size());
+  EXPECT_FALSE(accepted(serialize_program(p)));
+  p.procedures[0].entry = static_cast<uint32_t>(p.code.size() - 1);
+  EXPECT_TRUE(accepted(serialize_program(p)));
 }
 
 TEST(ProgramFormat, OperandsAtTheEdgesOfTheTablesAreAccepted) {
@@ -134,10 +177,14 @@ TEST(ProgramFormat, DamagedEncodingsAreRefused) {
        with_code(std::string(1, '\0') + std::string(10, '\x80') + "\x01\x02", 1)},
       {"line before the first", with_code(std::string("\x00\x01\x02", 3), 1)},
       {"line past 32 bits", with_code(std::string("\x00\x80\x80\x80\x80\x20\x02", 7), 1)},
-      {"more strings than bytes left", "ZRP1\x03\x01\x7f" + std::string(10, 'a')},
-      {"string longer than the bytes left", std::string("ZRP1\x03\x01\x01\x09", 8) + "abc"},
-      {"integer slots past 32 bits", std::string("ZRP1\x80\x80\x80\x80\x10\x00\x00\x00", 12)},
-      {"string slots past 32 bits", std::string("ZRP1\x00\x80\x80\x80\x80\x10\x00\x00", 12)},
+      {"more strings than bytes left", std::string("ZRP2\x03\x01\x00\x7f", 8) + "aaaaaaaaaa"},
+      {"string longer than the bytes left", std::string("ZRP2\x03\x01\x00\x01\x09", 9) + "abc"},
+      {"integer slots past 32 bits",
+       std::string("ZRP2\x80\x80\x80\x80\x10\x00\x00\x00\x00\x00", 14)},
+      {"string slots past 32 bits",
+       std::string("ZRP2\x00\x80\x80\x80\x80\x10\x00\x00\x00\x00", 14)},
+      {"array slots past 32 bits", std::string("ZRP2\x00\x00\x80\x80\x80\x80\x10\x00\x00\x00", 14)},
+      {"more procedures than bytes left", std::string("ZRP2\x00\x00\x00\x00\x7f\x00", 10)},
   };
   EXPECT_TRUE(accepted(with_code(std::string("\x00\x02\x02", 3), 1))) << "the baseline";
   for (const Case& c : cases) {

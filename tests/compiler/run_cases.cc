@@ -19,4 +19,15 @@ void check_cases(const std::vector<RunCase>& cases) {
   }
 }
 
+void check_compile_errors(const std::vector<CompileErrorCase>& cases) {
+  CompileSandbox box;
+  for (const CompileErrorCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProcessResult r = box.compile(";\n" + c.source);
+    EXPECT_EQ(r.out, c.messages);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_FALSE(box.exists("prog")) << "no executable is written";
+  }
+}
+
 }  // namespace sr::test

@@ -16,6 +16,15 @@ struct RunCase {
   std::string input = "";
 };
 
+struct CompileErrorCase {
+  const char* name;
+  std::string source;  // after the runner's ";" first line
+  std::string messages;
+};
+
+// Compiles every case and checks that the compiler refuses it with exactly `messages`.
+void check_compile_errors(const std::vector<CompileErrorCase>& cases);
+
 // Compiles and runs every case with ZR_TEST set in the environment and the arguments "first"
 // and "second arg", and checks its results.
 void check_cases(const std::vector<RunCase>& cases);

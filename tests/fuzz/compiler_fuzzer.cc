@@ -1,7 +1,8 @@
 // The stand-in compiler's front end on any source: it never crashes; a failed compile gives
 // "Line N: message" lines in line order, N within the source, each message one non-empty line; a
 // successful one gives a program that the stub's reader accepts and decodes to the same slots,
-// string constants and instructions.
+// string constants, procedures and instructions. The input after its first form feed is the
+// file "part.inc", which the source may include; "lib.inc" is a fixed file of procedures.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "compiler/compile_program.h"
+#include "compiler/include_expander.h"
 #include "compiler/program_format.h"
 #include "compiler/source_lines.h"
 #include "compiler/stub/program_reader.h"
@@ -24,10 +26,24 @@ std::string describe(const sr::zr::Instruction& in) {
 
 void check_same_program(const sr::zr::Program& written, const sr::zr::LoadedProgram& read) {
   using sr::fuzz::fail;
-  if (read.int_slots != written.int_slots || read.string_slots != written.string_slots) {
+  if (read.int_slots != written.int_slots || read.string_slots != written.string_slots ||
+      read.array_slots != written.array_slots) {
     fail("slot counts change on the way through the stub's reader",
-         std::to_string(written.int_slots) + "/" + std::to_string(written.string_slots),
-         std::to_string(read.int_slots) + "/" + std::to_string(read.string_slots));
+         std::to_string(written.int_slots) + "/" + std::to_string(written.string_slots) + "/" +
+             std::to_string(written.array_slots),
+         std::to_string(read.int_slots) + "/" + std::to_string(read.string_slots) + "/" +
+             std::to_string(read.array_slots));
+  }
+  if (read.procedures.size() != written.procedures.size()) {
+    fail("procedure count changes", std::to_string(written.procedures.size()),
+         std::to_string(read.procedures.size()));
+  }
+  for (size_t i = 0; i < written.procedures.size(); ++i) {
+    const sr::zr::ProcedureInfo &w = written.procedures[i], &r = read.procedures[i];
+    if (w.entry != r.entry || w.int_slots != r.int_slots || w.string_slots != r.string_slots ||
+        w.array_slots != r.array_slots) {
+      fail("a procedure changes", std::to_string(w.entry), std::to_string(r.entry));
+    }
   }
   if (read.strings.size() != written.strings.size()) {
     fail("string count changes", std::to_string(written.strings.size()),
@@ -37,6 +53,19 @@ void check_same_program(const sr::zr::Program& written, const sr::zr::LoadedProg
     const sr::zr::Bytes s = read.strings.view(i);
     if (std::string_view(s.data, s.size) != written.strings[i]) {
       fail("a string constant changes", written.strings[i], std::string_view(s.data, s.size));
+    }
+  }
+  if (read.first_included_line != written.first_included_line ||
+      read.include_lines.size() != written.included_lines.size()) {
+    fail("included lines change", std::to_string(written.included_lines.size()),
+         std::to_string(read.include_lines.size()));
+  }
+  for (size_t i = 0; i < written.included_lines.size(); ++i) {
+    const sr::zr::Bytes place = read.included_places.view(i);
+    if (read.include_lines[i] != written.included_lines[i].include_line ||
+        std::string_view(place.data, place.size) != written.included_lines[i].where) {
+      fail("an included line changes", written.included_lines[i].where,
+           std::string_view(place.data, place.size));
     }
   }
   if (read.code.size() != written.code.size()) {
@@ -49,11 +78,31 @@ void check_same_program(const sr::zr::Program& written, const sr::zr::LoadedProg
   }
 }
 
+constexpr std::string_view kLibrary =
+    "Function Twice$(s$)\nReturn s$ + s$\nEndFunction\n"
+    "Sub Fill(list$(), n)\nReDim list$(n)\nGlobal count\ncount = count + 1\nEndSub\n"
+    "Include \"part.inc\"\n";
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using sr::fuzz::fail;
-  const std::string_view source(reinterpret_cast<const char*>(data), size);
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const size_t form_feed = input.find('\f');
+  const std::string_view source = input.substr(0, form_feed);
+  const std::string part(form_feed == std::string_view::npos ? "" : input.substr(form_feed + 1));
+  const sr::zr::IncludeReader reader = [&](const std::string& path, std::string& content,
+                                           std::string& identity) {
+    identity = path.substr(path.rfind('/') + 1);
+    if (identity == "part.inc" && form_feed != std::string_view::npos) {
+      content = part;
+    } else if (identity == "lib.inc") {
+      content = kLibrary;
+    } else {
+      return false;
+    }
+    return true;
+  };
   std::vector<std::string> lines;
   std::string error;
   if (!sr::zr::split_source_lines(source, lines, error)) {
@@ -69,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   sr::zr::Program program;
   std::vector<sr::zr::CompileError> errors;
-  const bool compiled = sr::zr::compile_program(lines, program, errors);
+  const bool compiled = sr::zr::compile_program("/fuzz/main.zr", lines, reader, program, errors);
   if (!compiled) {
     if (errors.empty()) fail("a failed compile names no error", "an error", "none");
     std::uint32_t previous = 0;

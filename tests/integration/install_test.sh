@@ -21,6 +21,7 @@ for file in lib/scriptrunner/scriptrunner lib/scriptrunner/compilers/zrcompiler 
 done
 check "the man page is installed" test -s "$prefix/share/man/man1/scriptrunner.1"
 check "the deploy snippets are installed" test -s "$prefix/share/scriptrunner/deploy/README.md"
+check "the language reference is installed" test -s "$prefix/share/scriptrunner/LANGUAGE.md"
 check "the examples name the installed runner" \
   equals "$(head -n 1 "$examples/hello.zr")" "#!$prefix/lib/scriptrunner/scriptrunner -w"
 

@@ -1,0 +1,58 @@
+// Dim, ReDim and the assignment of an array element.
+#include "compiler/statement.h"
+
+namespace sr::zr {
+
+bool StatementCompiler::dim(TokenCursor& in, bool keep) {
+  const std::string keyword = keep ? "ReDim" : "Dim";
+  do {
+    if (in.peek().kind != Token::Kind::name || is_keyword(in.peek().text)) {
+      return fail("Expected an array name after " + keyword + " but found " +
+                  describe_token(in.peek()));
+    }
+    const std::string name = in.next().text;
+    if (context_.decls.procedure(name) != nullptr || !find_builtins(name).empty()) {
+      return fail(name + " is the name of a function; an array needs a name of its own");
+    }
+    if (!in.take_symbol("(")) {
+      return fail(keyword + " needs the highest index: " + keyword + " " + name + "(10)");
+    }
+    if (!context_.is_array(name)) return fail(name + " cannot be an array here");
+    Type type = Type::integer;
+    if (!compile_expression(in, context_, type, error_)) return false;
+    if (type != Type::integer) {
+      return fail("Type mismatch: the highest index of " + name + " must be an integer, not " +
+                  type_name(type));
+    }
+    if (!in.take_symbol(")")) return fail("Missing ')' after the highest index of " + name);
+    const ArrayRef ref = context_.array(name);
+    code_.emit(Op::array_dim, ref.slot, static_cast<int64_t>(ref.scope),
+               (ref.strings ? kArrayOfStrings : 0) | (keep ? kArrayKeep : 0));
+  } while (in.take_symbol(","));
+  return true;
+}
+
+bool StatementCompiler::element_store(const std::string& name, TokenCursor& in) {
+  in.next();  // "("
+  if (in.take_symbol(")")) return fail("An element of " + name + " needs an index");
+  Type type = Type::integer;
+  if (!compile_expression(in, context_, type, error_)) return false;
+  if (type != Type::integer) {
+    return fail("Type mismatch: an array index must be an integer, not " + type_name(type));
+  }
+  if (!in.take_symbol(")")) return fail("Missing ')' after the index of " + name);
+  if (!in.take_symbol("=")) return fail("Expected '=' after " + name + "(...)");
+  if (!compile_expression(in, context_, type, error_)) return false;
+  const bool strings = is_string_name(name);
+  if (strings != (type == Type::string)) {
+    return fail("Type mismatch: " + name + " holds " +
+                (strings ? "strings (its name ends in $)" : "integers (its name has no $)") +
+                ", not " + type_name(type));
+  }
+  const ArrayRef ref = context_.array(name);
+  code_.emit(Op::array_store, ref.slot, static_cast<int64_t>(ref.scope),
+             ref.strings ? kArrayOfStrings : 0);
+  return true;
+}
+
+}  // namespace sr::zr
