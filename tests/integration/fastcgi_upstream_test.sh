@@ -31,8 +31,8 @@ stage_runner "$bin" "$work/runner"
 
 # Each server names itself through its --env, so every answer shows which one served it. The
 # loop gives each request some time, so that requests are in flight when a server stops.
-cat >"$docroot/node.zr" <<EOF
-#!$work/runner/scriptrunner -w
+cat >"$docroot/node.zr" <<'EOF'
+#!@RUNNER@ -w
 Write "Content-Type: text/plain" + #LF$ + #LF$
 sum = 0
 For i = 1 To 20000
@@ -40,6 +40,7 @@ For i = 1 To 20000
 Next i
 WriteLine "node=[" + Env$("SR_NODE") + "] sum=[" + Str$(sum) + "]"
 EOF
+sed -i "1s|@RUNNER@|$work/runner/scriptrunner|" "$docroot/node.zr"
 chmod 755 "$docroot/node.zr"
 
 addresses=()
@@ -74,13 +75,15 @@ curl -sS --max-time 30 --parallel --parallel-immediate --parallel-max "$PARALLEL
   -w '%{http_code}\n' "${urls[@]}" >"$RESPONSE_DIR/stream.codes" 2>"$RESPONSE_DIR/stream.curl" &
 stream=$!
 
-# Stops the first server once STOP_AFTER answers have arrived (at most 60 s).
-for _ in $(seq 1 600); do
-  [ "$(wc -l <"$RESPONSE_DIR/stream.codes")" -ge "$STOP_AFTER" ] && break
+# Stops the first server once STOP_AFTER answers have arrived (at most 60 s). curl writes its
+# status lines at the end only; an answer shows as its body file.
+answered() { find "$RESPONSE_DIR" -name 'stream-*.body' -size +0 | wc -l; }
+for _ in $(seq 1 3000); do
+  [ "$(answered)" -ge "$STOP_AFTER" ] && break
   process_alive "$stream" || break
-  sleep 0.1
+  sleep 0.02
 done
-answered_before_stop=$(wc -l <"$RESPONSE_DIR/stream.codes")
+answered_before_stop=$(answered)
 kill -TERM -- "-${node_pids[0]}"
 stop_status=0
 wait "${node_pids[0]}" || stop_status=$?
@@ -105,6 +108,7 @@ for i in $(seq 1 "$REQUESTS"); do
 done
 STATUS=$(sort "$RESPONSE_DIR/stream.codes" | uniq -c | tr '\n' ' ')
 BODY="lost $lost; served by one $served_by_one, by two $served_by_two"
+echo "the first server stopped after $answered_before_stop answers; $BODY"
 check "no request lost beyond those in flight on the stopped server" test "$lost" -le "$MAX_CHILDREN"
 check "both servers served requests before the stop" \
   test "$served_by_one" -gt 0 -a "$served_by_two" -gt 0

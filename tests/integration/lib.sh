@@ -335,6 +335,9 @@ LoadModule proxy_module $modules/mod_proxy.so
 LoadModule proxy_fcgi_module $modules/mod_proxy_fcgi.so
 User www-data
 Group www-data
+# Without it mod_proxy_fcgi sends SCRIPT_FILENAME as "proxy:fcgi://localhost/<path>", a quirk
+# made for php-fpm; GENERIC sends the plain path.
+ProxyFCGIBackendType GENERIC
 DocumentRoot $docroot
 <Directory $docroot>
   Require all granted

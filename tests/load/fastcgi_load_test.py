@@ -11,7 +11,9 @@ no temporary file of the runner may be left. Exit 0 on success, 1 on any failure
 is missing.
 """
 
+import http.client
 import os
+import random
 import shutil
 import signal
 import socket
@@ -21,13 +23,17 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True  # no cache files in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cgi_load_test as cgi  # noqa: E402  the scripts, the requests and their checks
 
-REQUESTS = 4000
+REQUESTS = 2000
 CLIENTS = 200
 MAX_CHILDREN = 16
-DEADLINE_S = 90
+DEADLINE_S = 120  # the requests stop here, counted as missing, so the test stays bounded
+# With 200 connections and 16 requests served at once, a request may wait for a dozen others;
+# one that waits longer than this is counted as failed.
+CLIENT_TIMEOUT_S = 60
 SAMPLE_EVERY_S = 0.25
 # Flat memory: the highest resident size in the second half of the run may exceed the highest
 # of the first half by this much at most. A leak of a kilobyte per request passes it by far.
@@ -190,6 +196,31 @@ def memory_verdict(samples):
     return text, None
 
 
+def client(seed, port, next_ticket, tally, stop_at, latencies):
+    """One keep-alive connection to nginx sending requests until the tickets run out; records
+    each request's time, so that a request left waiting shows."""
+    rng = random.Random(seed)
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=CLIENT_TIMEOUT_S)
+    while time.monotonic() < stop_at and next_ticket():
+        started = time.monotonic()
+        try:
+            cgi.one_request(connection, rng, port, tally)
+        except (OSError, http.client.HTTPException) as error:
+            tally.record("connection", f"{type(error).__name__}: {error}")
+            connection.close()
+            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=CLIENT_TIMEOUT_S)
+        latencies.append(time.monotonic() - started)
+    connection.close()
+
+
+def latency_text(latencies):
+    if not latencies:
+        return "no requests"
+    ordered = sorted(latencies)
+    return (f"request time: median {ordered[len(ordered) // 2]:.2f} s, "
+            f"p99 {ordered[int(len(ordered) * 0.99)]:.2f} s, max {ordered[-1]:.2f} s")
+
+
 def run_load(port, docroot, runner):
     tickets = iter(range(REQUESTS))
     ticket_lock = threading.Lock()
@@ -210,11 +241,13 @@ def run_load(port, docroot, runner):
             rewrites[0] = version
 
     tally = cgi.Tally()
+    latencies = []
     started = time.monotonic()
     stop_at = started + DEADLINE_S
     editor = threading.Thread(target=rewriter)
     editor.start()
-    clients = [threading.Thread(target=cgi.client, args=(i, port, next_ticket, tally, stop_at))
+    clients = [threading.Thread(target=client,
+                                args=(i, port, next_ticket, tally, stop_at, latencies))
                for i in range(CLIENTS)]
     for thread in clients:
         thread.start()
@@ -222,7 +255,7 @@ def run_load(port, docroot, runner):
         thread.join()
     stop_rewriting.set()
     editor.join()
-    return tally, time.monotonic() - started, rewrites[0]
+    return tally, time.monotonic() - started, rewrites[0], latencies
 
 
 def main():
@@ -265,7 +298,7 @@ def main():
         stop_sampling = threading.Event()
         sampler = threading.Thread(target=sample_memory, args=(server.pid, samples, stop_sampling))
         sampler.start()
-        tally, duration, rewrites = run_load(port, docroot, runner)
+        tally, duration, rewrites, latencies = run_load(port, docroot, runner)
         stop_sampling.set()
         sampler.join()
 
@@ -292,6 +325,7 @@ def main():
               f"({tally.done / duration:.0f}/s); {len(tally.errors)} wrong or failed; "
               f"{rewrites} rewrites, {len(tally.versions_seen)} versions served; "
               f"by kind: {dict(sorted(tally.by_kind.items()))}")
+        print(latency_text(latencies))
         print(f"{memory_text}; {len(samples)} samples")
         print(f"server descriptors: {descriptors_before} before, {descriptors_after} after "
               f"({'settled' if settled else 'not settled'})")
