@@ -18,9 +18,9 @@ build: deps $(BUILD)/build.ninja
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# Prints one table of timings and writes it to bench/results.md; takes about five minutes.
+# Prints one table of timings and writes it to bench/results.md; takes about eight minutes.
 bench: build
-	@scripts/install-deps wrk perl python3 php-cgi lighttpd
+	@scripts/install-deps wrk perl python3 php-cgi lighttpd nginx fcgiwrap php8.2-fpm
 	python3 bench/run_bench.py --build $(BUILD)
 
 clean:

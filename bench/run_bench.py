@@ -3,7 +3,8 @@
 
 Whole-process timings come from bench/alternate (static C), which takes turns between the
 commands of one comparison in every round; each figure is a median, each ratio the median of
-the per-round ratios. Load goes only to a lighttpd that this script starts on 127.0.0.1.
+the per-round ratios. Load goes only to a lighttpd, and for the FastCGI part
+(bench/fastcgi_bench.py) an nginx, that this script starts on 127.0.0.1.
 
 Usage: run_bench.py --build BUILD_DIR [--out FILE] [--quick]
 """
@@ -22,6 +23,9 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+
+sys.dont_write_bytecode = True  # no cache files beside the sources
+import fastcgi_bench  # noqa: E402  (beside this file)
 
 HELLO_LINE = 'Write "Content-Type: text/html" + #LF$ + #LF$ + "<p>Hello, world!</p>" + #LF$\n'
 HELLO_PAGE = "Content-Type: text/html\n\n<p>Hello, world!</p>\n"
@@ -426,6 +430,9 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
                          ratio=(statistics.median(ratios), ratios[0], ratios[-1]),
                          target="> 1x")
 
+    def fastcgi(self):
+        fastcgi_bench.run(self, HELLO_LINE)
+
     # ----- in-process ----------------------------------------------------------------------
 
     def inprocess(self):
@@ -478,7 +485,7 @@ def main():
     parser.add_argument("--only", default="", help="comma-separated parts to run")
     args = parser.parse_args()
     bench = Bench(args.build, args.quick)
-    parts = ["warm", "cold", "last_byte", "relay", "compile_time", "web", "inprocess"]
+    parts = ["warm", "cold", "last_byte", "relay", "compile_time", "web", "fastcgi", "inprocess"]
     if args.only:
         parts = args.only.split(",")
     try:
