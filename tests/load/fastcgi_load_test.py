@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""fastcgi_load_test.py BIN_DIR: load through nginx in front of scriptrunner-fcgi.
+"""fastcgi_load_test.py BIN_DIR [--keep-conn]: load through nginx in front of scriptrunner-fcgi.
 
-Starts the FastCGI server on a unix socket and nginx (keep-conn, as the deploy snippet sets it)
-on a free loopback port, each in a process group of its own, then sends a bounded number of GET
+Starts the FastCGI server on a unix socket and nginx (with --keep-conn keeping its connections
+to the server open, as the deploy snippet sets it) on a free loopback port, each in a process group of its own, then sends a bounded number of GET
 and POST requests (bodies up to 1 MiB) from 200 concurrent connections over the scripts of the
 CGI load test, while one script is rewritten every 100 ms. Every answer must be exactly right.
 Meanwhile the server's resident memory is sampled: it must stay flat. Once nginx has gone, the
@@ -73,7 +73,7 @@ def start_fcgi(work, server_bin):
     return server, path
 
 
-def start_nginx(work, docroot, socket_path):
+def start_nginx(work, docroot, socket_path, keep_conn):
     temp = os.path.join(work, "temp")
     os.mkdir(temp)
     for _ in range(3):
@@ -95,7 +95,7 @@ http {{
   client_max_body_size 2m;
   upstream scriptrunner {{
     server unix:{socket_path};
-    keepalive 8;
+    {"keepalive 8;" if keep_conn else ""}
   }}
   server {{
     listen 127.0.0.1:{port};
@@ -104,7 +104,7 @@ http {{
       include /etc/nginx/fastcgi_params;
       fastcgi_param SCRIPT_FILENAME $document_root$fastcgi_script_name;
       fastcgi_pass scriptrunner;
-      fastcgi_keep_conn on;
+      fastcgi_keep_conn {"on" if keep_conn else "off"};
     }}
   }}
 }}
@@ -264,6 +264,7 @@ def main():
         return 77
     os.environ["PATH"] = os.environ.get("PATH", "/usr/bin:/bin") + ":/usr/sbin"
     bin_dir = os.path.abspath(sys.argv[1])
+    keep_conn = "--keep-conn" in sys.argv[2:]
     for needed in ("scriptrunner", "scriptrunner-fcgi", "compilers/zrcompiler",
                    "compilers/zrstub"):
         if not os.access(os.path.join(bin_dir, needed), os.X_OK):
@@ -292,7 +293,7 @@ def main():
         cgi.write_script(os.path.join(docroot, "version.zr"), runner, cgi.version_source(0))
         server, socket_path = start_fcgi(work, os.path.join(tree, "scriptrunner-fcgi"))
         descriptors_before = descriptor_count(server.pid)
-        nginx, port = start_nginx(work, docroot, socket_path)
+        nginx, port = start_nginx(work, docroot, socket_path, keep_conn)
 
         samples = []
         stop_sampling = threading.Event()
