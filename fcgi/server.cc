@@ -199,7 +199,9 @@ void Server::on_socket(Client& client, std::uint32_t events) {
 
 bool Server::wants_input(const Client& client) const {
   const Connection& conn = client.conn;
-  return conn.open() && !conn.close_after_output && conn.pending_output() < kOutputLimit &&
+  // A connection that is to close after its output still reads the request it is serving.
+  if (!conn.open() || (conn.close_after_output && !conn.request)) return false;
+  return conn.pending_output() < kOutputLimit &&
          (!conn.request || conn.request->body.size() < kBodyLimit);
 }
 
