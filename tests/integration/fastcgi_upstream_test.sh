@@ -16,9 +16,9 @@ done
 PATH=$PATH:/usr/sbin
 [ -x "$bin/scriptrunner-fcgi" ] || { echo "$bin/scriptrunner-fcgi is missing" >&2; exit 1; }
 
-REQUESTS=600
+REQUESTS=400
 PARALLEL=8
-STOP_AFTER=200      # answers seen before the first server is stopped
+STOP_AFTER=150      # answers seen before the first server is stopped
 MAX_CHILDREN=4      # of each server: the most requests the stopped one can have in flight
 
 make_work_dir
@@ -35,7 +35,7 @@ cat >"$docroot/node.zr" <<'EOF'
 #!@RUNNER@ -w
 Write "Content-Type: text/plain" + #LF$ + #LF$
 sum = 0
-For i = 1 To 20000
+For i = 1 To 5000
   sum = sum + i % 7
 Next i
 WriteLine "node=[" + Env$("SR_NODE") + "] sum=[" + Str$(sum) + "]"
@@ -61,7 +61,7 @@ FCGI_UPSTREAM="${addresses[*]}"
 start_server nginx-fastcgi "$work/server" "$docroot"
 base=http://127.0.0.1:$PORT
 
-expected_sum=59998  # the sum of i % 7 for i from 1 to 20000
+expected_sum=14997  # the sum of i % 7 for i from 1 to 5000
 fetch first "$base/node.zr"
 check "a request through the upstream answers 200" equals "$STATUS" 200
 check "the script's loop gives the expected sum" contains "$BODY" "sum=[$expected_sum]"
