@@ -2,7 +2,8 @@
 # deploy_fastcgi_test.sh SOURCE_DIR BIN_DIR: serves a script through each FastCGI snippet of
 # deploy/ as it ships, included in a minimal configuration of its web server, with only its
 # system paths (port 80, /srv/scriptrunner, /run/scriptrunner-fcgi.sock, the log files) moved to a
-# temporary folder. What a user copies must work as it stands.
+# temporary folder, and the service unit's command line behind its socket, activated. What a user
+# copies must work as it stands.
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 deploy=$(cd "$1/deploy" && pwd)
@@ -36,7 +37,7 @@ chmod 755 "$srv/cgi/hello.zr"
 localise() {
   local snippet=$1 dir=$2
   sed -e "s|/srv/scriptrunner|$srv|g" \
-    -e "s|/run/scriptrunner-fcgi.sock|$work/fcgi/socket|g" \
+    -e "s|/run/scriptrunner-fcgi.sock|$socket_path|g" \
     -e "s|/var/log/[a-z0-9]*/[a-z-]*\\.log|$dir/error.log|g" \
     -e "s|listen 80;|listen 127.0.0.1:$PORT;|" \
     "$deploy/$snippet" >"$dir/snippet.conf"
@@ -133,13 +134,45 @@ serve_through() {
   check "$snippet answers 404 for a script that does not exist" equals "$STATUS" 404
 }
 
-start_fcgi "$work/fcgi" "$work/runner/scriptrunner-fcgi" "unix:$work/fcgi/socket" \
+socket_path=$work/fcgi/socket
+start_fcgi "$work/fcgi" "$work/runner/scriptrunner-fcgi" "unix:$socket_path" \
   --env SR_NODE=socket
 for kind in nginx lighttpd apache; do
   serve_through "$kind" "$kind-scriptrunner-fcgi.conf" socket
   kill -TERM -- "-$SERVER_PID"
   wait "$SERVER_PID" 2>/dev/null || true
 done
+
+# The service unit's command line, started as its socket unit starts it: the socket is made first
+# and handed over at the first connection (LISTEN_FDS), here by systemd-socket-activate.
+if command -v systemd-socket-activate >/dev/null; then
+  arguments=$(sed -n 's|^ExecStart=/usr/lib/scriptrunner/scriptrunner-fcgi||p' \
+    "$deploy/systemd/scriptrunner-fcgi.service")
+  as=()
+  mkdir -p "$work/activated"
+  if [ "$(id -u)" -eq 0 ]; then
+    as=(setpriv --reuid=www-data --regid=www-data --clear-groups)
+    chown www-data: "$work/activated"
+  fi
+  socket_path=$work/activated/socket
+  # shellcheck disable=SC2086  # the unit's arguments, split as systemd splits them
+  setsid "${as[@]}" systemd-socket-activate -l "$socket_path" \
+    "$work/runner/scriptrunner-fcgi" $arguments </dev/null >"$work/activated/stderr" 2>&1 &
+  activated=$!
+  server_pids+=("$activated")
+  for _ in $(seq 1 100); do [ -S "$socket_path" ] && break; sleep 0.05; done
+  chmod 666 "$socket_path"  # the unit gives it to www-data; nginx's workers here are nobody
+  serve_through nginx nginx-scriptrunner-fcgi.conf ""
+  BODY=$(tr '\0' ' ' <"/proc/$activated/cmdline")
+  check "the activated server runs the unit's command line" \
+    equals "$BODY" "$work/runner/scriptrunner-fcgi$arguments "
+  kill -TERM -- "-$SERVER_PID" "-$activated"
+  status=0
+  wait "$activated" || status=$?
+  BODY=$(cat "$work/activated/stderr")
+  check "the activated server ends on TERM with status 0" equals "$status" 0
+  wait "$SERVER_PID" 2>/dev/null || true
+fi
 
 # The upstream snippet names two loopback ports; the servers take two free ones instead.
 upstream_ports=()
