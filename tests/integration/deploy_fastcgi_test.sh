@@ -129,7 +129,8 @@ serve_through() {
     wait "$SERVER_PID" 2>/dev/null || true
   done
   fetch "$snippet" "http://127.0.0.1:$PORT/cgi/hello.zr?name=Ann%20B"
-  check "$snippet serves the script" eval '[[ "$STATUS:$BODY" =~ ^"200:deployed, Ann B, by "($node)$ ]]'
+  check "$snippet serves the script" \
+    eval '[[ "$STATUS:$BODY" =~ ^"200:deployed, Ann B, by "($node)$ ]]'
   fetch "$snippet-missing" "http://127.0.0.1:$PORT/cgi/missing.zr"
   check "$snippet answers 404 for a script that does not exist" equals "$STATUS" 404
 }

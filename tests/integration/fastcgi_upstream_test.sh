@@ -109,7 +109,8 @@ done
 STATUS=$(sort "$RESPONSE_DIR/stream.codes" | uniq -c | tr '\n' ' ')
 BODY="lost $lost; served by one $served_by_one, by two $served_by_two"
 echo "the first server stopped after $answered_before_stop answers; $BODY"
-check "no request lost beyond those in flight on the stopped server" test "$lost" -le "$MAX_CHILDREN"
+check "no request lost beyond those in flight on the stopped server" \
+  test "$lost" -le "$MAX_CHILDREN"
 check "both servers served requests before the stop" \
   test "$served_by_one" -gt 0 -a "$served_by_two" -gt 0
 check "every request answered is a whole answer" \
@@ -123,7 +124,9 @@ for i in $(seq 1 20); do
 done
 BODY=$after
 check "after the stop every request is served by the second server" \
-  equals "$after" "$(for _ in $(seq 1 20); do printf '200:node=[two] sum=[%s];' "$expected_sum"; done)"
+  equals "$after" "$(for _ in $(seq 1 20); do
+    printf '200:node=[two] sum=[%s];' "$expected_sum"
+  done)"
 
 stop_servers
 check "the second server ends on TERM with status 0" equals "$(fcgi_exit_status)" 0

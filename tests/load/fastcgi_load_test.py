@@ -2,7 +2,8 @@
 """fastcgi_load_test.py BIN_DIR [--keep-conn]: load through nginx in front of scriptrunner-fcgi.
 
 Starts the FastCGI server on a unix socket and nginx (with --keep-conn keeping its connections
-to the server open, as the deploy snippet sets it) on a free loopback port, each in a process group of its own, then sends a bounded number of GET
+to the server open, as the deploy snippet sets it) on a free loopback port, each in a process
+group of its own, then sends a bounded number of GET
 and POST requests (bodies up to 1 MiB) from 200 concurrent connections over the scripts of the
 CGI load test, while one script is rewritten every 100 ms. Every answer must be exactly right.
 Meanwhile the server's resident memory is sampled: it must stay flat. Once nginx has gone, the
