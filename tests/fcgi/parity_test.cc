@@ -9,11 +9,16 @@
 #include <regex>
 #include <sstream>
 
+#include <unistd.h>
+
+#include "tests/e2e/run_child.h"
 #include "tests/fcgi/fcgi_client.h"
 #include "tests/fcgi/server_process.h"
 
 namespace sr::test {
 namespace {
+
+constexpr const char* kLibraryClient = "/usr/bin/cgi-fcgi";
 
 struct Case {
   const char* name;
@@ -98,6 +103,20 @@ class Parity : public ::testing::Test {
     EXPECT_TRUE(server.wait_for_children(0));
   }
 
+  // The same request sent by another implementation's client: the FastCGI library's cgi-fcgi,
+  // which takes the request's variables from its environment and the body from its input.
+  RunResult through_library_client(const ServerProcess& server, const Case& c,
+                                   const std::string& path) {
+    ChildLaunch launch;
+    launch.argv = {kLibraryClient, "-bind", "-connect", server.socket_path()};
+    for (const auto& [name, value] : request_params(path, c.params)) {
+      launch.env.push_back(name + "=" + value);
+    }
+    launch.stdin_data = c.body;
+    launch.cwd = sandbox_.dir();
+    return run_child(launch);
+  }
+
   void clear_cache() {
     for (const std::string& file : sandbox_.cache_files()) std::filesystem::remove_all(file);
   }
@@ -156,6 +175,42 @@ TEST_F(Parity, ScriptsThroughTheRunnersPhases) {
       {"no header at all", "bare", "", "echo just text\n", {}, ""},
   };
   compare(cases);
+}
+
+TEST_F(Parity, TheLibrarysOwnClientGetsTheSameBytes) {
+  if (::access(kLibraryClient, X_OK) != 0) GTEST_SKIP() << kLibraryClient << " is not installed";
+  const std::vector<Case> cases = {
+      {"no switches", "plain", "", kPlain + "echo \"args:$#:$*\"\n", {}, ""},
+      {"query and switches",
+       "query",
+       "-w -f -c",
+       kPlain + "echo \"$QUERY_STRING:$GET_b:$*\"\n",
+       {{"QUERY_STRING", "a=1&b=2"}, {"REQUEST_URI", "/query?a=1&b=2"}},
+       ""},
+      {"1 MiB body",
+       "big",
+       "-w",
+       kPlain + "/usr/bin/md5sum\n",
+       {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "1048576"}},
+       std::string(1 << 20, 'q')},
+      {"large output", "large", "-w", kPlain + "/usr/bin/seq 1 200000\n", {}, ""},
+      {"error lines",
+       "errors",
+       "-w",
+       kPlain + "echo out\necho oops >&2\necho >&2\nprintf 'last' >&2\n",
+       {},
+       ""},
+  };
+  ServerProcess server(sandbox_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = install(c);
+    const RunResult cgi = through_cgi(c, path);
+    const RunResult library = through_library_client(server, c, path);
+    EXPECT_EQ(library.exit_code, 0);
+    EXPECT_EQ(library.out, cgi.out);
+    EXPECT_EQ(library.err, cgi.err);
+  }
 }
 
 TEST_F(Parity, FailuresOfTheRunnersPhases) {
