@@ -1,13 +1,16 @@
 #include "fcgi/listener.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -93,38 +96,57 @@ std::string open_unix(const std::string& path, mode_t mode, Listener& listener) 
   return {};
 }
 
+// Numeric addresses only (and "localhost"): a static binary cannot load the resolver's modules.
+bool parse_address(const std::string& host, int port, sockaddr_storage& address, socklen_t& size) {
+  const std::string numeric = host == "localhost" ? "127.0.0.1" : host;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+  std::memset(&address, 0, sizeof address);
+  if (numeric.empty() || numeric == "*") {
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_ANY);
+  } else if (::inet_pton(AF_INET, numeric.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+  } else if (::inet_pton(AF_INET6, numeric.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+    size = sizeof *v6;
+    return true;
+  } else {
+    return false;
+  }
+  v4->sin_port = htons(static_cast<std::uint16_t>(port));
+  size = sizeof *v4;
+  return true;
+}
+
 std::string open_tcp(const std::string& host_port, Listener& listener) {
   const std::size_t colon = host_port.rfind(':');
   if (colon == std::string::npos) return "--listen needs unix:PATH or HOST:PORT";
   std::string host = host_port.substr(0, colon);
-  const std::string port = host_port.substr(colon + 1);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+  const std::string port_text = host_port.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found) != 0 ||
-      found == nullptr) {
-    return "cannot resolve " + host_port;
   }
-  listener.socket.reset(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  int port = 0;
+  const auto [end, error] =
+      std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
+  sockaddr_storage address;
+  socklen_t size = 0;
+  if (error != std::errc() || end != port_text.data() + port_text.size() || port < 0 ||
+      port > 65535 || !parse_address(host, port, address, size)) {
+    return "cannot listen on " + host_port + " (a numeric address and a port are needed)";
+  }
+  listener.socket.reset(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!listener.socket) return system_error("socket");
   const int on = 1;
-  std::string error;
-  if (!listener.socket) {
-    error = system_error("socket");
-  } else {
-    ::setsockopt(listener.socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(listener.socket.get(), found->ai_addr, found->ai_addrlen) != 0) {
-      error = system_error("cannot bind " + host_port);
-    } else if (::listen(listener.socket.get(), kBacklog) != 0) {
-      error = system_error("listen");
-    }
+  ::setsockopt(listener.socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (::bind(listener.socket.get(), reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+    return system_error("cannot bind " + host_port);
   }
-  ::freeaddrinfo(found);
+  if (::listen(listener.socket.get(), kBacklog) != 0) return system_error("listen");
   listener.description = host_port;
-  return error;
+  return {};
 }
 
 }  // namespace

@@ -198,9 +198,8 @@ void Server::try_finish(Job& job) {
     client->job = nullptr;
     Connection& conn = client->conn;
     if (job.timed_out) {
-      conn.append_output(kStderr, "The script ran longer than " +
-                                      std::to_string(options_.timeout_seconds) +
-                                      " seconds and was stopped.\n");
+      conn.append_output(kStderr, "The script was stopped at the time-out of " +
+                                      std::to_string(options_.timeout_seconds) + " s.\n");
     }
     conn.end_request(app_status(job.status));
     if (shutting_down_) conn.close_after_output = true;

@@ -1,6 +1,8 @@
 #include "tests/fcgi/fcgi_client.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -17,12 +19,24 @@ namespace sr::test {
 using namespace sr::fcgi;
 
 FcgiClient::FcgiClient(const std::string& socket_path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ >= 0 &&
-      ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  sockaddr_storage address{};
+  socklen_t size = 0;
+  if (socket_path.starts_with("tcp:")) {
+    const std::string host_port = socket_path.substr(4);
+    const std::size_t colon = host_port.rfind(':');
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<std::uint16_t>(std::stoi(host_port.substr(colon + 1))));
+    ::inet_pton(AF_INET, host_port.substr(0, colon).c_str(), &v4->sin_addr);
+    size = sizeof *v4;
+  } else {
+    auto* un = reinterpret_cast<sockaddr_un*>(&address);
+    un->sun_family = AF_UNIX;
+    std::strncpy(un->sun_path, socket_path.c_str(), sizeof un->sun_path - 1);
+    size = sizeof *un;
+  }
+  fd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
     ::close(fd_);
     fd_ = -1;
   }

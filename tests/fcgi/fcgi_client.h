@@ -30,6 +30,7 @@ struct FcgiResponse {
 
 class FcgiClient {
  public:
+  // `socket_path`: a unix socket's path, or "tcp:HOST:PORT" with a numeric IPv4 host.
   explicit FcgiClient(const std::string& socket_path);
   ~FcgiClient();
   FcgiClient(const FcgiClient&) = delete;

@@ -203,7 +203,7 @@ TEST(FcgiHostile, TimeOutKillsAScriptThatIgnoresSigtermWithItsProcessGroup) {
                                       request_params(script, {{"PID_FILE", pid_file}}), "", 20000);
   ASSERT_TRUE(r.ended);
   EXPECT_EQ(r.out, kHeader + "partial\n");
-  EXPECT_EQ(r.err, "The script ran longer than 1 seconds and was stopped.\n");
+  EXPECT_EQ(r.err, "The script was stopped at the time-out of 1 s.\n");
   EXPECT_TRUE(gone(read_pid(pid_file)));
   EXPECT_TRUE(gone(read_pid(pid_file + ".child")));
   EXPECT_TRUE(server.wait_for_children(0));

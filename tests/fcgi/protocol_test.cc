@@ -1,6 +1,9 @@
 // The server's protocol as a web server meets it: kept connections, refused second requests and
 // roles, management records, and malformed input that closes one connection and nothing else.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "fcgi/params.h"
 #include "fcgi/record.h"
@@ -201,6 +204,44 @@ TEST(FcgiProtocol, OversizedParamsCloseTheConnection) {
   client.send_raw(records);
   EXPECT_TRUE(client.wait_for_close());
   EXPECT_TRUE(server.children().empty());
+}
+
+TEST(FcgiListen, EveryWayOfGettingTheSocketServes) {
+  const struct {
+    const char* name;
+    Listen how;
+  } rows[] = {{"unix socket", Listen::unix_path},
+              {"TCP on the loopback", Listen::tcp},
+              {"inherited as fd 0", Listen::fd0},
+              {"socket activation", Listen::systemd}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    RunnerSandbox sandbox;
+    const std::string script = echo_script(sandbox);
+    ServerProcess server(sandbox, {}, row.how);
+    ASSERT_TRUE(server.ready());
+    const FcgiResponse r = fcgi_request(
+        server.socket_path(),
+        request_params(script, {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "2"}}), "hi");
+    EXPECT_EQ(r.out, kHeader + "|hi");
+    const int status = server.stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+}
+
+TEST(FcgiListen, UnixSocketGetsItsModeAndIsRemovedAtTheEnd) {
+  RunnerSandbox sandbox;
+  const std::string path = sandbox.dir() + "/fcgi.sock";
+  for (const char* mode : {"0660", "0600", "0666"}) {
+    SCOPED_TRACE(mode);
+    ServerProcess server(sandbox, {"--socket-mode", mode});
+    struct stat status;
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISSOCK(status.st_mode));
+    EXPECT_EQ(status.st_mode & 0777, std::stoul(mode, nullptr, 8));
+    server.stop(SIGTERM);
+    EXPECT_NE(::stat(path.c_str(), &status), 0);
+  }
 }
 
 }  // namespace

@@ -1,14 +1,19 @@
 #include "tests/fcgi/server_process.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -34,8 +39,36 @@ bool poll_until(Done done, int timeout_ms) {
 
 }  // namespace
 
+namespace {
+
+int free_tcp_port() {
+  const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(probe, reinterpret_cast<sockaddr*>(&address), size);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(probe);
+  return ntohs(address.sin_port);
+}
+
+int listening_unix_socket(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, 64) != 0) {
+    ADD_FAILURE() << "cannot listen on " << path;
+  }
+  return fd;
+}
+
+}  // namespace
+
 ServerProcess::ServerProcess(const RunnerSandbox& sandbox,
-                             const std::vector<std::string>& extra_args)
+                             const std::vector<std::string>& extra_args, Listen how)
     : dir_(sandbox.dir()),
       socket_path_(sandbox.dir() + "/fcgi.sock"),
       log_path_(sandbox.dir() + "/server.log") {
@@ -44,25 +77,43 @@ ServerProcess::ServerProcess(const RunnerSandbox& sandbox,
   std::filesystem::copy_file(SR_FCGI_SERVER_PATH, server,
                              std::filesystem::copy_options::overwrite_existing, error);
   if (error) ADD_FAILURE() << "cannot copy the server: " << error.message();
-  std::vector<std::string> args = {server, "--listen", "unix:" + socket_path_};
+  std::vector<std::string> args = {server};
+  int inherited = -1;
+  if (how == Listen::unix_path) {
+    args.insert(args.end(), {"--listen", "unix:" + socket_path_});
+  } else if (how == Listen::tcp) {
+    const std::string address = "127.0.0.1:" + std::to_string(free_tcp_port());
+    args.insert(args.end(), {"--listen", address});
+    socket_path_ = "tcp:" + address;
+  } else {
+    inherited = listening_unix_socket(socket_path_);
+  }
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   pid_ = ::fork();
   if (pid_ == 0) {
     const int log = ::open(log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(log, STDERR_FILENO);
     const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, STDIN_FILENO);
+    ::dup2(how == Listen::fd0 ? inherited : null, STDIN_FILENO);
     ::dup2(null, STDOUT_FILENO);
+    if (how == Listen::systemd) ::dup2(inherited, 3);
     if (::chdir(dir_.c_str()) != 0) _exit(127);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     // Nothing of this reaches a request: the worker's environment is its params and --env.
-    char server_only[] = "SERVER_ONLY=1";
-    char* env[] = {server_only, nullptr};
-    ::execve(server.c_str(), argv.data(), env);
+    std::vector<std::string> env = {"SERVER_ONLY=1"};
+    if (how == Listen::systemd) {
+      env.push_back("LISTEN_FDS=1");
+      env.push_back("LISTEN_PID=" + std::to_string(::getpid()));
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    ::execve(server.c_str(), argv.data(), envp.data());
     _exit(127);
   }
+  if (inherited >= 0) ::close(inherited);
   ready_ = poll_until([&] { return FcgiClient(socket_path_).connected(); }, 10000);
   if (!ready_) ADD_FAILURE() << "the server did not start; its log:\n" << log();
 }

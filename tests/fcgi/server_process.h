@@ -12,16 +12,26 @@
 
 namespace sr::test {
 
+// How the server gets its listening socket.
+enum class Listen {
+  unix_path,  // --listen unix:<dir>/fcgi.sock
+  tcp,        // --listen 127.0.0.1:<a free port>
+  fd0,        // a listening unix socket as its standard input, no --listen
+  systemd,    // a listening unix socket as fd 3 with LISTEN_FDS and LISTEN_PID, no --listen
+};
+
 class ServerProcess {
  public:
   // Starts build/bin/scriptrunner-fcgi (SR_FCGI_SERVER_PATH) from the sandbox's folder with
-  // --listen unix:<dir>/fcgi.sock and `extra_args`, and waits until it accepts connections.
-  ServerProcess(const RunnerSandbox& sandbox, const std::vector<std::string>& extra_args = {});
+  // `extra_args`, listening as `how` says, and waits until it accepts connections.
+  ServerProcess(const RunnerSandbox& sandbox, const std::vector<std::string>& extra_args = {},
+                Listen how = Listen::unix_path);
   // SIGKILL when still running (a test that wanted a clean stop has called stop()).
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
+  // What FcgiClient connects to: a socket path, or "tcp:127.0.0.1:PORT".
   const std::string& socket_path() const { return socket_path_; }
   pid_t pid() const { return pid_; }
   bool ready() const { return ready_; }
