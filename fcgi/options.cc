@@ -77,7 +77,7 @@ std::string usage_text() {
          "  --help                show this text\n"
          "\n"
          "SIGTERM or SIGINT: stop accepting, let running requests finish (within --timeout),\n"
-         "then exit 0.\n";
+         "then exit 0; a second signal stops the running requests at once.\n";
 }
 
 }  // namespace sr::fcgi

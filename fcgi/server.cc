@@ -311,7 +311,13 @@ void Server::begin_shutdown() {
 
 void Server::check_deadlines() {
   const Clock::time_point now = Clock::now();
+  // A script that has ended but whose client does not take the response keeps its slot only
+  // until the time-out too.
+  std::vector<Client*> stalled;
   for (auto& [pid, job] : jobs_) {
+    if (job->exited && job->client != nullptr && job->timeout_at <= now) {
+      stalled.push_back(job->client);
+    }
     if (!job->stopping && !job->exited && job->timeout_at <= now) {
       log_message("timed out after " + std::to_string(options_.timeout_seconds) +
                   " s; stopping process group " + std::to_string(pid));
@@ -322,6 +328,10 @@ void Server::check_deadlines() {
       ::kill(-pid, SIGKILL);
       job->kill_at = Clock::time_point::max();
     }
+  }
+  for (Client* client : stalled) {
+    log_message("timed out while the client was not reading the response; connection closed");
+    drop_client(*client);
   }
   if (shutting_down_ && shutdown_deadline_ <= now) {
     shutdown_deadline_ = Clock::time_point::max();
@@ -335,7 +345,9 @@ void Server::check_deadlines() {
 int Server::next_timeout_ms() const {
   Clock::time_point next = shutdown_deadline_;
   for (const auto& [pid, job] : jobs_) {
-    if (!job->stopping && !job->exited) next = std::min(next, job->timeout_at);
+    const bool running = !job->stopping && !job->exited;
+    const bool delivering_late = job->exited && job->client != nullptr;
+    if (running || delivering_late) next = std::min(next, job->timeout_at);
     next = std::min(next, job->kill_at);
   }
   if (next == Clock::time_point::max()) return -1;

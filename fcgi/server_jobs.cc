@@ -108,8 +108,9 @@ void Server::pass_body(Client& client) {
 }
 
 void Server::abort_request(Client& client) {
-  if (client.job != nullptr) {
-    stop_job(*client.job);
+  if (Job* job = client.job) {
+    stop_job(*job);
+    try_finish(*job);
     return;
   }
   // Not started yet: nothing to stop.
@@ -162,7 +163,12 @@ void Server::stop_job(Job& job) {
   job.stopping = true;
   unwatch(job.worker.input);
   if (job.client != nullptr && job.client->conn.request) job.client->conn.request->body.clear();
-  if (job.exited) return;
+  if (job.exited) {
+    // Whatever is left in the pipes is no longer wanted.
+    drain_pipe(job, false, kReadsPerExit);
+    drain_pipe(job, true, kReadsPerExit);
+    return;
+  }
   // The runner removes what it made on SIGTERM; whatever is left of the group gets SIGKILL.
   ::kill(job.worker.pid, SIGTERM);
   job.kill_at = Clock::now() + kKillGrace;
@@ -170,17 +176,21 @@ void Server::stop_job(Job& job) {
 }
 
 void Server::reap() {
-  int status = 0;
-  pid_t pid;
-  while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
+  while (true) {
+    // Looked at before it is collected: while the worker is unreaped its pid, and so its group
+    // id, cannot be taken by another process.
+    siginfo_t info{};
+    if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
+    const pid_t pid = info.si_pid;
     auto found = jobs_.find(pid);
-    if (found == jobs_.end()) continue;
+    // A stopped request leaves nothing running: the script and anything it started go too.
+    if (found != jobs_.end() && found->second->stopping) ::kill(-pid, SIGKILL);
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || found == jobs_.end()) continue;
     Job& job = *found->second;
     job.exited = true;
     job.status = status;
     job.kill_at = Clock::time_point::max();
-    // A stopped request leaves nothing running: the script and anything it started go too.
-    if (job.stopping) ::kill(-pid, SIGKILL);
     unwatch(job.worker.input);
     drain_pipe(job, false, kReadsPerExit);
     drain_pipe(job, true, kReadsPerExit);

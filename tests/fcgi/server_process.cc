@@ -173,6 +173,10 @@ bool ServerProcess::wait_for_children(std::size_t count, int timeout_ms) const {
   return poll_until([&] { return children().size() == count; }, timeout_ms);
 }
 
+bool ServerProcess::wait_for_descriptors_at_most(int count, int timeout_ms) const {
+  return poll_until([&] { return descriptor_count() <= count; }, timeout_ms);
+}
+
 bool wait_for_file(const std::string& path, int timeout_ms) {
   struct stat status;
   return poll_until([&] { return ::stat(path.c_str(), &status) == 0; }, timeout_ms);

@@ -45,6 +45,9 @@ class ServerProcess {
   int descriptor_count() const;
   // Resident memory in KiB.
   long resident_kib() const;
+  // Waits (bounded) until the server holds at most `count` descriptors (connections that its
+  // clients have closed may take a moment to be seen); false when it does not happen.
+  bool wait_for_descriptors_at_most(int count, int timeout_ms = 10000) const;
   // Waits (bounded) until the server has `count` children; false when it does not happen.
   bool wait_for_children(std::size_t count, int timeout_ms = 10000) const;
 
