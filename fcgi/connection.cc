@@ -8,25 +8,40 @@
 #include "fcgi/record.h"
 
 namespace sr::fcgi {
+namespace {
+
+// Buffers above this keep no capacity once empty, so that the memory of many kept connections
+// is what they hold now, not the most they ever held.
+constexpr std::size_t kKeptCapacity = 4096;
+
+void release(std::string& buffer) {
+  if (buffer.capacity() > kKeptCapacity) {
+    std::string().swap(buffer);
+  } else {
+    buffer.clear();
+  }
+}
+
+}  // namespace
 
 Connection::Connection(UniqueFd socket, ConnectionLimits limits)
     : socket_(std::move(socket)), limits_(limits) {}
 
 long Connection::read_socket(std::size_t limit) {
-  // Bytes already handled are dropped before the buffer grows.
-  if (input_used_ > 0) {
-    input_.erase(0, input_used_);
-    input_used_ = 0;
-  }
-  const std::size_t old_size = input_.size();
-  input_.resize(old_size + limit);
+  // One buffer for every connection: an idle connection keeps only the bytes it has not
+  // handled, not room for a whole read.
+  static std::string scratch;
+  scratch.resize(limit);
   ssize_t n;
   do {
-    n = ::read(socket_.get(), input_.data() + old_size, limit);
+    n = ::read(socket_.get(), scratch.data(), limit);
   } while (n < 0 && errno == EINTR);
-  input_.resize(old_size + (n > 0 ? static_cast<std::size_t>(n) : 0));
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
-  return n < 0 ? 0 : n;
+  if (n <= 0) return 0;
+  input_.erase(0, input_used_);
+  input_used_ = 0;
+  input_.append(scratch, 0, static_cast<std::size_t>(n));
+  return n;
 }
 
 Event Connection::handle_next_record() {
@@ -34,6 +49,7 @@ Event Connection::handle_next_record() {
   std::size_t consumed = 0;
   switch (parse_record(std::string_view(input_).substr(input_used_), record, consumed)) {
     case ParseResult::need_more:
+      release_handled_input();
       return Event::need_input;
     case ParseResult::malformed:
       return Event::protocol_error;
@@ -150,9 +166,15 @@ bool Connection::write_output() {
     if (n <= 0) return false;
     output_sent_ += static_cast<std::size_t>(n);
   }
-  output_.clear();
+  release(output_);
   output_sent_ = 0;
   return true;
+}
+
+void Connection::release_handled_input() {
+  if (input_used_ < input_.size()) return;
+  release(input_);
+  input_used_ = 0;
 }
 
 void Connection::compact_output() {

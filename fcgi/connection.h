@@ -45,7 +45,8 @@ class Connection {
   void close_socket() { socket_.reset(); }
 
   // Appends to the input what the socket has now, at most `limit` bytes. Returns the count,
-  // 0 at the peer's end or an error, -1 when nothing is waiting.
+  // 0 at the peer's end or an error, -1 when nothing is waiting. Not reentrant: all
+  // connections read through one buffer.
   long read_socket(std::size_t limit);
   // Handles the next whole record of the input.
   Event handle_next_record();
@@ -68,6 +69,7 @@ class Connection {
   void answer_get_values(std::string_view content);
   void refuse(std::uint16_t id, std::uint8_t status);
   void compact_output();
+  void release_handled_input();
 
   UniqueFd socket_;
   ConnectionLimits limits_;

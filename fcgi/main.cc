@@ -31,6 +31,7 @@ std::string runner_beside_server() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  sr::fcgi::block_server_signals();
   keep_standard_descriptors();
   sr::set_program_arguments(argc, argv);
   sr::fcgi::Options options;

@@ -40,13 +40,26 @@ Server::~Server() {
   if (!listener_.unix_path.empty()) ::unlink(listener_.unix_path.c_str());
 }
 
-bool Server::set_up() {
+namespace {
+
+sigset_t handled_signals() {
   sigset_t handled;
   sigemptyset(&handled);
   for (int signal : {SIGTERM, SIGINT, SIGCHLD}) sigaddset(&handled, signal);
-  // Blocked, the signals wait in the signalfd for the loop; workers unblock them.
+  return handled;
+}
+
+}  // namespace
+
+void block_server_signals() {
+  // Blocked, the signals wait for the loop's signalfd; workers unblock them.
+  const sigset_t handled = handled_signals();
   ::sigprocmask(SIG_BLOCK, &handled, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool Server::set_up() {
+  const sigset_t handled = handled_signals();
   signals_.reset(::signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC));
   epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
   if (!signals_ || !epoll_) {

@@ -115,6 +115,10 @@ class Server {
   std::vector<char> pipe_buffer_;
 };
 
+// Called first thing: from then on SIGTERM and SIGINT wait for the loop, so that a stop
+// request that comes while the socket is being set up still removes the socket file.
+void block_server_signals();
+
 // One line on standard error with the server's prefix.
 void log_message(const std::string& message);
 
