@@ -187,7 +187,10 @@ TEST(FcgiHostile, AClientThatStopsReadingHoldsTheScriptNotTheServersMemory) {
   ASSERT_TRUE(r.ended);
   EXPECT_EQ(r.out.size(), kHeader.size() + kResponse);
   EXPECT_EQ(r.out.find_first_not_of('\0', kHeader.size()), std::string::npos);
+  // AddressSanitizer holds freed memory in quarantine: the resident size says nothing there.
+#ifndef __SANITIZE_ADDRESS__
   EXPECT_LT(server.resident_kib() - before, 8 * 1024);
+#endif
 }
 
 TEST(FcgiHostile, TimeOutKillsAScriptThatIgnoresSigtermWithItsProcessGroup) {
