@@ -6,7 +6,8 @@ commands of one comparison in every round; each figure is a median, each ratio t
 the per-round ratios. Load goes only to a lighttpd, and for the FastCGI part
 (bench/fastcgi_bench.py) an nginx, that this script starts on 127.0.0.1.
 
-Usage: run_bench.py --build BUILD_DIR [--out FILE] [--quick]
+Usage: run_bench.py --build BUILD_DIR [--out FILE] [--quick] [--only PART,...]
+(with --only the table is written only where --out names)
 """
 
 import argparse
@@ -480,7 +481,8 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, type=Path)
-    parser.add_argument("--out", type=Path, default=Path(__file__).parent / "results.md")
+    parser.add_argument("--out", type=Path, default=None,
+                        help="where the table goes (default bench/results.md for a whole run)")
     parser.add_argument("--quick", action="store_true", help="fewer runs, for a smoke test")
     parser.add_argument("--only", default="", help="comma-separated parts to run")
     args = parser.parse_args()
@@ -493,13 +495,19 @@ def main():
             getattr(bench, part)()
     finally:
         bench.cleanup()
+    quick = " --quick" if args.quick else ""
+    command = f"`make bench` (bench/run_bench.py{quick})"
+    if args.only:
+        command = f"`python3 bench/run_bench.py --build BUILD --only {args.only}{quick}`"
     text = ("# Benchmark results\n\n" + bench.machine() +
-            f"- command: `make bench` (bench/run_bench.py{' --quick' if args.quick else ''})\n\n"
+            f"- command: {command}\n\n"
             "Whole-process figures are medians over alternating rounds; ratios are medians of "
             "per-round ratios (same run, the sides taking turns).\n\n" + bench.table())
     print(text)
-    if not args.only:
+    if args.out is not None:
         args.out.write_text(text)
+    elif not args.only:
+        (Path(__file__).parent / "results.md").write_text(text)
 
 
 if __name__ == "__main__":
