@@ -236,7 +236,7 @@ def rounds(bench, port):
                             f"({count}x{seconds} s)"))
         ours = [r[0] for r in results[TARGETS[0][0]]]
         for other, target in RATIOS:
-            ratios = sorted(a / b[0] for a, b in zip(ours, results[other]))
+            ratios = bench.per_round_ratios(ours, [b[0] for b in results[other]])
             bench.add(section, f"scriptrunner-fcgi / {other}",
                       text=("", f"req/s, {count} rounds"),
                       ratio=(statistics.median(ratios), ratios[0], ratios[-1]), target=target)

@@ -87,6 +87,13 @@ class Bench:
         return result
 
     @staticmethod
+    def per_round_ratios(numerators, denominators):
+        """a/b of each round, sorted; a round in which the denominator served nothing (wrk saw
+        only time-outs on a starved machine) has no ratio, and no round at all gives NaN."""
+        ratios = sorted(a / b for a, b in zip(numerators, denominators) if b > 0)
+        return ratios or [float("nan")]
+
+    @staticmethod
     def ratio(result, a, b):
         """Median and quartiles of a/b over the rounds where both ran."""
         ra, rb = result["raw"][a], result["raw"][b]
@@ -413,7 +420,7 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
                 rps = statistics.median(r[0] for r in rows)
                 p50 = statistics.median(r[1] for r in rows)
                 p99 = statistics.median(r[2] for r in rows)
-                ratios = sorted(r[0] / c for r, c in zip(rows, c_rps))
+                ratios = self.per_round_ratios([r[0] for r in rows], c_rps)
                 target = ""
                 if name.startswith("runner"):
                     target = ">= 0.6x C binary; ahead of perl, python3, php-cgi"
@@ -425,7 +432,7 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
             # The runner against each interpreter directly, round by round.
             runner_rps = [r[0] for r in results["runner (hello.zr)"]]
             for other in ("perl", "python3", "php-cgi"):
-                ratios = sorted(a / b[0] for a, b in zip(runner_rps, results[other]))
+                ratios = self.per_round_ratios(runner_rps, [b[0] for b in results[other]])
                 self.add(f"lighttpd + wrk, {connections} connections", f"runner / {other}",
                          text=("", f"req/s, {rounds} rounds"),
                          ratio=(statistics.median(ratios), ratios[0], ratios[-1]),
