@@ -1,4 +1,4 @@
-# The two commands a new machine needs: `make test` and `make demo`.
+# The two commands a new machine needs: `make test` and `make demo` (or `make demo-fastcgi`).
 BUILD ?= build
 JOBS ?= 2
 
@@ -18,9 +18,9 @@ build: deps $(BUILD)/build.ninja
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# Prints one table of timings and writes it to bench/results.md; takes about five minutes.
+# Prints one table of timings and writes it to bench/results.md; takes about eight minutes.
 bench: build
-	@scripts/install-deps wrk perl python3 php-cgi lighttpd
+	@scripts/install-deps wrk perl python3 php-cgi lighttpd nginx fcgiwrap php8.2-fpm
 	python3 bench/run_bench.py --build $(BUILD)
 
 clean:
@@ -28,11 +28,16 @@ clean:
 
 # Serves the examples through lighttpd on 127.0.0.1:$(PORT) until Ctrl-C.
 PORT ?= 8080
-.PHONY: demo package install
+.PHONY: demo demo-fastcgi package install
 # Builds only what the demo runs, so the first start does not wait for the tests.
 demo: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) --target scriptrunner zrcompiler zrstub
 	BUILD=$(BUILD) PORT=$(PORT) scripts/demo
+
+# The same examples through nginx in front of the FastCGI server scriptrunner-fcgi.
+demo-fastcgi: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target scriptrunner scriptrunner-fcgi zrcompiler zrstub
+	BUILD=$(BUILD) PORT=$(PORT) scripts/demo-fastcgi
 
 # build/scriptrunner_<version>_<arch>.deb, installable with apt-get install ./build/<name>.deb.
 package: build

@@ -3,9 +3,11 @@
 
 Whole-process timings come from bench/alternate (static C), which takes turns between the
 commands of one comparison in every round; each figure is a median, each ratio the median of
-the per-round ratios. Load goes only to a lighttpd that this script starts on 127.0.0.1.
+the per-round ratios. Load goes only to a lighttpd, and for the FastCGI part
+(bench/fastcgi_bench.py) an nginx, that this script starts on 127.0.0.1.
 
-Usage: run_bench.py --build BUILD_DIR [--out FILE] [--quick]
+Usage: run_bench.py --build BUILD_DIR [--out FILE] [--quick] [--only PART,...]
+(with --only the table is written only where --out names)
 """
 
 import argparse
@@ -22,6 +24,9 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+
+sys.dont_write_bytecode = True  # no cache files beside the sources
+import fastcgi_bench  # noqa: E402  (beside this file)
 
 HELLO_LINE = 'Write "Content-Type: text/html" + #LF$ + #LF$ + "<p>Hello, world!</p>" + #LF$\n'
 HELLO_PAGE = "Content-Type: text/html\n\n<p>Hello, world!</p>\n"
@@ -80,6 +85,13 @@ class Bench:
             if stats["failures"]:
                 print(f"warning: {name}: {stats['failures']} failed runs", file=sys.stderr)
         return result
+
+    @staticmethod
+    def per_round_ratios(numerators, denominators):
+        """a/b of each round, sorted; a round in which the denominator served nothing (wrk saw
+        only time-outs on a starved machine) has no ratio, and no round at all gives NaN."""
+        ratios = sorted(a / b for a, b in zip(numerators, denominators) if b > 0)
+        return ratios or [float("nan")]
 
     @staticmethod
     def ratio(result, a, b):
@@ -408,7 +420,7 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
                 rps = statistics.median(r[0] for r in rows)
                 p50 = statistics.median(r[1] for r in rows)
                 p99 = statistics.median(r[2] for r in rows)
-                ratios = sorted(r[0] / c for r, c in zip(rows, c_rps))
+                ratios = self.per_round_ratios([r[0] for r in rows], c_rps)
                 target = ""
                 if name.startswith("runner"):
                     target = ">= 0.6x C binary; ahead of perl, python3, php-cgi"
@@ -420,11 +432,14 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
             # The runner against each interpreter directly, round by round.
             runner_rps = [r[0] for r in results["runner (hello.zr)"]]
             for other in ("perl", "python3", "php-cgi"):
-                ratios = sorted(a / b[0] for a, b in zip(runner_rps, results[other]))
+                ratios = self.per_round_ratios(runner_rps, [b[0] for b in results[other]])
                 self.add(f"lighttpd + wrk, {connections} connections", f"runner / {other}",
                          text=("", f"req/s, {rounds} rounds"),
                          ratio=(statistics.median(ratios), ratios[0], ratios[-1]),
                          target="> 1x")
+
+    def fastcgi(self):
+        fastcgi_bench.run(self, HELLO_LINE)
 
     # ----- in-process ----------------------------------------------------------------------
 
@@ -473,12 +488,13 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, type=Path)
-    parser.add_argument("--out", type=Path, default=Path(__file__).parent / "results.md")
+    parser.add_argument("--out", type=Path, default=None,
+                        help="where the table goes (default bench/results.md for a whole run)")
     parser.add_argument("--quick", action="store_true", help="fewer runs, for a smoke test")
     parser.add_argument("--only", default="", help="comma-separated parts to run")
     args = parser.parse_args()
     bench = Bench(args.build, args.quick)
-    parts = ["warm", "cold", "last_byte", "relay", "compile_time", "web", "inprocess"]
+    parts = ["warm", "cold", "last_byte", "relay", "compile_time", "web", "fastcgi", "inprocess"]
     if args.only:
         parts = args.only.split(",")
     try:
@@ -486,13 +502,19 @@ def main():
             getattr(bench, part)()
     finally:
         bench.cleanup()
+    quick = " --quick" if args.quick else ""
+    command = f"`make bench` (bench/run_bench.py{quick})"
+    if args.only:
+        command = f"`python3 bench/run_bench.py --build BUILD --only {args.only}{quick}`"
     text = ("# Benchmark results\n\n" + bench.machine() +
-            f"- command: `make bench` (bench/run_bench.py{' --quick' if args.quick else ''})\n\n"
+            f"- command: {command}\n\n"
             "Whole-process figures are medians over alternating rounds; ratios are medians of "
             "per-round ratios (same run, the sides taking turns).\n\n" + bench.table())
     print(text)
-    if not args.only:
+    if args.out is not None:
         args.out.write_text(text)
+    elif not args.only:
+        (Path(__file__).parent / "results.md").write_text(text)
 
 
 if __name__ == "__main__":

@@ -1,23 +1,46 @@
 # Install layout and the Debian package.
 #   <prefix>/lib/scriptrunner/scriptrunner           the runner, named in shebang lines
+#   <prefix>/lib/scriptrunner/scriptrunner-fcgi      the FastCGI server, which finds the
+#                                                    compiler the same way
 #   <prefix>/lib/scriptrunner/compilers/zrcompiler   the compiler it starts, and its stub
 #   <prefix>/share/scriptrunner/examples/            example scripts, shebang naming this prefix
 #   <prefix>/share/scriptrunner/deploy/              web-server configuration snippets
 #   <prefix>/share/scriptrunner/LANGUAGE.md          the script language, for script authors
-#   <prefix>/share/man/man1/scriptrunner.1
+#   <prefix>/share/man/man1/scriptrunner.1, scriptrunner-fcgi.1
+#   <prefix>/lib/systemd/system/scriptrunner-fcgi.{socket,service}
 include(GNUInstallDirs)
 
 set(SR_INSTALL_LIBDIR lib/scriptrunner)
 set(SR_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/scriptrunner)
 
 install(TARGETS scriptrunner RUNTIME DESTINATION ${SR_INSTALL_LIBDIR})
+install(TARGETS scriptrunner-fcgi RUNTIME DESTINATION ${SR_INSTALL_LIBDIR})
 install(TARGETS zrcompiler RUNTIME DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
 # A stub linked against musl is a file made by a custom command, not a CMake executable.
 install(PROGRAMS ${SR_BIN_DIR}/compilers/zrstub DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/deploy/ DESTINATION ${SR_INSTALL_DATADIR}/deploy)
-install(FILES ${CMAKE_SOURCE_DIR}/man/scriptrunner.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/man/scriptrunner.1 ${CMAKE_SOURCE_DIR}/man/scriptrunner-fcgi.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/compiler/LANGUAGE.md DESTINATION ${SR_INSTALL_DATADIR})
+
+# The service units name the server where the package puts it; an install elsewhere gets copies
+# that name the server below its own prefix.
+set(SR_UNIT_FILES ${CMAKE_SOURCE_DIR}/deploy/systemd/scriptrunner-fcgi.socket
+  ${CMAKE_SOURCE_DIR}/deploy/systemd/scriptrunner-fcgi.service)
+install(CODE "
+  set(staging \"${CMAKE_BINARY_DIR}/install-units\")
+  file(REMOVE_RECURSE \"\${staging}\")
+  foreach(unit ${SR_UNIT_FILES})
+    file(READ \"\${unit}\" text)
+    string(REPLACE \"/usr/${SR_INSTALL_LIBDIR}/\" \"\${CMAKE_INSTALL_PREFIX}/${SR_INSTALL_LIBDIR}/\" text \"\${text}\")
+    get_filename_component(name \"\${unit}\" NAME)
+    file(WRITE \"\${staging}/\${name}\" \"\${text}\")
+  endforeach()
+  file(GLOB staged \"\${staging}/*\")
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\" TYPE FILE
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ FILES \${staged})
+")
 
 # The examples' shebang lines name the runner where this install puts it. The prefix is only
 # known at install time (cmake --install --prefix, or the package's /usr), so the copies are
@@ -49,7 +72,9 @@ set(CPACK_PACKAGE_CONTACT "ScriptRunner developers <scriptrunner@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CGI host that compiles and caches scripts")
 set(CPACK_PACKAGE_DESCRIPTION
   "ScriptRunner is named in a script's shebang line and started by any CGI web server. It
-compiles the script into a native executable, caches it in /tmp and runs it for each request.")
+compiles the script into a native executable, caches it in /tmp and runs it for each request.
+scriptrunner-fcgi serves the same scripts over FastCGI (nginx, lighttpd, Apache), with systemd
+units that run it as www-data.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)

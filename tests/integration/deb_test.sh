@@ -40,6 +40,15 @@ check "the package puts the runner in /usr/lib/scriptrunner" test -x /usr/lib/sc
 check "the package puts the compiler below it" test -x /usr/lib/scriptrunner/compilers/zrcompiler
 check "the package puts the stub below it" test -x /usr/lib/scriptrunner/compilers/zrstub
 check "the package carries the man page" contains "$files" /usr/share/man/man1/scriptrunner.1
+check "the package puts the FastCGI server beside the runner" \
+  test -x /usr/lib/scriptrunner/scriptrunner-fcgi
+check "the package carries the FastCGI server's man page" \
+  contains "$files" /usr/share/man/man1/scriptrunner-fcgi.1
+check "the package carries the socket unit" \
+  contains "$files" /usr/lib/systemd/system/scriptrunner-fcgi.socket
+check "the package's service unit starts the packaged server as www-data" \
+  grep -qzP 'User=www-data\n[^\0]*ExecStart=/usr/lib/scriptrunner/scriptrunner-fcgi ' \
+  /usr/lib/systemd/system/scriptrunner-fcgi.service
 check "the package's examples name the packaged runner" \
   equals "$(head -n 1 /usr/share/scriptrunner/examples/hello.zr)" "#!/usr/lib/scriptrunner/scriptrunner -w"
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# demo_test.sh SOURCE_DIR BUILD_DIR: runs scripts/demo on a free port, fetches every example page
+# demo_test.sh SOURCE_DIR BUILD_DIR [DEMO]: runs scripts/DEMO (demo, the default: lighttpd and
+# CGI; or demo-fastcgi: nginx and the FastCGI server) on a free port, fetches every example page
 # it announces and checks its HTML, then stops the demo with a TERM as Ctrl-C would.
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 source_dir=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
+demo_name=${3:-demo}
+case $demo_name in demo | demo-fastcgi) ;; *) echo "unknown demo $demo_name" >&2; exit 2 ;; esac
 
 make_work_dir
 work=$WORK_DIR
@@ -15,7 +18,7 @@ forget_cache_below "$work/demo"
 demo_pid=""
 for attempt in 1 2 3; do
   PORT=$(pick_port)
-  BUILD=$build DEMO_DIR=$work/demo PORT=$PORT start_in_group "$source_dir/scripts/demo" \
+  BUILD=$build DEMO_DIR=$work/demo PORT=$PORT start_in_group "$source_dir/scripts/$demo_name" \
     >"$work/demo.out" 2>&1
   demo_pid=$BG_PID
   if wait_for_http "$PORT" "$demo_pid"; then break; fi
@@ -79,7 +82,7 @@ check "heredoc inserts its header file" contains "$BODY" "<title>Here-documents<
 check "heredoc joins its block" contains "$BODY" "<h1>Built from blocks</h1>"
 check "heredoc greets" contains "$BODY" "<p>Welcome, Bo.</p>"
 
-# Stopping: the demo stops lighttpd and ends, and the port is free again.
+# Stopping: the demo stops its servers and ends, and the port is free again.
 kill -TERM "$demo_pid"
 for _ in $(seq 1 100); do process_alive "$demo_pid" || break; sleep 0.1; done
 wait "$demo_pid" 2>/dev/null
@@ -87,8 +90,14 @@ status=$?
 STATUS=$status BODY=$(tail -n 3 "$work/demo.out")
 check "the demo ends on TERM with status 0" equals "$status" 0
 check "the demo reports that it stopped" contains "$BODY" "ScriptRunner demo: stopped"
-check "lighttpd no longer listens after the demo stopped" \
+check "the web server no longer listens after the demo stopped" \
   not_contains "$(curl -s -o /dev/null --max-time 2 -w '%{http_code}' "$base/" || true)" 200
-check "no lighttpd of the demo is left" test -z "$(pgrep -f -- "-f $work/demo/lighttpd.conf" || true)"
+if [ "$demo_name" = demo ]; then
+  check "no lighttpd of the demo is left" test -z "$(pgrep -f -- "-f $work/demo/lighttpd.conf" || true)"
+else
+  check "no nginx of the demo is left" test -z "$(pgrep -f -- "-c $work/demo/nginx.conf" || true)"
+  check "no FastCGI server of the demo is left" \
+    test -z "$(pgrep -f -- "unix:$work/demo/scriptrunner-fcgi.sock" || true)"
+fi
 
 finish

@@ -15,11 +15,23 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 examples=$prefix/share/scriptrunner/examples
 forget_cache_below "$examples"
 
-for file in lib/scriptrunner/scriptrunner lib/scriptrunner/compilers/zrcompiler \
-  lib/scriptrunner/compilers/zrstub; do
+for file in lib/scriptrunner/scriptrunner lib/scriptrunner/scriptrunner-fcgi \
+  lib/scriptrunner/compilers/zrcompiler lib/scriptrunner/compilers/zrstub; do
   check "$file is installed executable" test -x "$prefix/$file"
 done
 check "the man page is installed" test -s "$prefix/share/man/man1/scriptrunner.1"
+check "the FastCGI server's man page is installed" \
+  test -s "$prefix/share/man/man1/scriptrunner-fcgi.1"
+units=$prefix/lib/systemd/system
+check "the socket unit is installed" file_contains "$units/scriptrunner-fcgi.socket" \
+  "ListenStream=/run/scriptrunner-fcgi.sock"
+check "the service unit starts the installed server" file_contains \
+  "$units/scriptrunner-fcgi.service" "ExecStart=$prefix/lib/scriptrunner/scriptrunner-fcgi "
+if command -v systemd-analyze >/dev/null; then
+  BODY=$(systemd-analyze verify --man=no "$units/scriptrunner-fcgi.socket" \
+    "$units/scriptrunner-fcgi.service" 2>&1) && STATUS=0 || STATUS=$?
+  check "systemd accepts the installed units" equals "$STATUS$BODY" 0
+fi
 check "the deploy snippets are installed" test -s "$prefix/share/scriptrunner/deploy/README.md"
 check "the language reference is installed" test -s "$prefix/share/scriptrunner/LANGUAGE.md"
 check "the examples name the installed runner" \
@@ -36,4 +48,17 @@ check "the installed parse-mode example finds its include file" \
 check "the installed parse-mode example greets" contains "$BODY" "Welcome, Ida."
 
 stop_servers
+
+# The installed FastCGI server finds the installed compiler beside it. Another example than the
+# ones above: those are cached by lighttpd's user, the server may run as another.
+if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
+  PATH=$PATH:/usr/sbin
+  start_fcgi "$work/fcgi" "$prefix/lib/scriptrunner/scriptrunner-fcgi" "unix:$work/fcgi/socket"
+  mkdir -p "$work/nginx"
+  start_server nginx-fastcgi "$work/nginx" "$examples"
+  fetch form "http://127.0.0.1:$PORT/form.zr?name=Ann"
+  check "the installed FastCGI server serves an installed example" \
+    contains "$BODY" "<h1>Hello, Ann!</h1>"
+  stop_servers
+fi
 finish

@@ -1,12 +1,14 @@
-# Shared by the integration tests: temporary folders, loopback ports, the three web servers
-# (each started with a configuration written here, in a process group of its own that is stopped
-# whole), an HTTP fetch and the checks. Sourced, not run.
+# Shared by the integration tests: temporary folders, loopback ports, the three web servers as CGI
+# hosts or in front of the FastCGI server (each started with a configuration written here, in a
+# process group of its own, and stopped with that whole group), an HTTP fetch and the checks.
+# Sourced, not run.
 
 set -euo pipefail
 
 passed=0
 failed=0
 server_pids=()
+declare -A exit_status=()
 cleanup_dirs=()
 cache_prefixes=()
 
@@ -73,12 +75,16 @@ wait_for_http() {
   return 1
 }
 
-# Copies the build's bin/ tree (runner, compiler, stub) to DEST, readable and executable by all,
-# so that a server that runs scripts as another user can start them.
+# Copies the build's bin/ tree (runner, FastCGI server when built, compiler, stub) to DEST,
+# readable and executable by all, so that a server that runs scripts as another user can start
+# them.
 stage_runner() {
   local bin=$1 dest=$2
   mkdir -p "$dest/compilers"
   install -m 755 "$bin/scriptrunner" "$dest/scriptrunner"
+  if [ -x "$bin/scriptrunner-fcgi" ]; then
+    install -m 755 "$bin/scriptrunner-fcgi" "$dest/scriptrunner-fcgi"
+  fi
   install -m 755 "$bin/compilers/zrcompiler" "$bin/compilers/zrstub" "$dest/compilers/"
 }
 
@@ -101,6 +107,10 @@ start_server() {
       lighttpd) start_lighttpd "$dir" "$docroot" ;;
       apache) start_apache "$dir" "$docroot" ;;
       nginx) start_nginx "$dir" "$docroot" ;;
+      lighttpd-fastcgi) start_lighttpd_fastcgi "$dir" "$docroot" ;;
+      apache-fastcgi) start_apache_fastcgi "$dir" "$docroot" ;;
+      nginx-fastcgi) start_nginx_fastcgi "$dir" "$docroot" off ;;
+      nginx-fastcgi-keepconn) start_nginx_fastcgi "$dir" "$docroot" on ;;
       *) echo "unknown server $kind" >&2; return 1 ;;
     esac
     if wait_for_http "$PORT" "$SERVER_PID"; then return 0; fi
@@ -129,7 +139,8 @@ stop_servers() {
     kill -TERM -- "-$group" 2>/dev/null || true
   done
   for group in "${server_pids[@]}"; do
-    wait "$group" 2>/dev/null || true
+    exit_status[$group]=0
+    wait "$group" 2>/dev/null || exit_status[$group]=$?
     for _ in $(seq 1 100); do
       kill -0 -- "-$group" 2>/dev/null || break
       sleep 0.05
@@ -226,6 +237,177 @@ http {
 EOF
   start_in_group nginx -p "$dir" -e "$ERROR_LOG" -c "$dir/nginx.conf" </dev/null >"$dir/stderr" 2>&1
   SERVER_PID=$BG_PID
+}
+
+# --- FastCGI mode -------------------------------------------------------------------------------
+# start_fcgi DIR BIN LISTEN [server options...]: starts the FastCGI server BIN on LISTEN
+# (unix:PATH or HOST:PORT) in a process group of its own, with its own messages in
+# DIR/fcgi.stderr, and waits until it listens. Run by root, it runs as www-data, as its service
+# unit runs it; the socket is open to all so that any web server's workers can connect. Sets
+# FCGI_PID and FCGI_LISTEN.
+start_fcgi() {
+  local dir=$1 bin=$2 listen=$3 as=()
+  shift 3
+  mkdir -p "$dir"
+  if [ "$(id -u)" -eq 0 ]; then
+    as=(setpriv --reuid=www-data --regid=www-data --clear-groups)
+    chown www-data: "$dir"
+  fi
+  case $listen in unix:*) rm -f "${listen#unix:}" ;; esac
+  setsid "${as[@]}" "$bin" --listen "$listen" --socket-mode 0666 "$@" \
+    </dev/null >"$dir/fcgi.stderr" 2>&1 &
+  FCGI_PID=$!
+  FCGI_LISTEN=$listen
+  server_pids+=("$FCGI_PID")
+  wait_for_fcgi "$listen" "$FCGI_PID" || {
+    echo "the FastCGI server did not start on $listen:" >&2
+    cat "$dir/fcgi.stderr" >&2
+    return 1
+  }
+}
+
+# Waits until the FastCGI server listens on LISTEN, at most 10 s; fails as soon as it has ended.
+wait_for_fcgi() {
+  local listen=$1 pid=$2 host port
+  for _ in $(seq 1 100); do
+    process_alive "$pid" || return 1
+    case $listen in
+      unix:*) [ -S "${listen#unix:}" ] && return 0 ;;
+      *)
+        host=${listen%:*} port=${listen##*:}
+        (exec 3<>"/dev/tcp/$host/$port") 2>/dev/null && return 0
+        ;;
+    esac
+    sleep 0.1
+  done
+  return 1
+}
+
+# The exit status of the FastCGI server, once stop_servers has stopped it.
+fcgi_exit_status() { echo "${exit_status[$FCGI_PID]:-running}"; }
+
+# How many connections the server at the unix socket PATH has open right now (accepted ones; the
+# listening socket itself is not counted).
+fcgi_connections() {
+  ss -xH 2>/dev/null | grep -cF -- " $1 " || true
+}
+
+# How lighttpd and Apache name the FastCGI server at FCGI_LISTEN (nginx takes it as it is).
+lighttpd_address() {
+  case $FCGI_LISTEN in
+    unix:*) echo "\"socket\" => \"${FCGI_LISTEN#unix:}\"" ;;
+    *) echo "\"host\" => \"${FCGI_LISTEN%:*}\", \"port\" => ${FCGI_LISTEN##*:}" ;;
+  esac
+}
+apache_handler() {
+  case $FCGI_LISTEN in
+    unix:*) echo "proxy:unix:${FCGI_LISTEN#unix:}|fcgi://localhost" ;;
+    *) echo "proxy:fcgi://$FCGI_LISTEN" ;;
+  esac
+}
+
+# The web servers in FastCGI mode pass every .zr request to the server at FCGI_LISTEN, started
+# before with start_fcgi. The scripts' standard error reaches each one's error log.
+start_lighttpd_fastcgi() {
+  local dir=$1 docroot=$2
+  ERROR_LOG=$dir/error.log
+  cat >"$dir/lighttpd.conf" <<EOF
+server.modules = ("mod_fastcgi")
+server.document-root = "$docroot"
+server.bind = "127.0.0.1"
+server.port = $PORT
+server.pid-file = "$dir/lighttpd.pid"
+server.errorlog = "$ERROR_LOG"
+server.upload-dirs = ("$dir")
+fastcgi.server = (".zr" => (("check-local" => "enable", $(lighttpd_address))))
+EOF
+  setsid lighttpd -D -f "$dir/lighttpd.conf" </dev/null >"$dir/stderr" 2>&1 &
+  SERVER_PID=$!
+  server_pids+=("$SERVER_PID")
+}
+
+start_apache_fastcgi() {
+  local dir=$1 docroot=$2 modules=/usr/lib/apache2/modules
+  ERROR_LOG=$dir/error.log
+  mkdir -p "$dir/run"
+  chmod 755 "$dir/run"
+  cat >"$dir/apache.conf" <<EOF
+ServerName 127.0.0.1
+Listen 127.0.0.1:$PORT
+PidFile $dir/apache.pid
+ErrorLog $ERROR_LOG
+LogLevel warn
+DefaultRuntimeDir $dir/run
+Mutex file:$dir/run default
+LoadModule mpm_event_module $modules/mod_mpm_event.so
+LoadModule authz_core_module $modules/mod_authz_core.so
+LoadModule proxy_module $modules/mod_proxy.so
+LoadModule proxy_fcgi_module $modules/mod_proxy_fcgi.so
+User www-data
+Group www-data
+# Without it mod_proxy_fcgi sends SCRIPT_FILENAME as "proxy:fcgi://localhost/<path>", a quirk
+# made for php-fpm; GENERIC sends the plain path.
+ProxyFCGIBackendType GENERIC
+DocumentRoot $docroot
+<Directory $docroot>
+  Require all granted
+  <FilesMatch "\\.zr\$">
+    SetHandler "$(apache_handler)"
+  </FilesMatch>
+</Directory>
+EOF
+  setsid apache2 -f "$dir/apache.conf" -DFOREGROUND </dev/null >"$dir/stderr" 2>&1 &
+  SERVER_PID=$!
+  server_pids+=("$SERVER_PID")
+}
+
+# KEEP_CONN on: nginx keeps its connections to the server open between requests, which needs an
+# upstream with a keepalive pool. FCGI_UPSTREAM (addresses separated by blanks) puts several
+# servers behind one upstream instead of the one at FCGI_LISTEN.
+start_nginx_fastcgi() {
+  local dir=$1 docroot=$2 keep_conn=$3 address upstream="" pass
+  ERROR_LOG=$dir/error.log
+  mkdir -p "$dir/temp"
+  if [ "$keep_conn" = on ] || [ -n "${FCGI_UPSTREAM:-}" ]; then
+    upstream="upstream scriptrunner {"
+    for address in ${FCGI_UPSTREAM:-$FCGI_LISTEN}; do
+      upstream+=$'\n'"    server $address;"
+    done
+    [ "$keep_conn" = on ] && upstream+=$'\n    keepalive 8;'
+    upstream+=$'\n  }'
+    pass=scriptrunner
+  else
+    pass=$FCGI_LISTEN
+  fi
+  cat >"$dir/nginx.conf" <<EOF
+daemon off;
+worker_processes 2;
+pid $dir/nginx.pid;
+error_log $ERROR_LOG warn;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  client_body_temp_path $dir/temp/body;
+  fastcgi_temp_path $dir/temp/fastcgi;
+  proxy_temp_path $dir/temp/proxy;
+  uwsgi_temp_path $dir/temp/uwsgi;
+  scgi_temp_path $dir/temp/scgi;
+  $upstream
+  server {
+    listen 127.0.0.1:$PORT;
+    root $docroot;
+    location ~ \.zr\$ {
+      include /etc/nginx/fastcgi_params;
+      fastcgi_param SCRIPT_FILENAME \$document_root\$fastcgi_script_name;
+      fastcgi_pass $pass;
+      fastcgi_keep_conn $keep_conn;
+    }
+  }
+}
+EOF
+  setsid nginx -p "$dir" -e "$ERROR_LOG" -c "$dir/nginx.conf" </dev/null >"$dir/stderr" 2>&1 &
+  SERVER_PID=$!
+  server_pids+=("$SERVER_PID")
 }
 
 # --- requests and checks ----------------------------------------------------------------------

@@ -1,0 +1,82 @@
+// One web-server connection: the records it sends, parsed as they arrive, the one request it
+// may have at a time, and the bytes waiting to be written back.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/process/unique_fd.h"
+
+namespace sr::fcgi {
+
+struct Request {
+  std::uint16_t id = 0;
+  bool keep_conn = false;
+  std::string params;
+  bool params_done = false;
+  std::string body;        // received and not yet passed to the worker
+  bool body_done = false;  // the stream's empty record came
+  bool sent_stderr = false;
+};
+
+// What the server must do after a record.
+enum class Event {
+  need_input,     // no whole record is waiting
+  none,           // handled here
+  params_done,    // the request can start
+  body,           // body bytes or the body's end arrived
+  abort,          // the web server aborted the request
+  protocol_error  // the connection must close
+};
+
+struct ConnectionLimits {
+  std::size_t max_params = 1 << 20;
+  int max_requests = 1;  // answered to FCGI_GET_VALUES
+};
+
+class Connection {
+ public:
+  Connection(UniqueFd socket, ConnectionLimits limits);
+
+  int fd() const { return socket_.get(); }
+  bool open() const { return static_cast<bool>(socket_); }
+  void close_socket() { socket_.reset(); }
+
+  // Appends to the input what the socket has now, at most `limit` bytes. Returns the count,
+  // 0 at the peer's end or an error, -1 when nothing is waiting. Not reentrant: all
+  // connections read through one buffer.
+  long read_socket(std::size_t limit);
+  // Handles the next whole record of the input.
+  Event handle_next_record();
+
+  // The request's response: stream data, then the ends of both streams and FCGI_END_REQUEST.
+  void append_output(std::uint8_t type, std::string_view data);
+  void end_request(std::uint32_t app_status);
+
+  // Writes what the socket takes now; false when the peer is gone.
+  bool write_output();
+  std::size_t pending_output() const { return output_.size() - output_sent_; }
+
+  std::optional<Request> request;
+  // Set once the connection has nothing more to do after its output is written.
+  bool close_after_output = false;
+
+ private:
+  Event handle_record(std::uint8_t type, std::uint16_t id, std::string_view content);
+  Event begin_request(std::uint16_t id, std::string_view content);
+  void answer_get_values(std::string_view content);
+  void refuse(std::uint16_t id, std::uint8_t status);
+  void compact_output();
+  void release_handled_input();
+
+  UniqueFd socket_;
+  ConnectionLimits limits_;
+  std::string input_;
+  std::size_t input_used_ = 0;
+  std::string output_;
+  std::size_t output_sent_ = 0;
+};
+
+}  // namespace sr::fcgi

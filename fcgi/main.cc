@@ -1,0 +1,57 @@
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "fcgi/listener.h"
+#include "fcgi/options.h"
+#include "fcgi/server.h"
+#include "runtime/console/console.h"
+#include "runtime/strings/strings.h"
+
+namespace {
+
+// Descriptors 0 to 2 stay taken, so that no socket or pipe of the server ever gets those
+// numbers, which a worker gives to its standard streams.
+void keep_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0) ::open("/dev/null", O_RDWR);
+  }
+}
+
+// The runner installed beside this server, named as the kernel would name it when running it.
+std::string runner_beside_server() {
+  const std::string path = sr::path_part(sr::program_filename()) + "scriptrunner";
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sr::fcgi::block_server_signals();
+  keep_standard_descriptors();
+  sr::set_program_arguments(argc, argv);
+  sr::fcgi::Options options;
+  if (const std::string error = sr::fcgi::parse_options(argc, argv, options); !error.empty()) {
+    sr::fcgi::log_message(error + " (see --help)");
+    return 2;
+  }
+  if (options.help) {
+    std::cout << sr::fcgi::usage_text();
+    return 0;
+  }
+  sr::fcgi::Listener listener;
+  if (const std::string error = sr::fcgi::open_listener(options, listener); !error.empty()) {
+    sr::fcgi::log_message(error);
+    return 1;
+  }
+  const std::string runner = runner_beside_server();
+  if (::access(runner.c_str(), X_OK) != 0) {
+    sr::fcgi::log_message("warning: no runner at " + runner + "; requests still run");
+  }
+  sr::fcgi::Server server(std::move(options), std::move(listener), runner);
+  return server.run();
+}

@@ -1,0 +1,83 @@
+#include "fcgi/options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace sr::fcgi {
+namespace {
+
+bool parse_number(std::string_view text, int base, long long max, long long& value) {
+  if (text.empty()) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return error == std::errc() && end == text.data() + text.size() && value >= 0 && value <= max;
+}
+
+std::string apply(Options& options, std::string_view name, std::string_view value) {
+  long long number = 0;
+  if (name == "--listen") {
+    if (value.empty()) return "--listen needs unix:PATH or HOST:PORT";
+    options.listen = value;
+  } else if (name == "--socket-mode") {
+    if (!parse_number(value, 8, 0777, number)) return "--socket-mode needs an octal mode";
+    options.socket_mode = static_cast<mode_t>(number);
+  } else if (name == "--max-children") {
+    if (!parse_number(value, 10, 100000, number) || number == 0)
+      return "--max-children needs a number from 1";
+    options.max_children = static_cast<int>(number);
+  } else if (name == "--timeout") {
+    if (!parse_number(value, 10, 86400 * 365, number)) return "--timeout needs seconds";
+    options.timeout_seconds = static_cast<int>(number);
+  } else if (name == "--env") {
+    const std::size_t equals = value.find('=');
+    if (equals == 0 || equals == std::string_view::npos) return "--env needs NAME=VALUE";
+    options.env.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+  } else {
+    return "unknown option " + std::string(name);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string parse_options(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      options.help = true;
+      continue;
+    }
+    std::string_view name = argument;
+    std::string_view value;
+    const std::size_t equals = argument.find('=');
+    if (argument.starts_with("--") && equals != std::string_view::npos) {
+      name = argument.substr(0, equals);
+      value = argument.substr(equals + 1);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      return "missing value after " + std::string(argument);
+    }
+    if (std::string error = apply(options, name, value); !error.empty()) return error;
+  }
+  return {};
+}
+
+std::string usage_text() {
+  return "Usage: scriptrunner-fcgi [OPTION]...\n"
+         "Serves scripts for the scriptrunner beside this program over FastCGI, forking one\n"
+         "process per request; runs in the foreground and logs to standard error.\n"
+         "\n"
+         "  --listen unix:PATH    listen on a unix socket made at PATH\n"
+         "  --listen HOST:PORT    listen on a TCP address\n"
+         "                        (without --listen: the socket passed by systemd, or fd 0)\n"
+         "  --socket-mode MODE    permissions of the unix socket, octal (default 0660)\n"
+         "  --max-children N      requests served at once (default 8)\n"
+         "  --timeout SECONDS     kill a request's script after this long; 0 = never (default 0)\n"
+         "  --env NAME=VALUE      add a variable to every request's environment (repeatable)\n"
+         "  --help                show this text\n"
+         "\n"
+         "SIGTERM or SIGINT: stop accepting, let running requests finish (within --timeout),\n"
+         "then exit 0; a second signal stops the running requests at once.\n";
+}
+
+}  // namespace sr::fcgi

@@ -1,0 +1,123 @@
+#include "fcgi/script_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/process/unique_fd.h"
+
+namespace sr::fcgi {
+namespace {
+
+constexpr std::string_view kRunnerName = "scriptrunner";
+
+bool blank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool terminator(char c) {
+  return c == ' ' || c == '\t' || c == '\0';
+}
+
+std::size_t skip_blanks(std::string_view text, std::size_t at, std::size_t end) {
+  while (at < end && blank(text[at])) ++at;
+  return at;
+}
+
+std::size_t find_terminator(std::string_view text, std::size_t at, std::size_t end) {
+  while (at < end && !terminator(text[at])) ++at;
+  return at;
+}
+
+std::string_view up_to_nul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+std::string file_name(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The first bytes of the open file, as many as the kernel reads.
+std::optional<std::string> read_head(int fd) {
+  std::string head(kInterpreterLineBuffer, '\0');
+  std::size_t filled = 0;
+  while (filled < head.size()) {
+    const ssize_t n = ::read(fd, head.data() + filled, head.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  head.resize(filled);
+  return head;
+}
+
+}  // namespace
+
+std::optional<InterpreterLine> parse_interpreter_line(std::string_view head) {
+  // The kernel's buffer: the file's bytes, zero-filled, its last byte always a NUL.
+  std::string buffer(head.substr(0, kInterpreterLineBuffer));
+  buffer.resize(kInterpreterLineBuffer, '\0');
+  const std::size_t buffer_end = kInterpreterLineBuffer - 1;
+  if (buffer[0] != '#' || buffer[1] != '!') return std::nullopt;
+  std::size_t line_end = buffer.find('\n');
+  if (line_end == std::string::npos) {
+    const std::size_t name = skip_blanks(buffer, 2, buffer_end);
+    if (name == buffer_end) return std::nullopt;
+    // Without a later blank or NUL the interpreter's name may have been cut off.
+    if (find_terminator(buffer, name, buffer_end) == buffer_end) return std::nullopt;
+    line_end = buffer_end;
+  }
+  while (line_end > 2 && blank(buffer[line_end - 1])) --line_end;
+  const std::size_t name = skip_blanks(buffer, 2, line_end);
+  if (name == line_end) return std::nullopt;
+  const std::size_t name_end = find_terminator(buffer, name, line_end);
+  InterpreterLine line;
+  line.interpreter = buffer.substr(name, name_end - name);
+  if (line.interpreter.empty()) return std::nullopt;
+  if (name_end < line_end && buffer[name_end] != '\0') {
+    const std::size_t argument = skip_blanks(buffer, name_end, line_end);
+    if (argument < line_end) {
+      line.argument =
+          std::string(up_to_nul(std::string_view(buffer).substr(argument, line_end - argument)));
+    }
+  }
+  return line;
+}
+
+ScriptLaunch check_script(const std::string& script_path) {
+  ScriptLaunch launch;
+  struct stat status;
+  // Checked before opening, so that opening a pipe or a device cannot block or do anything.
+  if (::stat(script_path.c_str(), &status) != 0) {
+    launch.refusal = "The script cannot be found: " + script_path;
+    return launch;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    launch.refusal = "The script is not a regular file: " + script_path;
+    return launch;
+  }
+  UniqueFd file(::open(script_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  // What was opened is what counts: the name may have been replaced after the check above.
+  if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    launch.refusal = "The script cannot be read: " + script_path;
+    return launch;
+  }
+  if ((status.st_mode & 0111) == 0 ||
+      ::faccessat(AT_FDCWD, script_path.c_str(), X_OK, AT_EACCESS) != 0) {
+    launch.refusal = "The script is not executable: " + script_path;
+    return launch;
+  }
+  const std::optional<std::string> head = read_head(file.get());
+  const std::optional<InterpreterLine> line = head ? parse_interpreter_line(*head) : std::nullopt;
+  if (!line || file_name(line->interpreter) != kRunnerName) {
+    launch.refusal = "The script's first line does not name scriptrunner: " + script_path;
+    return launch;
+  }
+  launch.argv.push_back(line->interpreter);
+  if (line->argument) launch.argv.push_back(*line->argument);
+  launch.argv.push_back(script_path);
+  return launch;
+}
+
+}  // namespace sr::fcgi

@@ -1,0 +1,372 @@
+#include "fcgi/server.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "fcgi/record.h"
+
+namespace sr::fcgi {
+namespace {
+
+// Body bytes waiting for the worker above which the connection is no longer read.
+constexpr std::size_t kBodyLimit = 64 * 1024;
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr int kReadsPerEvent = 16;
+constexpr int kAcceptsPerEvent = 64;
+
+}  // namespace
+
+void log_message(const std::string& message) {
+  const std::string line = "scriptrunner-fcgi: " + message + "\n";
+  // One write per line, so that lines of concurrent processes do not interleave.
+  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
+Server::Server(Options options, Listener listener, std::string runner_path)
+    : options_(std::move(options)),
+      listener_(std::move(listener)),
+      runner_path_(std::move(runner_path)),
+      pipe_buffer_(kReadChunk) {}
+
+Server::~Server() {
+  if (!listener_.unix_path.empty()) ::unlink(listener_.unix_path.c_str());
+}
+
+namespace {
+
+sigset_t handled_signals() {
+  sigset_t handled;
+  sigemptyset(&handled);
+  for (int signal : {SIGTERM, SIGINT, SIGCHLD}) sigaddset(&handled, signal);
+  return handled;
+}
+
+}  // namespace
+
+void block_server_signals() {
+  // Blocked, the signals wait for the loop's signalfd; workers unblock them.
+  const sigset_t handled = handled_signals();
+  ::sigprocmask(SIG_BLOCK, &handled, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool Server::set_up() {
+  const sigset_t handled = handled_signals();
+  signals_.reset(::signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC));
+  epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
+  if (!signals_ || !epoll_) {
+    log_message(std::string("cannot set up the event loop: ") + std::strerror(errno));
+    return false;
+  }
+  watch(signals_.get(), signal_watch_, EPOLLIN);
+  watch(listener_.socket.get(), listener_watch_, EPOLLIN);
+  return true;
+}
+
+int Server::run() {
+  if (!set_up()) return 1;
+  log_message("listening on " + listener_.description + ", answering as " + runner_path_);
+  std::array<epoll_event, 64> events;
+  while (!finished()) {
+    const int n = ::epoll_wait(epoll_.get(), events.data(), events.size(), next_timeout_ms());
+    if (n < 0 && errno != EINTR) {
+      log_message(std::string("epoll_wait: ") + std::strerror(errno));
+      return 1;
+    }
+    for (int i = 0; i < n; ++i) {
+      dispatch(*static_cast<Watch*>(events[i].data.ptr), events[i].events);
+    }
+    check_deadlines();
+    dead_clients_.clear();
+    dead_jobs_.clear();
+  }
+  log_message("stopped");
+  return 0;
+}
+
+bool Server::finished() const {
+  return shutting_down_ && clients_.empty() && jobs_.empty();
+}
+
+void Server::watch(int fd, Watch& watch, std::uint32_t events) {
+  epoll_event event{};
+  event.events = events;
+  event.data.ptr = &watch;
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event);
+  watch.events = events;
+}
+
+void Server::set_events(int fd, Watch& watch, std::uint32_t events) {
+  if (fd < 0 || watch.events == events) return;
+  epoll_event event{};
+  event.events = events;
+  event.data.ptr = &watch;
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &event);
+  watch.events = events;
+}
+
+void Server::unwatch(UniqueFd& fd) {
+  if (!fd) return;
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd.get(), nullptr);
+  fd.reset();
+}
+
+void Server::dispatch(Watch& watch, std::uint32_t events) {
+  switch (watch.kind) {
+    case WatchKind::listener:
+      accept_clients();
+      break;
+    case WatchKind::signals:
+      on_signals();
+      break;
+    case WatchKind::socket:
+      on_socket(*static_cast<Client*>(watch.owner), events);
+      break;
+    case WatchKind::worker_input: {
+      Job& job = *static_cast<Job*>(watch.owner);
+      if (job.client != nullptr) {
+        pass_body(*job.client);
+      } else {
+        unwatch(job.worker.input);
+      }
+      break;
+    }
+    case WatchKind::worker_output:
+    case WatchKind::worker_error: {
+      Job& job = *static_cast<Job*>(watch.owner);
+      drain_pipe(job, watch.kind == WatchKind::worker_error, kReadsPerEvent);
+      try_finish(job);
+      break;
+    }
+  }
+}
+
+void Server::accept_clients() {
+  for (int i = 0; i < kAcceptsPerEvent && listener_.socket; ++i) {
+    const int fd =
+        ::accept4(listener_.socket.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EMFILE || errno == ENFILE) {
+        // Accepting again waits until a connection has closed.
+        log_message("out of descriptors; not accepting until a connection closes");
+        out_of_descriptors_ = true;
+        update_listener();
+      }
+      return;
+    }
+    ConnectionLimits limits;
+    limits.max_requests = options_.max_children;
+    auto client = std::make_unique<Client>(Connection(UniqueFd(fd), limits));
+    watch(fd, client->watch, EPOLLIN);
+    clients_.emplace(client.get(), std::move(client));
+  }
+}
+
+void Server::update_listener() {
+  if (!listener_.socket) return;
+  const bool accepting = !shutting_down_ && !out_of_descriptors_ &&
+                         jobs_.size() < static_cast<std::size_t>(options_.max_children);
+  set_events(listener_.socket.get(), listener_watch_, accepting ? std::uint32_t{EPOLLIN} : 0u);
+}
+
+void Server::on_socket(Client& client, std::uint32_t events) {
+  if ((events & (EPOLLHUP | EPOLLERR)) != 0) {
+    drop_client(client);
+    return;
+  }
+  if ((events & EPOLLIN) != 0) {
+    for (int i = 0; i < kReadsPerEvent && wants_input(client); ++i) {
+      const long n = client.conn.read_socket(kReadChunk);
+      if (n < 0) break;
+      if (n == 0) {
+        // The web server closed the connection: its visitor went away.
+        drop_client(client);
+        return;
+      }
+      handle_records(client);
+      if (!client.conn.open()) return;
+    }
+  }
+  if (!write_client(client)) return;
+  Job* job = client.job;
+  if (job != nullptr && client.conn.pending_output() < kOutputLimit) {
+    // A worker that has ended may hold nothing more that would wake the loop: take it now.
+    if (job->exited) {
+      drain_pipe(*job, false, kReadsPerEvent);
+      drain_pipe(*job, true, kReadsPerEvent);
+      try_finish(*job);
+      return;
+    }
+    update_pipe_events(*job);
+  }
+}
+
+bool Server::wants_input(const Client& client) const {
+  const Connection& conn = client.conn;
+  // A connection that is to close after its output still reads the request it is serving.
+  if (!conn.open() || (conn.close_after_output && !conn.request)) return false;
+  return conn.pending_output() < kOutputLimit &&
+         (!conn.request || conn.request->body.size() < kBodyLimit);
+}
+
+void Server::update_socket_events(Client& client) {
+  if (!client.conn.open()) return;
+  std::uint32_t events = wants_input(client) ? std::uint32_t{EPOLLIN} : 0u;
+  if (client.conn.pending_output() > 0) events |= EPOLLOUT;
+  set_events(client.conn.fd(), client.watch, events);
+}
+
+void Server::handle_records(Client& client) {
+  while (client.conn.open()) {
+    const Event event = client.conn.handle_next_record();
+    switch (event) {
+      case Event::need_input:
+        write_client(client);
+        return;
+      case Event::none:
+        break;
+      case Event::params_done:
+        request_ready(client);
+        break;
+      case Event::body:
+        pass_body(client);
+        break;
+      case Event::abort:
+        abort_request(client);
+        break;
+      case Event::protocol_error:
+        log_message("malformed record; connection closed");
+        drop_client(client);
+        return;
+    }
+  }
+}
+
+bool Server::write_client(Client& client) {
+  if (!client.conn.open()) return false;
+  if (!client.conn.write_output()) {
+    drop_client(client);
+    return false;
+  }
+  if (client.conn.pending_output() == 0 && client.conn.close_after_output &&
+      client.job == nullptr && !client.conn.request) {
+    drop_client(client);
+    return false;
+  }
+  update_socket_events(client);
+  return true;
+}
+
+void Server::drop_client(Client& client) {
+  if (!client.conn.open()) return;
+  if (client.queued) {
+    waiting_.erase(std::find(waiting_.begin(), waiting_.end(), &client));
+    client.queued = false;
+  }
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, client.conn.fd(), nullptr);
+  client.conn.close_socket();
+  out_of_descriptors_ = false;
+  if (Job* job = client.job) {
+    job->client = nullptr;
+    client.job = nullptr;
+    stop_job(*job);
+    try_finish(*job);
+  }
+  auto found = clients_.find(&client);
+  dead_clients_.push_back(std::move(found->second));
+  clients_.erase(found);
+  update_listener();
+}
+
+void Server::on_signals() {
+  signalfd_siginfo info;
+  while (::read(signals_.get(), &info, sizeof info) == sizeof info) {
+    if (info.ssi_signo == SIGCHLD) {
+      reap();
+    } else {
+      begin_shutdown();
+    }
+  }
+}
+
+void Server::begin_shutdown() {
+  if (shutting_down_) {
+    // A second signal: no more waiting for running requests.
+    shutdown_deadline_ = Clock::now();
+    return;
+  }
+  shutting_down_ = true;
+  log_message("stopping: no new connections; waiting for running requests");
+  unwatch(listener_.socket);
+  if (!listener_.unix_path.empty()) {
+    ::unlink(listener_.unix_path.c_str());
+    listener_.unix_path.clear();
+  }
+  if (options_.timeout_seconds > 0) {
+    shutdown_deadline_ = Clock::now() + std::chrono::seconds(options_.timeout_seconds);
+  }
+  std::vector<Client*> idle;
+  for (auto& [key, client] : clients_) {
+    client->conn.close_after_output = true;
+    if (!client->conn.request && client->job == nullptr) idle.push_back(client.get());
+  }
+  for (Client* client : idle) write_client(*client);
+}
+
+void Server::check_deadlines() {
+  const Clock::time_point now = Clock::now();
+  // A script that has ended but whose client does not take the response keeps its slot only
+  // until the time-out too.
+  std::vector<Client*> stalled;
+  for (auto& [pid, job] : jobs_) {
+    if (job->exited && job->client != nullptr && job->timeout_at <= now) {
+      stalled.push_back(job->client);
+    }
+    if (!job->stopping && !job->exited && job->timeout_at <= now) {
+      log_message("timed out after " + std::to_string(options_.timeout_seconds) +
+                  " s; stopping process group " + std::to_string(pid));
+      job->timed_out = true;
+      stop_job(*job);
+    }
+    if (job->kill_at <= now) {
+      ::kill(-pid, SIGKILL);
+      job->kill_at = Clock::time_point::max();
+    }
+  }
+  for (Client* client : stalled) {
+    log_message("timed out while the client was not reading the response; connection closed");
+    drop_client(*client);
+  }
+  if (shutting_down_ && shutdown_deadline_ <= now) {
+    shutdown_deadline_ = Clock::time_point::max();
+    log_message("shutdown time-out: stopping the requests still running");
+    std::vector<Client*> all;
+    for (auto& [key, client] : clients_) all.push_back(client.get());
+    for (Client* client : all) drop_client(*client);
+  }
+}
+
+int Server::next_timeout_ms() const {
+  Clock::time_point next = shutdown_deadline_;
+  for (const auto& [pid, job] : jobs_) {
+    const bool running = !job->stopping && !job->exited;
+    const bool delivering_late = job->exited && job->client != nullptr;
+    if (running || delivering_late) next = std::min(next, job->timeout_at);
+    next = std::min(next, job->kill_at);
+  }
+  if (next == Clock::time_point::max()) return -1;
+  const auto wait =
+      std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count() + 1;
+  return static_cast<int>(std::clamp<long long>(wait, 0, 60'000));
+}
+
+}  // namespace sr::fcgi

@@ -1,0 +1,125 @@
+// The server's one event loop: it owns the listening socket, every connection and, per running
+// request, the pipes to that request's worker; nothing in it blocks.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "fcgi/connection.h"
+#include "fcgi/listener.h"
+#include "fcgi/options.h"
+#include "fcgi/worker.h"
+
+namespace sr::fcgi {
+
+class Server {
+ public:
+  // `runner_path`: the runner file that each request is answered as.
+  Server(Options options, Listener listener, std::string runner_path);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Serves until SIGTERM or SIGINT and the end of the requests then running; returns the
+  // process's exit code.
+  int run();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  // Unsent output of a connection above which its worker's pipes are no longer read.
+  static constexpr std::size_t kOutputLimit = 64 * 1024;
+  enum class WatchKind { listener, signals, socket, worker_input, worker_output, worker_error };
+  struct Watch {
+    WatchKind kind;
+    void* owner;
+    std::uint32_t events = 0;
+  };
+  struct Job;
+  struct Client {
+    explicit Client(Connection c) : conn(std::move(c)) {}
+    Connection conn;
+    Watch watch{WatchKind::socket, this};
+    Job* job = nullptr;
+    bool queued = false;
+  };
+  struct Job {
+    Worker worker;
+    Client* client = nullptr;  // null once the connection is gone
+    Watch input_watch{WatchKind::worker_input, this};
+    Watch output_watch{WatchKind::worker_output, this};
+    Watch error_watch{WatchKind::worker_error, this};
+    bool exited = false;
+    int status = 0;
+    bool stopping = false;  // SIGTERM sent; output is no longer delivered
+    bool timed_out = false;
+    Clock::time_point timeout_at = Clock::time_point::max();
+    Clock::time_point kill_at = Clock::time_point::max();
+  };
+
+  bool set_up();
+  void watch(int fd, Watch& watch, std::uint32_t events);
+  void set_events(int fd, Watch& watch, std::uint32_t events);
+  void unwatch(UniqueFd& fd);
+  void dispatch(Watch& watch, std::uint32_t events);
+
+  void accept_clients();
+  void update_listener();
+  void on_socket(Client& client, std::uint32_t events);
+  bool wants_input(const Client& client) const;
+  void update_socket_events(Client& client);
+  void handle_records(Client& client);
+  bool write_client(Client& client);
+  void drop_client(Client& client);
+
+  void request_ready(Client& client);
+  void spawn(Client& client);
+  void start_waiting();
+  void pass_body(Client& client);
+  void abort_request(Client& client);
+
+  bool delivering(const Job& job) const;
+  void drain_pipe(Job& job, bool error_pipe, int max_reads);
+  void update_pipe_events(Job& job);
+  void stop_job(Job& job);
+  void reap();
+  void try_finish(Job& job);
+
+  void on_signals();
+  void begin_shutdown();
+  void check_deadlines();
+  int next_timeout_ms() const;
+  bool finished() const;
+
+  Options options_;
+  Listener listener_;
+  std::string runner_path_;
+  UniqueFd epoll_;
+  UniqueFd signals_;
+  Watch listener_watch_{WatchKind::listener, nullptr};
+  Watch signal_watch_{WatchKind::signals, nullptr};
+  bool out_of_descriptors_ = false;
+  bool shutting_down_ = false;
+  Clock::time_point shutdown_deadline_ = Clock::time_point::max();
+  std::unordered_map<Client*, std::unique_ptr<Client>> clients_;
+  std::unordered_map<pid_t, std::unique_ptr<Job>> jobs_;
+  std::deque<Client*> waiting_;
+  // Freed after each batch of events, which may still name them.
+  std::vector<std::unique_ptr<Client>> dead_clients_;
+  std::vector<std::unique_ptr<Job>> dead_jobs_;
+  std::vector<char> pipe_buffer_;
+};
+
+// Called first thing: from then on SIGTERM and SIGINT wait for the loop, so that a stop
+// request that comes while the socket is being set up still removes the socket file.
+void block_server_signals();
+
+// One line on standard error with the server's prefix.
+void log_message(const std::string& message);
+
+}  // namespace sr::fcgi

@@ -1,0 +1,222 @@
+// The server's side of a request's worker: starting it, passing the body, relaying its output
+// under back-pressure, stopping it, and ending the request once it is gone.
+#include <errno.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "fcgi/params.h"
+#include "fcgi/record.h"
+#include "fcgi/server.h"
+
+namespace sr::fcgi {
+namespace {
+
+// Reads of each pipe when a worker has ended, before later events take the rest.
+constexpr int kReadsPerExit = 64;
+// Time between SIGTERM to a worker and SIGKILL to its whole process group.
+constexpr std::chrono::milliseconds kKillGrace(2000);
+
+std::uint32_t app_status(int status) {
+  if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return 128 + static_cast<std::uint32_t>(WTERMSIG(status));
+  return 1;
+}
+
+}  // namespace
+
+void Server::request_ready(Client& client) {
+  if (jobs_.size() < static_cast<std::size_t>(options_.max_children)) {
+    spawn(client);
+  } else {
+    client.queued = true;
+    waiting_.push_back(&client);
+  }
+}
+
+void Server::start_waiting() {
+  while (!waiting_.empty() && jobs_.size() < static_cast<std::size_t>(options_.max_children)) {
+    Client* client = waiting_.front();
+    waiting_.pop_front();
+    client->queued = false;
+    spawn(*client);
+  }
+  update_listener();
+}
+
+void Server::spawn(Client& client) {
+  Request& request = *client.conn.request;
+  NameValuePairs params;
+  if (!decode_name_values(request.params, params)) {
+    log_message("malformed params; connection closed");
+    drop_client(client);
+    return;
+  }
+  request.params = std::string();
+  auto job = std::make_unique<Job>();
+  if (!start_worker({params, options_.env, runner_path_}, job->worker)) {
+    log_message(std::string("cannot start a worker: ") + std::strerror(errno));
+    client.conn.append_output(kStderr, "The request cannot be served now: no process.\n");
+    client.conn.end_request(1);
+    write_client(client);
+    return;
+  }
+  if (options_.timeout_seconds > 0) {
+    job->timeout_at = Clock::now() + std::chrono::seconds(options_.timeout_seconds);
+  }
+  job->client = &client;
+  client.job = job.get();
+  watch(job->worker.output.get(), job->output_watch, EPOLLIN);
+  watch(job->worker.error.get(), job->error_watch, EPOLLIN);
+  watch(job->worker.input.get(), job->input_watch, 0);
+  Job& started = *job;
+  jobs_.emplace(job->worker.pid, std::move(job));
+  update_listener();
+  pass_body(client);
+  update_pipe_events(started);
+}
+
+void Server::pass_body(Client& client) {
+  Job* job = client.job;
+  if (job == nullptr || !client.conn.request) return;
+  Request& request = *client.conn.request;
+  UniqueFd& input = job->worker.input;
+  if (!input) request.body.clear();
+  std::size_t passed = 0;
+  while (input && passed < request.body.size()) {
+    const ssize_t n =
+        ::write(input.get(), request.body.data() + passed, request.body.size() - passed);
+    if (n > 0) {
+      passed += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    // The worker no longer reads its input; the rest of the body has nowhere to go.
+    unwatch(input);
+    passed = request.body.size();
+  }
+  request.body.erase(0, passed);
+  if (input && request.body.empty() && request.body_done) unwatch(input);
+  if (input)
+    set_events(input.get(), job->input_watch, request.body.empty() ? 0u : std::uint32_t{EPOLLOUT});
+  update_socket_events(client);
+}
+
+void Server::abort_request(Client& client) {
+  if (Job* job = client.job) {
+    stop_job(*job);
+    try_finish(*job);
+    return;
+  }
+  // Not started yet: nothing to stop.
+  if (client.queued) {
+    waiting_.erase(std::find(waiting_.begin(), waiting_.end(), &client));
+    client.queued = false;
+  }
+  client.conn.end_request(0);
+  write_client(client);
+}
+
+bool Server::delivering(const Job& job) const {
+  return job.client != nullptr && job.client->conn.open() && !job.stopping;
+}
+
+void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
+  UniqueFd& fd = error_pipe ? job.worker.error : job.worker.output;
+  for (int i = 0; i < max_reads && fd; ++i) {
+    if (delivering(job) && job.client->conn.pending_output() >= kOutputLimit) break;
+    const ssize_t n = ::read(fd.get(), pipe_buffer_.data(), pipe_buffer_.size());
+    if (n > 0) {
+      if (delivering(job)) {
+        job.client->conn.append_output(error_pipe ? kStderr : kStdout,
+                                       std::string_view(pipe_buffer_.data(), n));
+      }
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A worker that has ended wrote all it will; a descendant holding the pipe is not waited
+      // for.
+      if (job.exited) unwatch(fd);
+      break;
+    }
+    unwatch(fd);
+  }
+  if (delivering(job)) write_client(*job.client);
+  update_pipe_events(job);
+}
+
+void Server::update_pipe_events(Job& job) {
+  const bool paused = delivering(job) && job.client->conn.pending_output() >= kOutputLimit;
+  const std::uint32_t events = paused ? 0u : std::uint32_t{EPOLLIN};
+  set_events(job.worker.output.get(), job.output_watch, events);
+  set_events(job.worker.error.get(), job.error_watch, events);
+}
+
+void Server::stop_job(Job& job) {
+  if (job.stopping) return;
+  job.stopping = true;
+  unwatch(job.worker.input);
+  if (job.client != nullptr && job.client->conn.request) job.client->conn.request->body.clear();
+  if (job.exited) {
+    // Whatever is left in the pipes is no longer wanted.
+    drain_pipe(job, false, kReadsPerExit);
+    drain_pipe(job, true, kReadsPerExit);
+    return;
+  }
+  // The runner removes what it made on SIGTERM; whatever is left of the group gets SIGKILL.
+  ::kill(job.worker.pid, SIGTERM);
+  job.kill_at = Clock::now() + kKillGrace;
+  update_pipe_events(job);
+}
+
+void Server::reap() {
+  while (true) {
+    // Looked at before it is collected: while the worker is unreaped its pid, and so its group
+    // id, cannot be taken by another process.
+    siginfo_t info{};
+    if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
+    const pid_t pid = info.si_pid;
+    auto found = jobs_.find(pid);
+    // A stopped request leaves nothing running: the script and anything it started go too.
+    if (found != jobs_.end() && found->second->stopping) ::kill(-pid, SIGKILL);
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || found == jobs_.end()) continue;
+    Job& job = *found->second;
+    job.exited = true;
+    job.status = status;
+    job.kill_at = Clock::time_point::max();
+    unwatch(job.worker.input);
+    drain_pipe(job, false, kReadsPerExit);
+    drain_pipe(job, true, kReadsPerExit);
+    try_finish(job);
+  }
+}
+
+void Server::try_finish(Job& job) {
+  if (!job.exited || job.worker.output || job.worker.error) return;
+  auto found = jobs_.find(job.worker.pid);
+  if (found == jobs_.end()) return;
+  dead_jobs_.push_back(std::move(found->second));
+  jobs_.erase(found);
+  if (Client* client = job.client) {
+    client->job = nullptr;
+    Connection& conn = client->conn;
+    if (job.timed_out) {
+      conn.append_output(kStderr, "The script was stopped at the time-out of " +
+                                      std::to_string(options_.timeout_seconds) + " s.\n");
+    }
+    conn.end_request(app_status(job.status));
+    if (shutting_down_) conn.close_after_output = true;
+    // Records that came while the request ran (a next request on a kept connection).
+    if (write_client(*client)) handle_records(*client);
+  }
+  start_waiting();
+}
+
+}  // namespace sr::fcgi

@@ -1,0 +1,314 @@
+// Requests that misbehave or meet a misbehaving client: scripts that must not run, aborts,
+// clients that stop reading or go away, scripts that ignore SIGTERM, too many requests at once;
+// and what a burst leaves behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "fcgi/record.h"
+#include "tests/fcgi/fcgi_client.h"
+#include "tests/fcgi/server_process.h"
+
+namespace sr::test {
+namespace {
+
+using namespace sr::fcgi;
+
+const std::string kHeader = "Content-Type: text/plain\n\n";
+
+pid_t read_pid(const std::string& path) {
+  if (!wait_for_file(path)) return -1;
+  std::string text;
+  for (int i = 0; i < 100 && text.find('\n') == std::string::npos; ++i) {
+    text = RunnerSandbox::read_file(path);
+    if (text.find('\n') == std::string::npos)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
+}
+
+// Bounded wait for a process to be gone.
+bool gone(pid_t pid) {
+  for (int i = 0; i < 1000 && process_exists(pid); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return !process_exists(pid);
+}
+
+FcgiResponse request_on_kept(FcgiClient& client, const std::string& script,
+                             const std::string& query, const std::string& body) {
+  client.begin(1, 1, /*keep_conn=*/true);
+  client.params(1, request_params(script, {{"QUERY_STRING", query},
+                                           {"REQUEST_METHOD", "POST"},
+                                           {"CONTENT_LENGTH", std::to_string(body.size())}}));
+  if (!body.empty()) client.body(1, body);
+  client.body_end(1);
+  return client.read_response(1);
+}
+
+TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndNoOutput) {
+  RunnerSandbox sandbox;
+  std::filesystem::create_directory(sandbox.dir() + "/folder");
+  ASSERT_EQ(mkfifo((sandbox.dir() + "/fifo").c_str(), 0755), 0);
+  const std::string runner_line = "#!" + sandbox.runner_path() + " -w\n";
+  const struct {
+    const char* name;
+    std::string path;
+    std::string message;
+  } rows[] = {
+      {"not executable", sandbox.write_file("upload.txt", runner_line + "echo hi\n", 0644),
+       "The script is not executable: "},
+      {"foreign shebang", sandbox.write_file("shell", "#!/bin/sh\necho hi\n", 0755),
+       "The script's first line does not name scriptrunner: "},
+      {"text without shebang", sandbox.write_file("text", "echo hi\n", 0755),
+       "The script's first line does not name scriptrunner: "},
+      {"directory", sandbox.dir() + "/folder", "The script is not a regular file: "},
+      {"named pipe", sandbox.dir() + "/fifo", "The script is not a regular file: "},
+      {"missing", sandbox.dir() + "/missing", "The script cannot be found: "},
+  };
+  ServerProcess server(sandbox);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const FcgiResponse r = fcgi_request(server.socket_path(), request_params(row.path), "", 10000);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, row.message + row.path + "\n");
+  }
+  EXPECT_EQ(sandbox.compile_count(), 0);
+  EXPECT_TRUE(sandbox.cache_files().empty());
+}
+
+TEST(FcgiHostile, OutputStreamsWhileTheScriptStillRuns) {
+  RunnerSandbox sandbox;
+  const std::string script = served_script(
+      sandbox, "stream",
+      "printf 'Content-Type: text/plain\\n\\nfirst\\n'\nread line\necho \"got $line\"\n");
+  ServerProcess server(sandbox);
+  FcgiClient client(server.socket_path());
+  client.begin(1);
+  client.params(1, request_params(script, {{"CONTENT_LENGTH", "3"}}));
+  std::string seen;
+  while (seen.find("first\n") == std::string::npos) {
+    std::optional<RawRecord> record = client.read_record(10000);
+    ASSERT_TRUE(record) << "the first line did not arrive before the script could end";
+    ASSERT_NE(record->type, kEndRequest);
+    seen += record->content;
+  }
+  client.body(1, "go\n");
+  client.body_end(1);
+  const FcgiResponse rest = client.read_response(1);
+  EXPECT_EQ(seen + rest.out, kHeader + "first\ngot go\n");
+}
+
+TEST(FcgiHostile, AbortMidBodyAndMidOutputEndTheRequestAndTheScript) {
+  RunnerSandbox sandbox;
+  const std::string reader = served_script(
+      sandbox, "reader", "echo $$ > \"$PID_FILE\"\n/bin/cat > /dev/null\necho never\n");
+  const std::string writer =
+      served_script(sandbox, "writer",
+                    "echo $$ > \"$PID_FILE\"\nprintf 'Content-Type: text/plain\\n\\n'\n"
+                    "while :; do echo xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx; done\n");
+  ServerProcess server(sandbox);
+  const struct {
+    const char* name;
+    std::string script;
+    bool mid_output;
+  } rows[] = {{"mid-body", reader, false}, {"mid-output", writer, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string pid_file = sandbox.dir() + "/" + row.name + ".pid";
+    FcgiClient client(server.socket_path());
+    client.begin(1, 1, /*keep_conn=*/true);
+    client.params(1, request_params(row.script, {{"PID_FILE", pid_file},
+                                                 {"REQUEST_METHOD", "POST"},
+                                                 {"CONTENT_LENGTH", "100000"}}));
+    client.body(1, std::string(1000, 'b'));
+    const pid_t script = read_pid(pid_file);
+    ASSERT_GT(script, 0);
+    if (row.mid_output) {
+      std::optional<RawRecord> some = client.read_record();
+      ASSERT_TRUE(some);
+      EXPECT_EQ(some->type, kStdout);
+    }
+    client.abort(1);
+    const FcgiResponse r = client.read_response(1);
+    EXPECT_TRUE(r.ended);
+    EXPECT_EQ(r.protocol_status, kRequestComplete);
+    EXPECT_EQ(r.out.find("never"), std::string::npos);
+    EXPECT_TRUE(gone(script));
+    EXPECT_TRUE(server.wait_for_children(0));
+  }
+}
+
+TEST(FcgiHostile, AVisitorWhoGoesAwayStopsTheScript) {
+  RunnerSandbox sandbox;
+  const std::string script =
+      served_script(sandbox, "forever",
+                    "echo $$ > \"$PID_FILE\"\nprintf 'Content-Type: text/plain\\n\\n'\n"
+                    "while :; do echo tick; /bin/sleep 0.05; done\n");
+  ServerProcess server(sandbox);
+  const std::string pid_file = sandbox.dir() + "/forever.pid";
+  pid_t pid;
+  {
+    FcgiClient client(server.socket_path());
+    client.begin(1);
+    client.params(1, request_params(script, {{"PID_FILE", pid_file}}));
+    client.body_end(1);
+    pid = read_pid(pid_file);
+    ASSERT_TRUE(client.read_record());
+  }
+  EXPECT_TRUE(gone(pid));
+  EXPECT_TRUE(server.wait_for_children(0));
+}
+
+TEST(FcgiHostile, AClientThatStopsReadingHoldsTheScriptNotTheServersMemory) {
+  RunnerSandbox sandbox;
+  constexpr long kResponse = 64 << 20;
+  const std::string script =
+      served_script(sandbox, "flood",
+                    "printf 'Content-Type: text/plain\\n\\n'\n/usr/bin/head -c " +
+                        std::to_string(kResponse) + " /dev/zero\n");
+  ServerProcess server(sandbox);
+  const long before = server.resident_kib();
+  FcgiClient client(server.socket_path());
+  client.begin(1);
+  client.params(1, request_params(script));
+  client.body_end(1);
+  ASSERT_TRUE(server.wait_for_children(1));
+  // Time for an unbounded server to take in much of the 64 MiB.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const long stalled = server.resident_kib();
+  EXPECT_LT(stalled - before, 8 * 1024)
+      << "resident KiB before " << before << ", stalled " << stalled;
+  const FcgiResponse r = client.read_response(1, 60000);
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(r.out.size(), kHeader.size() + kResponse);
+  EXPECT_EQ(r.out.find_first_not_of('\0', kHeader.size()), std::string::npos);
+  // AddressSanitizer holds freed memory in quarantine: the resident size says nothing there.
+#ifndef __SANITIZE_ADDRESS__
+  EXPECT_LT(server.resident_kib() - before, 8 * 1024);
+#endif
+}
+
+TEST(FcgiHostile, TimeOutKillsAScriptThatIgnoresSigtermWithItsProcessGroup) {
+  RunnerSandbox sandbox;
+  const std::string script =
+      served_script(sandbox, "stubborn",
+                    "trap '' TERM\n/bin/sleep 300 &\necho $! > \"$PID_FILE.child\"\n"
+                    "echo $$ > \"$PID_FILE\"\nprintf 'Content-Type: text/plain\\n\\npartial\\n'\n"
+                    "while :; do /bin/sleep 1; done\n");
+  ServerProcess server(sandbox, {"--timeout", "1"});
+  const std::string pid_file = sandbox.dir() + "/stubborn.pid";
+  const FcgiResponse r = fcgi_request(server.socket_path(),
+                                      request_params(script, {{"PID_FILE", pid_file}}), "", 20000);
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(r.out, kHeader + "partial\n");
+  EXPECT_EQ(r.err, "The script was stopped at the time-out of 1 s.\n");
+  EXPECT_TRUE(gone(read_pid(pid_file)));
+  EXPECT_TRUE(gone(read_pid(pid_file + ".child")));
+  EXPECT_TRUE(server.wait_for_children(0));
+  EXPECT_NE(server.log().find("timed out after 1 s"), std::string::npos) << server.log();
+}
+
+TEST(FcgiHostile, RequestsBeyondMaxChildrenWaitTheirTurn) {
+  RunnerSandbox sandbox;
+  const std::string slow =
+      served_script(sandbox, "slow", "printf 'Content-Type: text/plain\\n\\n'\n/bin/cat\n");
+  const std::string quick =
+      served_script(sandbox, "quick", "printf 'Content-Type: text/plain\\n\\nquick\\n'\n");
+  ServerProcess server(sandbox, {"--max-children", "1"});
+  FcgiClient first(server.socket_path());
+  first.begin(1);
+  first.params(1, request_params(slow, {{"CONTENT_LENGTH", "4"}}));
+  ASSERT_TRUE(server.wait_for_children(1));
+  FcgiClient second(server.socket_path());
+  ASSERT_TRUE(second.connected());
+  second.begin(1);
+  second.params(1, request_params(quick));
+  second.body_end(1);
+  // While the first request holds the only child, the second gets nothing.
+  EXPECT_FALSE(second.read_record(500));
+  EXPECT_EQ(server.children().size(), 1u);
+  first.body(1, "done");
+  first.body_end(1);
+  EXPECT_EQ(first.read_response(1).out, kHeader + "done");
+  EXPECT_EQ(second.read_response(1).out, kHeader + "quick\n");
+}
+
+TEST(FcgiHostile, SigtermLetsTheRunningRequestFinishThenExits) {
+  RunnerSandbox sandbox;
+  const std::string script =
+      served_script(sandbox, "slow", "printf 'Content-Type: text/plain\\n\\n'\n/bin/cat\n");
+  ServerProcess server(sandbox);
+  FcgiClient idle(server.socket_path());
+  FcgiClient client(server.socket_path());
+  client.begin(1);
+  client.params(1, request_params(script, {{"CONTENT_LENGTH", "3"}}));
+  ASSERT_TRUE(server.wait_for_children(1));
+  ::kill(server.pid(), SIGTERM);
+  // The idle connection is closed and no new one is taken.
+  EXPECT_TRUE(idle.wait_for_close());
+  EXPECT_FALSE(FcgiClient(server.socket_path()).connected());
+  client.body(1, "end");
+  client.body_end(1);
+  EXPECT_EQ(client.read_response(1).out, kHeader + "end");
+  const int status = server.stop(0);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(FcgiHostile, TheWorkerSeesTheParamsAndEnvOptionsOnly) {
+  RunnerSandbox sandbox;
+  const std::string script = served_script(
+      sandbox, "env", "printf 'Content-Type: text/plain\\n\\n'\n/usr/bin/env | /usr/bin/sort\n");
+  ServerProcess server(sandbox, {"--env", "SITE=one=two", "--env", "X_FROM_REQUEST=server"});
+  const FcgiResponse r =
+      fcgi_request(server.socket_path(), request_params(script, {{"X_FROM_REQUEST", "request"}}));
+  EXPECT_NE(r.out.find("\nSITE=one=two\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nX_FROM_REQUEST=server\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nSCRIPT_FILENAME=" + script + "\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("SERVER_ONLY"), std::string::npos) << r.out;
+}
+
+TEST(FcgiHostile, ABurstLeavesNoChildDescriptorOrFileBehind) {
+  RunnerSandbox sandbox;
+  const std::string script = served_script(
+      sandbox, "burst", "printf 'Content-Type: text/plain\\n\\n%s:' \"$QUERY_STRING\"\n/bin/cat\n");
+  const std::string forced = sandbox.write_file(
+      "forced", "#!" + sandbox.runner_path() + " -w -f\nprintf 'Content-Type: text/plain\\n\\n'\n",
+      0755);
+  ServerProcess server(sandbox, {"--max-children", "4"});
+  // One warm-up, so that the cached executable exists before the descriptors are counted.
+  ASSERT_EQ(fcgi_request(server.socket_path(), request_params(script)).out, kHeader + ":");
+  const std::vector<std::string> files_after_warm_up = sandbox.cache_files();
+  const int descriptors = server.descriptor_count();
+  constexpr int kClients = 8;
+  constexpr int kRequestsEach = 6;
+  std::vector<std::string> failures(kClients);
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      FcgiClient client(server.socket_path());
+      for (int i = 0; i < kRequestsEach; ++i) {
+        const std::string query = std::to_string(c) + "-" + std::to_string(i);
+        const std::string body(static_cast<std::size_t>(c * 7000 + i), 'z');
+        const bool forced_run = i == 2;
+        const FcgiResponse r = request_on_kept(client, forced_run ? forced : script, query, body);
+        const std::string expected = forced_run ? kHeader : kHeader + query + ":" + body;
+        if (!r.ended || r.out != expected) failures[c] += query + " ";
+      }
+    });
+  }
+  for (auto& thread : clients) thread.join();
+  for (int c = 0; c < kClients; ++c) EXPECT_EQ(failures[c], "") << "client " << c;
+  EXPECT_TRUE(server.wait_for_children(0));
+  EXPECT_TRUE(server.wait_for_descriptors_at_most(descriptors))
+      << server.descriptor_count() << " descriptors, " << descriptors << " before the burst";
+  EXPECT_EQ(sandbox.cache_files(), files_after_warm_up);
+}
+
+}  // namespace
+}  // namespace sr::test

@@ -1,0 +1,68 @@
+// The server's command line: each option in both spellings, and the message for each bad one.
+#include "fcgi/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace sr::fcgi {
+namespace {
+
+std::string parse(std::vector<std::string> args, Options& options) {
+  args.insert(args.begin(), "scriptrunner-fcgi");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  return parse_options(static_cast<int>(argv.size()), argv.data(), options);
+}
+
+TEST(ServerOptions, EveryOptionInBothSpellings) {
+  Options options;
+  ASSERT_EQ(parse({"--listen", "unix:/run/sr.sock", "--socket-mode=0600", "--max-children", "12",
+                   "--timeout=30", "--env", "PATH=/usr/bin:/bin", "--env=EMPTY=", "--help"},
+                  options),
+            "");
+  EXPECT_EQ(options.listen, "unix:/run/sr.sock");
+  EXPECT_EQ(options.socket_mode, 0600u);
+  EXPECT_EQ(options.max_children, 12);
+  EXPECT_EQ(options.timeout_seconds, 30);
+  EXPECT_EQ(options.env, (std::vector<std::pair<std::string, std::string>>{
+                             {"PATH", "/usr/bin:/bin"}, {"EMPTY", ""}}));
+  EXPECT_TRUE(options.help);
+}
+
+TEST(ServerOptions, DefaultsWithoutArguments) {
+  Options options;
+  ASSERT_EQ(parse({}, options), "");
+  EXPECT_EQ(options.listen, "");
+  EXPECT_EQ(options.socket_mode, 0660u);
+  EXPECT_EQ(options.timeout_seconds, 0);
+  EXPECT_GE(options.max_children, 1);
+}
+
+TEST(ServerOptions, BadArgumentsAreNamed) {
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } rows[] = {
+      {{"--max-children", "0"}, "--max-children needs a number from 1"},
+      {{"--max-children", "-3"}, "--max-children needs a number from 1"},
+      {{"--max-children", "4x"}, "--max-children needs a number from 1"},
+      {{"--timeout", "ten"}, "--timeout needs seconds"},
+      {{"--socket-mode", "0999"}, "--socket-mode needs an octal mode"},
+      {{"--socket-mode", "01777"}, "--socket-mode needs an octal mode"},
+      {{"--env", "NOVALUE"}, "--env needs NAME=VALUE"},
+      {{"--env", "=value"}, "--env needs NAME=VALUE"},
+      {{"--listen="}, "--listen needs unix:PATH or HOST:PORT"},
+      {{"--listen"}, "missing value after --listen"},
+      {{"--port", "9000"}, "unknown option --port"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + (row.args.size() > 1 ? row.args[1] : ""));
+    Options options;
+    EXPECT_EQ(parse(row.args, options), row.message);
+  }
+}
+
+}  // namespace
+}  // namespace sr::fcgi

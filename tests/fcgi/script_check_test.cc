@@ -1,0 +1,119 @@
+// The first line of a script read as the kernel reads it, and the checks on the file itself.
+#include "fcgi/script_check.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace sr::fcgi {
+namespace {
+
+TEST(InterpreterLine, IsSplitAndTrimmedAsTheKernelDoes) {
+  const struct {
+    const char* name;
+    std::string head;
+    std::optional<std::string> interpreter;  // nullopt: not a script
+    std::optional<std::string> argument;
+  } rows[] = {
+      {"no switches", "#!/x/scriptrunner\nbody", "/x/scriptrunner", std::nullopt},
+      {"one switch", "#!/x/scriptrunner -w\n", "/x/scriptrunner", "-w"},
+      {"two switches stay one argument", "#!/x/sr -w -f\n", "/x/sr", "-w -f"},
+      {"blanks and tabs around", "#! \t/x/sr \t -w  -p\t \n", "/x/sr", "-w  -p"},
+      {"carriage return is kept", "#!/x/sr -w\r\n", "/x/sr", "-w\r"},
+      {"carriage return in the name", "#!/x/sr\r\n", "/x/sr\r", std::nullopt},
+      {"trailing blanks only", "#!/x/sr   \n", "/x/sr", std::nullopt},
+      {"no newline at all", "#!/x/sr -w", "/x/sr", "-w"},
+      {"NUL ends the name", std::string("#!/x/sr\0 -w\n", 12), "/x/sr", std::nullopt},
+      {"NUL ends the argument", std::string("#!/x/sr -w\0-f\n", 14), "/x/sr", "-w"},
+      {"no interpreter", "#!   \n", std::nullopt, std::nullopt},
+      {"empty file", "", std::nullopt, std::nullopt},
+      {"not a script", "; Write \"x\"\n", std::nullopt, std::nullopt},
+      {"one hash", "#/x/sr\n", std::nullopt, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::optional<InterpreterLine> line = parse_interpreter_line(row.head);
+    ASSERT_EQ(line.has_value(), row.interpreter.has_value());
+    if (!line) continue;
+    EXPECT_EQ(line->interpreter, *row.interpreter);
+    EXPECT_EQ(line->argument, row.argument);
+  }
+}
+
+TEST(InterpreterLine, OnlyTheKernelsBufferCounts) {
+  const std::string name = "/" + std::string(100, 'd') + "/scriptrunner";
+  // The argument runs past the buffer: it is cut at byte 255, as the kernel cuts it.
+  const std::string head = "#!" + name + " " + std::string(300, 'a') + "\n";
+  const std::optional<InterpreterLine> line = parse_interpreter_line(head);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->interpreter, name);
+  EXPECT_EQ(line->argument, std::string(255 - 3 - name.size(), 'a'));
+  // A name that does not end within the buffer may have been cut: no script.
+  EXPECT_FALSE(parse_interpreter_line("#!/" + std::string(300, 'n') + "\n"));
+}
+
+class ScriptCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/sr-fcgi-check-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    dir_ = templ;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& text, mode_t mode) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path) << text;
+    chmod(path.c_str(), mode);
+    return path;
+  }
+  std::string dir_;
+};
+
+TEST_F(ScriptCheck, BuildsTheKernelsArgumentVector) {
+  const std::string with = write("with", "#!/opt/sr/scriptrunner -w -f\nx\n", 0755);
+  EXPECT_EQ(check_script(with).argv,
+            (std::vector<std::string>{"/opt/sr/scriptrunner", "-w -f", with}));
+  const std::string without = write("without", "#!/opt/sr/scriptrunner\nx\n", 0700);
+  EXPECT_EQ(check_script(without).argv,
+            (std::vector<std::string>{"/opt/sr/scriptrunner", without}));
+  EXPECT_EQ(check_script(without).refusal, "");
+}
+
+TEST_F(ScriptCheck, RefusesWhatTheRunnerMustNotCompile) {
+  mkdir((dir_ + "/folder").c_str(), 0755);
+  mkfifo((dir_ + "/fifo").c_str(), 0755);
+  symlink("/dev/zero", (dir_ + "/device").c_str());
+  const struct {
+    const char* name;
+    std::string path;
+    std::string message;
+  } rows[] = {
+      {"missing", dir_ + "/missing", "The script cannot be found: "},
+      {"empty name", "", "The script cannot be found: "},
+      {"directory", dir_ + "/folder", "The script is not a regular file: "},
+      {"named pipe", dir_ + "/fifo", "The script is not a regular file: "},
+      {"device behind a link", dir_ + "/device", "The script is not a regular file: "},
+      {"no execute bit", write("plain", "#!/x/scriptrunner -w\n", 0644),
+       "The script is not executable: "},
+      {"foreign interpreter", write("shell", "#!/bin/sh\necho hi\n", 0755),
+       "The script's first line does not name scriptrunner: "},
+      {"name only ends like it", write("similar", "#!/x/myscriptrunner\n", 0755),
+       "The script's first line does not name scriptrunner: "},
+      {"uploaded text", write("text", "just text\n", 0755),
+       "The script's first line does not name scriptrunner: "},
+      {"empty file", write("empty", "", 0755),
+       "The script's first line does not name scriptrunner: "},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ScriptLaunch launch = check_script(row.path);
+    EXPECT_EQ(launch.refusal, row.message + row.path);
+    EXPECT_TRUE(launch.argv.empty());
+  }
+}
+
+}  // namespace
+}  // namespace sr::fcgi
