@@ -22,16 +22,18 @@ std::string read_all(int fd) {
   std::string text;
   char buffer[4096];
   std::size_t n;
-  while ((n = read_full_at(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0) {
+  do {
+    n = read_full_at(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
     text.append(buffer, n);
-  }
+  } while (n == sizeof buffer);  // a short read met the end
   return text;
 }
 
 // Opens an existing or new record; empty unless it is a file of ours that nobody else may write.
+// It is only read and written at offsets, where O_NONBLOCK changes nothing for a regular file.
 UniqueFd open_record(const std::string& path, int flags) {
   struct stat st;
-  UniqueFd fd = open_own_file(path.c_str(), flags, 0600, st);
+  UniqueFd fd = open_own_file(path.c_str(), flags | O_NONBLOCK, 0600, st);
   if (fd && others_may_write(st)) fd.reset();
   return fd;
 }
@@ -87,11 +89,8 @@ long owner_of(const std::string& path) {
 }
 
 bool create_private_file(const std::string& path) {
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
+  return static_cast<bool>(UniqueFd(
+      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600)));
 }
 
 std::int64_t wall_clock_ns() {

@@ -18,10 +18,10 @@ UniqueFd open_without_blocking(const char* path, int flags, mode_t mode) {
   return UniqueFd(fd);
 }
 
-// A regular file is then used with ordinary blocking I/O. A descriptor opened with O_PATH
-// carries no status flags.
+// A regular file is then used with ordinary blocking I/O, unless the caller asked to keep
+// O_NONBLOCK. A descriptor opened with O_PATH carries no status flags.
 bool clear_nonblocking(int fd, int flags) {
-  if (flags & O_PATH) return true;
+  if (flags & (O_PATH | O_NONBLOCK)) return true;
   const int status_flags = ::fcntl(fd, F_GETFL);
   return status_flags >= 0 && ::fcntl(fd, F_SETFL, status_flags & ~O_NONBLOCK) == 0;
 }
