@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/process/unique_fd.h"
+#include "runtime/files/unique_fd.h"
 
 namespace sr::fcgi {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fcgi/options.h"
-#include "runtime/process/unique_fd.h"
+#include "runtime/files/unique_fd.h"
 
 namespace sr::fcgi {
 

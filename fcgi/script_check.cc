@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "runtime/process/unique_fd.h"
+#include "runtime/files/unique_fd.h"
 
 namespace sr::fcgi {
 namespace {

@@ -10,6 +10,7 @@
 #include "fcgi/script_check.h"
 #include "runner/driver.h"
 #include "runtime/console/console.h"
+#include "runtime/process/pipe_ends.h"
 
 namespace sr::fcgi {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fcgi/params.h"
-#include "runtime/process/unique_fd.h"
+#include "runtime/files/unique_fd.h"
 
 namespace sr::fcgi {
 

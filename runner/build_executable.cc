@@ -198,7 +198,6 @@ void provide_executable(RunState& state) {
   if (force_mode(state)) {
     const std::string name = base_name(specified) + force_suffix();
     check_name_length(state, temporary_directory() + name);
-    set_environment_variable("ZR_Interpreter_ParamForce", "1");
     return build_privately(state, name);
   }
   check_name_length(state, specified);

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "runtime/files/full_io.h"
+#include "runtime/files/shared_folder.h"
+
 namespace sr {
 namespace {
 
@@ -15,37 +18,23 @@ namespace {
 // by NUL bytes, which no path holds.
 constexpr std::string_view kFailedMark = "failed";
 
-bool is_ours(const struct stat& st) {
-  return S_ISREG(st.st_mode) && st.st_uid == geteuid();
-}
-
-bool others_may_write(const struct stat& st) {
-  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
-
 std::string read_all(int fd) {
   std::string text;
   char buffer[4096];
-  off_t offset = 0;
-  while (true) {
-    ssize_t n = pread(fd, buffer, sizeof buffer, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return text;
-    text.append(buffer, static_cast<std::size_t>(n));
-    offset += n;
-  }
+  std::size_t n;
+  do {
+    n = read_full_at(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+    text.append(buffer, n);
+  } while (n == sizeof buffer);  // a short read met the end
+  return text;
 }
 
-// Opens an existing or new record without following a link; -1 unless it is a file of ours
-// that nobody else may write. O_NONBLOCK keeps a planted named pipe from stalling the open.
-int open_record(const std::string& path, int flags) {
-  int fd = open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
+// Opens an existing or new record; empty unless it is a file of ours that nobody else may write.
+// It is only read and written at offsets, where O_NONBLOCK changes nothing for a regular file.
+UniqueFd open_record(const std::string& path, int flags) {
   struct stat st;
-  if (fstat(fd, &st) != 0 || !is_ours(st) || others_may_write(st)) {
-    close(fd);
-    return -1;
-  }
+  UniqueFd fd = open_own_file(path.c_str(), flags | O_NONBLOCK, 0600, st);
+  if (fd && others_may_write(st)) fd.reset();
   return fd;
 }
 
@@ -71,30 +60,26 @@ CachedFile inspect_cached_file(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0)
     return errno == ENOENT ? CachedFile::missing : CachedFile::foreign;
-  if (!is_ours(st)) return CachedFile::foreign;
+  if (!is_own_regular(st)) return CachedFile::foreign;
   return others_may_write(st) ? CachedFile::rewritable : CachedFile::trusted;
 }
 
-int open_trusted_executable(const std::string& path, struct stat& status) {
-  const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (fstat(fd, &status) != 0 || !is_ours(status) || others_may_write(status)) {
-    close(fd);
-    return -1;
-  }
+UniqueFd open_trusted_executable(const std::string& path, struct stat& status) {
+  UniqueFd fd = open_own_file(path.c_str(), O_PATH, 0, status);
+  if (fd && others_may_write(status)) fd.reset();
   return fd;
 }
 
 void make_owner_only(const std::string& path) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0 || !is_ours(st)) return;
+  if (lstat(path.c_str(), &st) != 0 || !is_own_regular(st)) return;
   if (st.st_mode & 077) chmod(path.c_str(), st.st_mode & 0700);
 }
 
 bool remove_own_file(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-  if (!is_ours(st)) return false;
+  if (!is_own_regular(st)) return false;
   return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
@@ -104,11 +89,8 @@ long owner_of(const std::string& path) {
 }
 
 bool create_private_file(const std::string& path) {
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
+  return static_cast<bool>(UniqueFd(
+      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600)));
 }
 
 std::int64_t wall_clock_ns() {
@@ -117,27 +99,23 @@ std::int64_t wall_clock_ns() {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-ScriptRecord::~ScriptRecord() {
-  if (fd_ >= 0) close(fd_);
-}
-
 bool ScriptRecord::open_locked(const std::string& record_path) {
   fd_ = open_record(record_path, O_RDWR | O_CREAT);
-  if (fd_ < 0) return false;
-  while (flock(fd_, LOCK_EX) != 0) {
+  if (!fd_) return false;
+  while (flock(fd_.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return false;
   }
   return true;
 }
 
 RecordedBuild ScriptRecord::read() const {
-  return fd_ < 0 ? RecordedBuild{} : parse_record(read_all(fd_));
+  return fd_ ? parse_record(read_all(fd_.get())) : RecordedBuild{};
 }
 
 // A record that cannot be written only costs the next run a rebuild, so failures are ignored.
 void ScriptRecord::clear() {
-  if (fd_ >= 0) [[maybe_unused]]
-    int ignored = ftruncate(fd_, 0);
+  if (fd_) [[maybe_unused]]
+    int ignored = ftruncate(fd_.get(), 0);
 }
 
 void ScriptRecord::write(std::string_view script_path) {
@@ -154,27 +132,14 @@ void ScriptRecord::write_failure(std::string_view script_path, std::string_view 
 }
 
 void ScriptRecord::write_text(std::string_view text) {
-  if (fd_ < 0) return;
-  const char* data = text.data();
-  std::size_t left = text.size();
-  off_t offset = 0;
-  while (left > 0) {
-    ssize_t n = pwrite(fd_, data, left, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    data += n;
-    left -= static_cast<std::size_t>(n);
-    offset += n;
-  }
-  [[maybe_unused]] int ignored = ftruncate(fd_, offset);
+  if (!fd_) return;
+  if (write_full_at(fd_.get(), text.data(), text.size(), 0) != text.size()) return;
+  [[maybe_unused]] int ignored = ftruncate(fd_.get(), static_cast<off_t>(text.size()));
 }
 
 RecordedBuild read_record(const std::string& record_path) {
-  int fd = open_record(record_path, O_RDONLY);
-  if (fd < 0) return {};
-  const RecordedBuild build = parse_record(read_all(fd));
-  close(fd);
-  return build;
+  const UniqueFd fd = open_record(record_path, O_RDONLY);
+  return fd ? parse_record(read_all(fd.get())) : RecordedBuild{};
 }
 
 }  // namespace sr

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/files/unique_fd.h"
+
 namespace sr {
 
 enum class CachedFile {
@@ -20,8 +22,8 @@ enum class CachedFile {
 CachedFile inspect_cached_file(const std::string& path);
 
 // Opens a trusted executable for running (O_PATH, no link followed, close-on-exec) and fills
-// `status` from the open file; -1 when `path` holds no trusted file.
-int open_trusted_executable(const std::string& path, struct stat& status);
+// `status` from the open file; empty when `path` holds no trusted file.
+UniqueFd open_trusted_executable(const std::string& path, struct stat& status);
 
 // Leaves a regular file of ours readable, writable and executable by its owner only: the
 // executable holds the script's code and texts.
@@ -53,7 +55,6 @@ struct RecordedBuild {
 class ScriptRecord {
  public:
   ScriptRecord() = default;
-  ~ScriptRecord();
   ScriptRecord(const ScriptRecord&) = delete;
   ScriptRecord& operator=(const ScriptRecord&) = delete;
 
@@ -69,7 +70,7 @@ class ScriptRecord {
  private:
   void write_text(std::string_view text);
 
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 // The record without taking the lock; empty when there is no record of ours.

@@ -1,46 +1,40 @@
 #include "runner/cgi_export.h"
 
-#include "runner/query_names.h"
 #include "runner/switches.h"
 #include "runtime/console/console.h"
 #include "runtime/datetime/datetime.h"
-#include "runtime/strings/strings.h"
-#include "runtime/strings/url_part.h"
 
 namespace sr {
+namespace {
 
-std::vector<Variable> query_variables(std::string_view query_string, std::string_view request_uri) {
-  std::vector<Variable> variables;
-  if (query_string.empty() || request_uri.empty()) return variables;
-  const std::vector<std::string> names = query_parameter_names("&" + std::string(query_string));
-  const UrlQuery values(request_uri);
-  variables.reserve(names.size() + 1);
-  for (const std::string& name : names) variables.push_back({"GET_" + name, values.value(name)});
-  variables.push_back(
-      {"ZR_Interpreter_QueryStrings", number_to_string(static_cast<std::int64_t>(names.size()))});
-  return variables;
+// Only what `phase` needs is gathered: the clock and the request are read once the executable
+// is ready, when the time spent on it is known.
+ExportFacts facts_for(const RunState& state, ExportPhase phase) {
+  ExportFacts facts;
+  if (phase == ExportPhase::start) return facts;
+  facts.program_filename = program_filename();
+  facts.force = force_mode(state);
+  if (phase == ExportPhase::before_build) return facts;
+  facts.query_string = get_environment_variable("QUERY_STRING");
+  if (!facts.query_string.empty()) facts.request_uri = get_environment_variable("REQUEST_URI");
+  facts.date = current_date();
+  facts.compress = compress_mode(state);
+  facts.warn = warn_mode(state);
+  facts.parse = parse_mode(state);
+  facts.creation_time_ms = std::int64_t{elapsed_milliseconds()} - state.start_time_ms;
+  return facts;
 }
 
-void export_cgi_environment(const RunState& state) {
-  const std::string query = get_environment_variable("QUERY_STRING");
-  const std::string uri = query.empty() ? std::string() : get_environment_variable("REQUEST_URI");
+}  // namespace
+
+void export_variables(const RunState& state, ExportPhase phase) {
+  const std::vector<Variable> variables = exported_variables(facts_for(state, phase), phase);
+  if (phase != ExportPhase::before_run) {
+    for (const auto& [name, value] : variables) set_environment_variable(name, value);
+    return;
+  }
   // One batch: each single export would search the environment, which now holds every
   // parameter. A name holding "=" is refused by the platform: it is skipped but still counted.
-  std::vector<Variable> variables = query_variables(query, uri);
-  variables.push_back({"ZR_Interpreter_ProgramFilename", program_filename()});
-  variables.push_back({"ZR_Interpreter_Date", number_to_string(current_date())});
-  variables.push_back({"ZR_Interpreter_ZRVersion", number_to_string(430)});
-  if (compress_mode(state)) {
-    variables.push_back({"ZR_Interpreter_ParamCompress", "1"});
-  }
-  if (warn_mode(state)) {
-    variables.push_back({"ZR_Interpreter_ParamWarn", "1"});
-  }
-  if (parse_mode(state)) {
-    variables.push_back({"ZR_Interpreter_ParamParse", "1"});
-  }
-  const std::int64_t spent = std::int64_t{elapsed_milliseconds()} - state.start_time_ms;
-  variables.push_back({"ZR_Interpreter_CreationTime", number_to_string(spent)});
   set_environment_variables(variables);
 }
 

@@ -10,25 +10,24 @@
 #include "runner/switches.h"
 #include "runtime/console/console.h"
 #include "runtime/runtime.h"
-#include "runtime/strings/strings.h"
 
 namespace sr {
 
 void run_request(int argc, char** argv) {
   set_program_arguments(argc, argv);
   init_runtime();
-  set_environment_variable("ZR_Interpreter_Version", "150");
-  remove_run_files_on_termination();
   RunState state;
+  export_variables(state, ExportPhase::start);
+  remove_run_files_on_termination();
   state.start_time_ms = elapsed_milliseconds();
   if (open_console() != 0) {
     state.switch_string = clean_switch_string(program_parameter(0));
     state.switch_list = split_switch_list(state.switch_string);
     state.script_path = get_environment_variable("SCRIPT_FILENAME");
     check_script_path(state);
-    set_environment_variable("TAMRIVOLE_HOME", path_part(program_filename()));
+    export_variables(state, ExportPhase::before_build);
     provide_executable(state);
-    export_cgi_environment(state);
+    export_variables(state, ExportPhase::before_run);
     execute_and_relay(state);
     remove_run_files();
   }

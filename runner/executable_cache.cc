@@ -1,7 +1,6 @@
 #include "runner/executable_cache.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -23,23 +22,20 @@ void check_script_path(const RunState& state) {
 
 bool open_current_executable(RunState& state) {
   struct stat status;
-  const int fd = open_trusted_executable(state.executable_path, status);
-  if (fd < 0) return false;
+  UniqueFd fd = open_trusted_executable(state.executable_path, status);
+  if (!fd) return false;
   // The dates compare as the signed 32-bit second counts that file_date gives.
   const auto built = static_cast<std::int32_t>(status.st_mtime);
-  if (file_date(state.script_path, 2) > built) {
-    close(fd);
-    return false;
-  }
-  state.executable_fd = fd;
+  if (file_date(state.script_path, 2) > built) return false;
+  state.executable_fd = fd.release();
   return true;
 }
 
 void open_built_executable(RunState& state) {
   struct stat status;
-  const int fd = open_trusted_executable(state.executable_path, status);
-  if (fd >= 0) {
-    state.executable_fd = fd;
+  UniqueFd fd = open_trusted_executable(state.executable_path, status);
+  if (fd) {
+    state.executable_fd = fd.release();
     return;
   }
   if (lstat(state.executable_path.c_str(), &status) != 0) {

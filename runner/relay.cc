@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "runner/error_page.h"
 #include "runner/request_body.h"
@@ -29,13 +30,15 @@ constexpr int kErrorCheckPasses = 64;
 struct Relay {
   ProgramHandle script;
   RequestBody& body;
-  char block[kBlockSize];
-  std::string line;
+  char block[kBlockSize] = {};
+  std::string line{};
   bool output_ended = false;
   // Looking for an error line costs a read; while output streams without pause, look every
   // kErrorCheckPasses blocks, and always after a wait.
   bool error_may_wait = true;
   int passes_without_check = 0;
+  // What the last wait saw of standard input; unknown when no wait came since the last pass.
+  enum class InputSeen { unknown, ready, idle } input_seen = InputSeen::unknown;
 
   // One error line; empty lines of the script are dropped. False when no line was complete.
   bool relay_error_line() {
@@ -77,12 +80,20 @@ struct Relay {
     if (!program_error_at_end(script)) watch(fds.error, POLLIN);
     watch(fds.ended, POLLIN);
     if (body.wants_input_pipe()) watch(fds.input, POLLOUT);
-    if (body.wants_standard_input()) watch(STDIN_FILENO, POLLIN);
-    poll(set.data(), count, kIdlePauseMs);
+    const bool watch_input = body.wants_standard_input();
+    if (watch_input) watch(STDIN_FILENO, POLLIN);
+    const bool woken = poll(set.data(), count, kIdlePauseMs) > 0;
+    // Standard input is watched last, so its entry is the last one.
+    input_seen = !watch_input                           ? InputSeen::unknown
+                 : woken && set[count - 1].revents != 0 ? InputSeen::ready
+                                                        : InputSeen::idle;
     error_may_wait = true;
   }
 
+  // After a wait its answer stands (only this loop reads standard input); otherwise ask now.
   bool standard_input_ready() {
+    const InputSeen seen = std::exchange(input_seen, InputSeen::unknown);
+    if (seen != InputSeen::unknown) return seen == InputSeen::ready;
     pollfd in = {STDIN_FILENO, POLLIN, 0};
     return poll(&in, 1, 0) > 0;
   }
@@ -124,12 +135,6 @@ struct Relay {
   }
 };
 
-std::int32_t content_length() {
-  // Only the low 32 bits count, taken as signed.
-  return static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(string_to_number(get_environment_variable("CONTENT_LENGTH"))));
-}
-
 // The system's reason, and a word on the usual cause of EACCES for a file that passed every
 // check: a temporary directory mounted noexec.
 std::string start_failure(const std::string& executable, int error) {
@@ -154,8 +159,8 @@ void execute_and_relay(const RunState& state) {
     error_page(state, "The compiled program cannot be started: " + state.executable_path,
                start_failure(state.executable_path, error));
   }
-  RequestBody body(script, content_length());
-  Relay{script, body, {}, {}, false}.run();
+  RequestBody body(script, RequestBody::content_length());
+  Relay{.script = script, .body = body}.run();
 }
 
 }  // namespace sr

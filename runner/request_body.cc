@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "runtime/console/console.h"
+#include "runtime/strings/strings.h"
 
 namespace sr {
 namespace {
@@ -13,6 +14,11 @@ namespace {
 constexpr std::size_t kChunk = 64 * 1024;
 
 }  // namespace
+
+std::int32_t RequestBody::content_length() {
+  return static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(string_to_number(get_environment_variable("CONTENT_LENGTH"))));
+}
 
 RequestBody::RequestBody(ProgramHandle script, std::int32_t content_length) : script_(script) {
   if (content_length < 0) {

@@ -12,6 +12,10 @@ namespace sr {
 
 class RequestBody {
  public:
+  // CONTENT_LENGTH as the body's length: only its low 32 bits count, taken as signed, so a
+  // huge value can come out negative (and is then refused with a warning).
+  static std::int32_t content_length();
+
   // Closes the script's input at once when there is nothing to pass.
   RequestBody(ProgramHandle script, std::int32_t content_length);
 

@@ -10,6 +10,7 @@
 
 #include "runner/error_page.h"
 #include "runtime/datetime/files.h"
+#include "runtime/files/unique_fd.h"
 #include "runtime/textfile/textfile.h"
 
 namespace sr {
@@ -18,11 +19,10 @@ namespace {
 // Which of the two files made the copy fail, and why: the script when it cannot be opened or is
 // no regular file, else the temporary source. `copy_error` is errno right after the copy.
 std::string copy_failure(const RunState& state, int copy_error) {
-  const int fd = open(state.script_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return state.script_path + ": " + std::strerror(errno);
+  const UniqueFd fd(open(state.script_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) return state.script_path + ": " + std::strerror(errno);
   struct stat status;
-  const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-  close(fd);
+  const bool regular = fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode);
   if (!regular) {
     return state.script_path + ": " +
            (S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file");

@@ -10,6 +10,8 @@
 namespace sr::zr {
 
 // Writes everything, retrying on EINTR; gives up silently when the reader has gone.
+// The runner's runtime has the same loops (runtime/files/full_io.h), but sharing them would pull
+// the C++ library into every executable, so the stub keeps its own (here and in main.cc).
 void write_fully(int fd, Bytes data);
 
 class OutputBuffer {

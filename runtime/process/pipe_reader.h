@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "runtime/process/unique_fd.h"
+#include "runtime/process/pipe_ends.h"
 
 namespace sr {
 

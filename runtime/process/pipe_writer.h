@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "runtime/process/unique_fd.h"
+#include "runtime/process/pipe_ends.h"
 
 namespace sr {
 

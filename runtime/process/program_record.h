@@ -12,7 +12,7 @@
 #include "runtime/process/pipe_reader.h"
 #include "runtime/process/pipe_writer.h"
 #include "runtime/process/process.h"
-#include "runtime/process/unique_fd.h"
+#include "runtime/process/pipe_ends.h"
 
 namespace sr {
 

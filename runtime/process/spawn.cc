@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/files/full_io.h"
 #include "runtime/process/arguments.h"
 #include "runtime/process/child_side.h"
 #include "runtime/process/program_record.h"
@@ -36,31 +37,13 @@ struct LaunchText {
   }
 };
 
-bool read_pid(int fd, std::int32_t& pid) {
-  char* out = reinterpret_cast<char*>(&pid);
-  std::size_t got = 0;
-  while (got < sizeof pid) {
-    ssize_t count = ::read(fd, out + got, sizeof pid - got);
-    if (count > 0) {
-      got += count;
-    } else if (count == 0 || errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
-}
-
 [[noreturn]] void run_intermediate(const ChildSetup& setup, PipeEnds& pid_pipe) {
   ::close(pid_pipe.read.get());
   pid_t pid = ::fork();
   if (pid == 0) run_child(setup);
   if (pid < 0) ::_exit(1);
-  std::int32_t value = pid;
-  ssize_t written;
-  do {
-    written = ::write(pid_pipe.write.get(), &value, sizeof value);
-  } while (written < 0 && errno == EINTR);
-  ::_exit(written == sizeof value ? 0 : 1);
+  const std::int32_t value = pid;
+  ::_exit(write_full(pid_pipe.write.get(), &value, sizeof value) == sizeof value ? 0 : 1);
 }
 
 // The program runs as a grandchild that nobody waits for, so it never becomes our zombie.
@@ -76,7 +59,7 @@ ProgramHandle start_detached(const ChildSetup& setup) {
   if (middle < 0) return 0;
   pid_pipe.write.reset();
   std::int32_t pid = -1;
-  if (!read_pid(pid_pipe.read.get(), pid)) pid = -1;
+  if (read_full(pid_pipe.read.get(), &pid, sizeof pid) != sizeof pid) pid = -1;
   int status;
   if (!collect_status(middle, status)) return 0;
   return pid < 0 ? 0 : 1;

@@ -1,43 +1,25 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
 
+#include "runtime/files/full_io.h"
 #include "runtime/textfile/text_file_record.h"
 
 namespace sr {
 namespace {
 
 // Short or failed writes are not reported to the caller; the count tells what reached the file.
-std::size_t write_all(int fd, const char* bytes, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::write(fd, bytes + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+void write_pending(TextFileRecord& file) {
+  write_full(file.fd.get(), file.buffer.get(), static_cast<std::size_t>(file.size - file.room));
+  file.room = file.size;
 }
 
 // Reads until `count` bytes or the end of the file, as a stream read would.
-int read_full(int fd, char* bytes, int count) {
-  int done = 0;
-  while (done < count) {
-    ssize_t n = ::read(fd, bytes + done, static_cast<std::size_t>(count - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<int>(n);
-  }
-  return done;
-}
-
-void write_pending(TextFileRecord& file) {
-  write_all(file.fd.get(), file.buffer.get(), static_cast<std::size_t>(file.size - file.room));
-  file.room = file.size;
+int read_into(TextFileRecord& file, char* bytes, int count) {
+  return static_cast<int>(read_full(file.fd.get(), bytes, static_cast<std::size_t>(count)));
 }
 
 void switch_to_writing(TextFileRecord& file) {
@@ -61,22 +43,6 @@ int clamp_to_int(std::size_t count) {
 
 }  // namespace
 
-FileDescriptor::~FileDescriptor() {
-  // Not retried on EINTR: the descriptor is gone either way on Linux.
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int FileDescriptor::release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void FileDescriptor::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 std::unique_ptr<TextFileRecord> make_text_file_record(int fd) {
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kTextFileBufferSize]);
   if (!buffer) return nullptr;
@@ -97,7 +63,7 @@ int buffered_write(TextFileRecord& file, const char* bytes, std::size_t count) {
   }
   write_pending(file);
   if (count >= static_cast<std::size_t>(file.size)) {
-    return clamp_to_int(write_all(file.fd.get(), bytes, count));
+    return clamp_to_int(write_full(file.fd.get(), bytes, count));
   }
   std::memcpy(file.buffer.get(), bytes, count);
   file.room -= static_cast<int>(count);
@@ -119,9 +85,9 @@ int buffered_read(TextFileRecord& file, char* bytes, int count) {
   int rest = count - taken;
   if (rest >= file.size) {
     file.filled = 0;
-    return taken + read_full(file.fd.get(), bytes + taken, rest);
+    return taken + read_into(file, bytes + taken, rest);
   }
-  file.filled = read_full(file.fd.get(), file.buffer.get(), file.size);
+  file.filled = read_into(file, file.buffer.get(), file.size);
   int more = std::min(rest, file.filled);
   std::memcpy(bytes + taken, file.buffer.get(), static_cast<std::size_t>(more));
   file.room = file.filled - more;

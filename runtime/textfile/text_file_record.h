@@ -5,31 +5,16 @@
 #include <cstdint>
 #include <memory>
 
+#include "runtime/files/unique_fd.h"
+
 namespace sr {
 
 inline constexpr int kTextFileBufferSize = 4096;
 
-// Owns one descriptor; closes it exactly once.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor();
-
-  int get() const { return fd_; }
-  void reset(int fd);
-  // Gives up ownership without closing.
-  int release();
-
- private:
-  int fd_;
-};
-
 // In read mode `room` counts the buffered bytes not yet consumed (the last `room` of `filled`);
 // in write mode it counts the free bytes, so `size - room` bytes are pending.
 struct TextFileRecord {
-  FileDescriptor fd;
+  UniqueFd fd;
   std::unique_ptr<char[]> buffer;
   int size = kTextFileBufferSize;
   int room = 0;

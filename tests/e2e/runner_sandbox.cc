@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tests/e2e/run_child.h"
 
@@ -169,7 +172,14 @@ RunResult RunnerSandbox::run_script(const std::string& script, std::optional<std
 void RunnerSandbox::kill_recorded(const std::string& pid_file) const {
   std::string pid = read_file(pid_file);
   if (pid.empty() || pid.find_first_not_of("0123456789\n") != std::string::npos) return;
-  std::string environ = read_file("/proc/" + std::to_string(std::stoi(pid)) + "/environ");
+  const std::string proc = "/proc/" + std::to_string(std::stoi(pid));
+  // A process in the middle of exec shows an empty environment for a moment: wait that out
+  // (bounded), or a background program that was just starting would be left running.
+  std::string environ = read_file(proc + "/environ");
+  for (int tries = 0; environ.empty() && tries < 200 && access(proc.c_str(), F_OK) == 0; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    environ = read_file(proc + "/environ");
+  }
   if (environ.find("SCRIPT_FILENAME=" + dir_ + "/") != std::string::npos) {
     kill(std::stoi(pid), SIGKILL);
   }

@@ -1,27 +1,9 @@
-#include "runtime/process/unique_fd.h"
+#include "runtime/process/pipe_ends.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace sr {
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-void UniqueFd::reset(int fd) {
-  // Never retry close on EINTR: the descriptor is gone either way on Linux.
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
-int UniqueFd::release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 namespace {
 
 bool set_nonblocking(int fd) {

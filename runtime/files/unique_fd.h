@@ -1,4 +1,4 @@
-// One owned descriptor and the pipes of a child program.
+// The one owner of a file descriptor in the runtime and the runner.
 #pragma once
 
 namespace sr {
@@ -17,21 +17,13 @@ class UniqueFd {
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
   void reset(int fd = -1);
+  // Gives up ownership without closing.
   int release();
+  // Closes now; false when close reports an error, so written data may not have reached the file.
+  bool close_checked();
 
  private:
   int fd_ = -1;
 };
-
-struct PipeEnds {
-  UniqueFd read;
-  UniqueFd write;
-};
-
-enum class OwnEnd { none, read, write, both };
-
-// Both ends close-on-exec; the end(s) that this process keeps are non-blocking, the child's end
-// stays blocking because the program expects ordinary standard streams. False when no pipe.
-bool make_pipe(PipeEnds& ends, OwnEnd own);
 
 }  // namespace sr
