@@ -9,19 +9,13 @@
 #include <vector>
 
 #include "compiler/program_format.h"
+#include "runtime/files/full_io.h"
 
 namespace sr::zr {
 namespace {
 
 bool write_all(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return write_full(fd, data.data(), data.size()) == data.size();
 }
 
 std::string failure(const std::string& what, const std::string& path) {
@@ -46,11 +40,13 @@ bool read_whole_file(const std::string& path, std::string& content) {
   content.clear();
   char buffer[65536];
   while (ok) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    content.append(buffer, static_cast<size_t>(n));
+    errno = 0;
+    const std::size_t n = read_full(fd, buffer, sizeof buffer);
+    content.append(buffer, n);
+    if (n < sizeof buffer) {
+      ok = errno == 0;
+      break;
+    }
   }
   close(fd);
   return ok;
