@@ -18,6 +18,8 @@ namespace {
 using namespace sr::fcgi;
 
 const std::string kHeader = "Content-Type: text/plain\n\n";
+// What a request that wrote nothing is answered with.
+const std::string kServerError = "Status: 500 Internal Server Error\r\n\r\n";
 
 pid_t read_pid(const std::string& path) {
   if (!wait_for_file(path)) return -1;
@@ -49,7 +51,7 @@ FcgiResponse request_on_kept(FcgiClient& client, const std::string& script,
   return client.read_response(1);
 }
 
-TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndNoOutput) {
+TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndAServerError) {
   RunnerSandbox sandbox;
   std::filesystem::create_directory(sandbox.dir() + "/folder");
   ASSERT_EQ(mkfifo((sandbox.dir() + "/fifo").c_str(), 0755), 0);
@@ -74,11 +76,47 @@ TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndNoOutput) {
     SCOPED_TRACE(row.name);
     const FcgiResponse r = fcgi_request(server.socket_path(), request_params(row.path), "", 10000);
     ASSERT_TRUE(r.ended);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, kServerError);
     EXPECT_EQ(r.err, row.message + row.path + "\n");
   }
   EXPECT_EQ(sandbox.compile_count(), 0);
   EXPECT_TRUE(sandbox.cache_files().empty());
+}
+
+// A web server may pass a response without any header on as an empty success page; a failure
+// must reach the visitor as one, and the error line still reaches the log.
+TEST(FcgiHostile, ARequestThatWritesNothingIsAnsweredWithAServerError) {
+  RunnerSandbox sandbox;
+  const std::string quiet = "#!" + sandbox.runner_path() + "\n";
+  const struct {
+    const char* name;
+    std::string path;
+    std::string out;
+  } rows[] = {
+      {"script that writes nothing", sandbox.write_file("silent", quiet + "exit 0\n", 0755),
+       kServerError},
+      {"failing script that writes nothing", sandbox.write_file("fails", quiet + "exit 4\n", 0755),
+       kServerError},
+      {"output without a header is passed on as it is",
+       sandbox.write_file("bare", quiet + "printf x\n", 0755), "x"},
+      {"a header alone is passed on as it is",
+       sandbox.write_file("header", quiet + "printf 'Status: 204\\n\\n'\n", 0755),
+       "Status: 204\n\n"},
+  };
+  ServerProcess server(sandbox);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const FcgiResponse r = fcgi_request(server.socket_path(), request_params(row.path));
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.out, row.out);
+  }
+  SCOPED_TRACE("compile error without -w");
+  sandbox.set_compiler("#!/bin/sh\necho 'line 1: syntax error'\nexit 1\n");
+  const FcgiResponse r = fcgi_request(
+      server.socket_path(), request_params(sandbox.write_file("bad", quiet + "oops\n", 0755)));
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(r.out, kServerError);
+  EXPECT_NE(r.err.find("line 1: syntax error"), std::string::npos) << r.err;
 }
 
 TEST(FcgiHostile, OutputStreamsWhileTheScriptStillRuns) {
