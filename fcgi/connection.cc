@@ -14,6 +14,10 @@ namespace {
 // is what they hold now, not the most they ever held.
 constexpr std::size_t kKeptCapacity = 4096;
 
+// What a request that wrote nothing is answered with: the status a web server gives a CGI
+// script that wrote nothing, and no body.
+constexpr std::string_view kSilentFailureResponse = "Status: 500 Internal Server Error\r\n\r\n";
+
 void release(std::string& buffer) {
   if (buffer.capacity() > kKeptCapacity) {
     std::string().swap(buffer);
@@ -142,11 +146,13 @@ void Connection::refuse(std::uint16_t id, std::uint8_t status) {
 void Connection::append_output(std::uint8_t type, std::string_view data) {
   if (!request) return;
   if (type == kStderr && !data.empty()) request->sent_stderr = true;
+  if (type == kStdout && !data.empty()) request->sent_stdout = true;
   append_stream_data(output_, type, request->id, data);
 }
 
 void Connection::end_request(std::uint32_t app_status) {
   if (!request) return;
+  if (!request->sent_stdout) append_output(kStdout, kSilentFailureResponse);
   if (request->sent_stderr) append_record(output_, kStderr, request->id, {});
   append_record(output_, kStdout, request->id, {});
   append_end_request(output_, request->id, app_status, kRequestComplete);

@@ -19,6 +19,7 @@ struct Request {
   std::string body;        // received and not yet passed to the worker
   bool body_done = false;  // the stream's empty record came
   bool sent_stderr = false;
+  bool sent_stdout = false;
 };
 
 // What the server must do after a record.
@@ -52,6 +53,8 @@ class Connection {
   Event handle_next_record();
 
   // The request's response: stream data, then the ends of both streams and FCGI_END_REQUEST.
+  // A request that ends without a byte of output is answered with a bare server error, so that
+  // no web server can pass a failure on as an empty success page.
   void append_output(std::uint8_t type, std::string_view data);
   void end_request(std::uint32_t app_status);
 

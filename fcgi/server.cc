@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +22,12 @@ constexpr std::size_t kBodyLimit = 64 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr int kReadsPerEvent = 16;
 constexpr int kAcceptsPerEvent = 64;
+// Connections per child kept open at most, and the descriptors kept free of connections for
+// the server's own use.
+constexpr std::size_t kClientsPerChild = 16;
+constexpr std::size_t kReservedDescriptors = 16;
+// Descriptors that a running request holds: its three pipes.
+constexpr std::size_t kDescriptorsPerJob = 3;
 
 }  // namespace
 
@@ -58,7 +65,21 @@ void block_server_signals() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
+std::size_t Server::connection_limit() const {
+  const auto children = static_cast<std::size_t>(options_.max_children);
+  std::size_t limit = kClientsPerChild * children;
+  rlimit descriptors{};
+  if (::getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur != RLIM_INFINITY) {
+    const std::size_t reserved = kReservedDescriptors + kDescriptorsPerJob * children;
+    const std::size_t available =
+        descriptors.rlim_cur > reserved ? descriptors.rlim_cur - reserved : 0;
+    limit = std::min(limit, available);
+  }
+  return std::max<std::size_t>(limit, 1);
+}
+
 bool Server::set_up() {
+  max_clients_ = connection_limit();
   const sigset_t handled = handled_signals();
   signals_.reset(::signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC));
   epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
@@ -150,7 +171,7 @@ void Server::dispatch(Watch& watch, std::uint32_t events) {
 }
 
 void Server::accept_clients() {
-  for (int i = 0; i < kAcceptsPerEvent && listener_.socket; ++i) {
+  for (int i = 0; i < kAcceptsPerEvent && listener_.socket && clients_.size() < max_clients_; ++i) {
     const int fd =
         ::accept4(listener_.socket.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
@@ -169,12 +190,12 @@ void Server::accept_clients() {
     watch(fd, client->watch, EPOLLIN);
     clients_.emplace(client.get(), std::move(client));
   }
+  update_listener();
 }
 
 void Server::update_listener() {
   if (!listener_.socket) return;
-  const bool accepting = !shutting_down_ && !out_of_descriptors_ &&
-                         jobs_.size() < static_cast<std::size_t>(options_.max_children);
+  const bool accepting = !shutting_down_ && !out_of_descriptors_ && clients_.size() < max_clients_;
   set_events(listener_.socket.get(), listener_watch_, accepting ? std::uint32_t{EPOLLIN} : 0u);
 }
 

@@ -63,6 +63,7 @@ class Server {
   };
 
   bool set_up();
+  std::size_t connection_limit() const;
   void watch(int fd, Watch& watch, std::uint32_t events);
   void set_events(int fd, Watch& watch, std::uint32_t events);
   void unwatch(UniqueFd& fd);
@@ -103,6 +104,9 @@ class Server {
   UniqueFd signals_;
   Watch listener_watch_{WatchKind::listener, nullptr};
   Watch signal_watch_{WatchKind::signals, nullptr};
+  // Connections kept open at most: requests wait in one queue in the order they became ready,
+  // not in the listen backlog behind requests of kept connections.
+  std::size_t max_clients_ = 1;
   bool out_of_descriptors_ = false;
   bool shutting_down_ = false;
   Clock::time_point shutdown_deadline_ = Clock::time_point::max();

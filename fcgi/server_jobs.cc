@@ -30,12 +30,10 @@ std::uint32_t app_status(int status) {
 }  // namespace
 
 void Server::request_ready(Client& client) {
-  if (jobs_.size() < static_cast<std::size_t>(options_.max_children)) {
-    spawn(client);
-  } else {
-    client.queued = true;
-    waiting_.push_back(&client);
-  }
+  // Served in the order the requests became ready, whichever connection they came on.
+  client.queued = true;
+  waiting_.push_back(&client);
+  start_waiting();
 }
 
 void Server::start_waiting() {
@@ -213,8 +211,12 @@ void Server::try_finish(Job& job) {
     }
     conn.end_request(app_status(job.status));
     if (shutting_down_) conn.close_after_output = true;
-    // Records that came while the request ran (a next request on a kept connection).
-    if (write_client(*client)) handle_records(*client);
+    // The freed slot goes to the oldest waiting request; a next request that a kept connection
+    // sent meanwhile queues behind it.
+    const bool kept = write_client(*client);
+    start_waiting();
+    if (kept && client->conn.open()) handle_records(*client);
+    return;
   }
   start_waiting();
 }

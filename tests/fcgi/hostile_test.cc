@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <memory>
 #include <thread>
+#include <vector>
 
+#include "fcgi/params.h"
 #include "fcgi/record.h"
 #include "tests/fcgi/fcgi_client.h"
 #include "tests/fcgi/server_process.h"
@@ -18,6 +21,8 @@ namespace {
 using namespace sr::fcgi;
 
 const std::string kHeader = "Content-Type: text/plain\n\n";
+// What a request that wrote nothing is answered with.
+const std::string kServerError = "Status: 500 Internal Server Error\r\n\r\n";
 
 pid_t read_pid(const std::string& path) {
   if (!wait_for_file(path)) return -1;
@@ -49,7 +54,7 @@ FcgiResponse request_on_kept(FcgiClient& client, const std::string& script,
   return client.read_response(1);
 }
 
-TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndNoOutput) {
+TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndAServerError) {
   RunnerSandbox sandbox;
   std::filesystem::create_directory(sandbox.dir() + "/folder");
   ASSERT_EQ(mkfifo((sandbox.dir() + "/fifo").c_str(), 0755), 0);
@@ -74,11 +79,47 @@ TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndNoOutput) {
     SCOPED_TRACE(row.name);
     const FcgiResponse r = fcgi_request(server.socket_path(), request_params(row.path), "", 10000);
     ASSERT_TRUE(r.ended);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, kServerError);
     EXPECT_EQ(r.err, row.message + row.path + "\n");
   }
   EXPECT_EQ(sandbox.compile_count(), 0);
   EXPECT_TRUE(sandbox.cache_files().empty());
+}
+
+// A web server may pass a response without any header on as an empty success page; a failure
+// must reach the visitor as one, and the error line still reaches the log.
+TEST(FcgiHostile, ARequestThatWritesNothingIsAnsweredWithAServerError) {
+  RunnerSandbox sandbox;
+  const std::string quiet = "#!" + sandbox.runner_path() + "\n";
+  const struct {
+    const char* name;
+    std::string path;
+    std::string out;
+  } rows[] = {
+      {"script that writes nothing", sandbox.write_file("silent", quiet + "exit 0\n", 0755),
+       kServerError},
+      {"failing script that writes nothing", sandbox.write_file("fails", quiet + "exit 4\n", 0755),
+       kServerError},
+      {"output without a header is passed on as it is",
+       sandbox.write_file("bare", quiet + "printf x\n", 0755), "x"},
+      {"a header alone is passed on as it is",
+       sandbox.write_file("header", quiet + "printf 'Status: 204\\n\\n'\n", 0755),
+       "Status: 204\n\n"},
+  };
+  ServerProcess server(sandbox);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const FcgiResponse r = fcgi_request(server.socket_path(), request_params(row.path));
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.out, row.out);
+  }
+  SCOPED_TRACE("compile error without -w");
+  sandbox.set_compiler("#!/bin/sh\necho 'line 1: syntax error'\nexit 1\n");
+  const FcgiResponse r = fcgi_request(
+      server.socket_path(), request_params(sandbox.write_file("bad", quiet + "oops\n", 0755)));
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(r.out, kServerError);
+  EXPECT_NE(r.err.find("line 1: syntax error"), std::string::npos) << r.err;
 }
 
 TEST(FcgiHostile, OutputStreamsWhileTheScriptStillRuns) {
@@ -236,6 +277,107 @@ TEST(FcgiHostile, RequestsBeyondMaxChildrenWaitTheirTurn) {
   first.body_end(1);
   EXPECT_EQ(first.read_response(1).out, kHeader + "done");
   EXPECT_EQ(second.read_response(1).out, kHeader + "quick\n");
+}
+
+// Two kept connections that each send their next request while the other's runs always have a
+// request waiting when the only child frees; a connection opened meanwhile must still get its
+// turn, not wait behind them for as long as they keep sending.
+TEST(FcgiHostile, AConnectionOpenedWhileKeptOnesAreBusyIsServedInItsTurn) {
+  RunnerSandbox sandbox;
+  // Runs until the test ends its body; marks its start with a file named after X_STEP.
+  const std::string held = served_script(sandbox, "held",
+                                         "printf 'Content-Type: text/plain\\n\\n'\ntouch \"" +
+                                             sandbox.dir() + "/started-$X_STEP\"\n/bin/cat\n");
+  const std::string quick =
+      served_script(sandbox, "quick", "printf 'Content-Type: text/plain\\n\\nquick\\n'\n");
+  ServerProcess server(sandbox, {"--max-children", "1"});
+  FcgiClient a(server.socket_path());
+  FcgiClient c(server.socket_path());
+  // Both kept connections are accepted before the child is taken.
+  for (FcgiClient* kept : {&a, &c}) {
+    std::string asked, records;
+    append_name_value(asked, "FCGI_MAX_REQS", "");
+    append_record(records, kGetValues, 0, asked);
+    kept->send_raw(records);
+    ASSERT_TRUE(kept->read_record());
+  }
+  auto send_held = [&](FcgiClient& client, const std::string& step) {
+    client.begin(1, 1, /*keep_conn=*/true);
+    // A declared body keeps the script reading until the body's end comes.
+    client.params(1, request_params(held, {{"X_STEP", step}, {"CONTENT_LENGTH", "1"}}));
+  };
+  send_held(a, "a1");
+  ASSERT_TRUE(wait_for_file(sandbox.dir() + "/started-a1"));
+  send_held(c, "c1");
+  FcgiClient b(server.socket_path());
+  ASSERT_TRUE(b.connected());
+  b.begin(1);
+  b.params(1, request_params(quick));
+  b.body_end(1);
+  // The kept connections take turns; each sends its next request as soon as one ends.
+  const struct {
+    FcgiClient* client;
+    const char* step;
+    const char* next;
+  } turns[] = {{&a, "a1", "a2"}, {&c, "c1", "c2"}, {&a, "a2", "a3"}, {&c, "c2", "c3"}};
+  for (const auto& turn : turns) {
+    SCOPED_TRACE(turn.step);
+    ASSERT_TRUE(wait_for_file(sandbox.dir() + "/started-" + turn.step));
+    turn.client->body_end(1);
+    const FcgiResponse r = turn.client->read_response(1);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.out, kHeader);
+    send_held(*turn.client, turn.next);
+  }
+  // By the time the kept connection's third request runs, the new one was answered: its end was
+  // written before that request started.
+  ASSERT_TRUE(wait_for_file(sandbox.dir() + "/started-a3"));
+  const FcgiResponse answered = b.read_response(1, 5000);
+  EXPECT_TRUE(answered.ended) << "the new connection waited behind the kept ones";
+  EXPECT_EQ(answered.out, kHeader + "quick\n");
+  for (FcgiClient* kept : {&a, &c}) kept->body_end(1);
+  EXPECT_TRUE(a.read_response(1).ended);
+  EXPECT_TRUE(c.read_response(1).ended);
+}
+
+// Waiting requests hold connections, so their number is bounded: the rest stay in the listen
+// backlog, and every one is served in the end.
+TEST(FcgiHostile, WaitingConnectionsAreBoundedAndAllServed) {
+  RunnerSandbox sandbox;
+  const std::string slow =
+      served_script(sandbox, "slow", "printf 'Content-Type: text/plain\\n\\n'\n/bin/cat\n");
+  const std::string quick =
+      served_script(sandbox, "quick", "printf 'Content-Type: text/plain\\n\\nquick\\n'\n");
+  ServerProcess server(sandbox, {"--max-children", "1"});
+  FcgiClient first(server.socket_path());
+  first.begin(1);
+  first.params(1, request_params(slow, {{"CONTENT_LENGTH", "4"}}));
+  ASSERT_TRUE(server.wait_for_children(1));
+  const int busy = server.descriptor_count();
+  constexpr int kWaiting = 40;
+  // 16 connections per child, the running request's included.
+  constexpr int kHeld = 16 - 1;
+  std::vector<std::unique_ptr<FcgiClient>> waiting;
+  for (int i = 0; i < kWaiting; ++i) {
+    waiting.push_back(std::make_unique<FcgiClient>(server.socket_path()));
+    ASSERT_TRUE(waiting.back()->connected());
+    waiting.back()->begin(1);
+    waiting.back()->params(1, request_params(quick));
+    waiting.back()->body_end(1);
+  }
+  for (int i = 0; i < 1000 && server.descriptor_count() < busy + kHeld; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(server.descriptor_count(), busy + kHeld);
+  first.body(1, "done");
+  first.body_end(1);
+  EXPECT_EQ(first.read_response(1).out, kHeader + "done");
+  for (int i = 0; i < kWaiting; ++i) {
+    SCOPED_TRACE("waiting connection " + std::to_string(i));
+    const FcgiResponse r = waiting[i]->read_response(1);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.out, kHeader + "quick\n");
+  }
 }
 
 TEST(FcgiHostile, SigtermLetsTheRunningRequestFinishThenExits) {
