@@ -61,6 +61,8 @@ void run_child(const ChildSetup& setup) {
   move_above_standard(input);
   move_above_standard(error);
   move_above_standard(connect);
+  int report = setup.exec_report;
+  move_above_standard(report);
   install(output, STDOUT_FILENO);
   install(input, STDIN_FILENO);
   install(error, STDERR_FILENO);
@@ -73,7 +75,9 @@ void run_child(const ChildSetup& setup) {
   reset_signals();
   if (setup.executable >= 0) {
     const int error = exec_file(setup.executable, setup.arguments);
-    if (setup.exec_error) *setup.exec_error = error;
+    if (report >= 0 && ::write(report, &error, sizeof error) < 0) {
+      // The parent then sees the exit status 127 without a reason.
+    }
     ::_exit(127);
   }
   ::execvp(setup.file, setup.arguments);

@@ -14,10 +14,11 @@ struct ChildSetup {
   int input = -1;
   int error = -1;
   int connect = -1;  // another program's output pipe, to become standard input
-  // An open file to execute instead of `file`, and where the reason of a failed exec goes: the
-  // new process shares our memory until it executes (vfork), so the parent reads it there.
+  // An open file to execute instead of `file`, and the write end of a close-on-exec pipe that
+  // carries the errno of a failed exec to the parent (an exec that succeeds closes it unwritten).
+  // A pipe, not shared memory: a sanitizer's runtime may turn vfork into a real fork.
   int executable = -1;
-  int* exec_error = nullptr;
+  int exec_report = -1;
   // Set for a program that we follow: it is killed when we die, so a runner killed by the web
   // server's time-out leaves no script or compiler running on its own.
   pid_t follow_parent = 0;

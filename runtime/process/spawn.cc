@@ -1,5 +1,6 @@
 // start_program: the search, the argument vector, the pipes, the fork and the record.
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
@@ -103,7 +104,17 @@ void keep_own_ends(OpenPipes& pipes, ChildProgram& program) {
   pipes.error.write.reset();
 }
 
-ProgramHandle start_opened(ChildSetup& setup, int flags, ProgramHandle source) {
+// The errno that a failed exec wrote to the report pipe, 0 when the exec succeeded (it closed the
+// pipe unwritten) or when the child died before it could tell.
+int read_exec_report(UniqueFd& report) {
+  int error = 0;
+  if (!report || read_full(report.get(), &error, sizeof error) != sizeof error) error = 0;
+  report.reset();
+  return error;
+}
+
+ProgramHandle start_opened(ChildSetup& setup, int flags, ProgramHandle source,
+                           int* exec_error = nullptr) {
   std::unique_ptr<ChildProgram> program(new (std::nothrow) ChildProgram);
   OpenPipes pipes;
   if (!program || !make_pipes(flags, pipes, setup)) return 0;
@@ -113,9 +124,18 @@ ProgramHandle start_opened(ChildSetup& setup, int flags, ProgramHandle source) {
     setup.connect = from->output->fd();
     from->output->share_descriptor();
   }
+  UniqueFd report_read, report_write;
+  if (exec_error) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return 0;
+    report_read.reset(ends[0]);
+    report_write.reset(ends[1]);
+    setup.exec_report = ends[1];
+  }
   pid_t pid = fork_child(setup);
+  report_write.reset();
   if (pid < 0) return 0;
-  if (setup.exec_error && *setup.exec_error != 0) {
+  if (exec_error && (*exec_error = read_exec_report(report_read)) != 0) {
     int status;
     collect_status(pid, status);
     return 0;
@@ -194,10 +214,9 @@ ProgramHandle start_program_file(int executable, std::string_view program,
   const std::string dir(directory);
   ChildSetup setup;
   setup.executable = executable;
-  setup.exec_error = &exec_error;
   setup.arguments = text.arguments;
   setup.directory = dir.empty() ? nullptr : dir.c_str();
-  return start_opened(setup, flags, 0);
+  return start_opened(setup, flags, 0, &exec_error);
 }
 
 ProgramHandle start_program(std::string_view program, std::string_view arguments,
