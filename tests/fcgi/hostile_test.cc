@@ -365,10 +365,12 @@ TEST(FcgiHostile, WaitingConnectionsAreBoundedAndAllServed) {
     waiting.back()->params(1, request_params(quick));
     waiting.back()->body_end(1);
   }
-  for (int i = 0; i < 1000 && server.descriptor_count() < busy + kHeld; ++i) {
+  // `busy` may include a descriptor of the running request's start that is closed since.
+  for (int i = 0; i < 1000 && server.descriptor_count() < busy + kHeld - 1; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(server.descriptor_count(), busy + kHeld);
+  EXPECT_GE(server.descriptor_count(), busy + kHeld - 1);
+  EXPECT_LE(server.descriptor_count(), busy + kHeld);
   first.body(1, "done");
   first.body_end(1);
   EXPECT_EQ(first.read_response(1).out, kHeader + "done");
