@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
+#include "runtime/process/pipe_ends.h"
 #include "runtime/process/pipe_reader.h"
 #include "runtime/process/pipe_writer.h"
 #include "runtime/process/process.h"
-#include "runtime/process/pipe_ends.h"
 
 namespace sr {
 
