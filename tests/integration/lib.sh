@@ -169,12 +169,10 @@ EOF
   SERVER_PID=$BG_PID
 }
 
-start_apache() {
-  local dir=$1 docroot=$2 modules=/usr/lib/apache2/modules
-  ERROR_LOG=$dir/error.log
-  mkdir -p "$dir/run"
-  chmod 755 "$dir/run"
-  cat >"$dir/apache.conf" <<EOF
+# apache_conf_head DIR: the lines that every Apache configuration here begins with.
+apache_conf_head() {
+  local dir=$1 modules=/usr/lib/apache2/modules
+  cat <<EOF
 ServerName 127.0.0.1
 Listen 127.0.0.1:$PORT
 PidFile $dir/apache.pid
@@ -184,6 +182,16 @@ DefaultRuntimeDir $dir/run
 Mutex file:$dir/run default
 LoadModule mpm_event_module $modules/mod_mpm_event.so
 LoadModule authz_core_module $modules/mod_authz_core.so
+EOF
+}
+
+start_apache() {
+  local dir=$1 docroot=$2 modules=/usr/lib/apache2/modules
+  ERROR_LOG=$dir/error.log
+  mkdir -p "$dir/run"
+  chmod 755 "$dir/run"
+  apache_conf_head "$dir" >"$dir/apache.conf"
+  cat >>"$dir/apache.conf" <<EOF
 LoadModule cgid_module $modules/mod_cgid.so
 ScriptSock $dir/run/cgid.sock
 User www-data
@@ -254,11 +262,10 @@ start_fcgi() {
     chown www-data: "$dir"
   fi
   case $listen in unix:*) rm -f "${listen#unix:}" ;; esac
-  setsid "${as[@]}" "$bin" --listen "$listen" --socket-mode 0666 "$@" \
-    </dev/null >"$dir/fcgi.stderr" 2>&1 &
-  FCGI_PID=$!
+  start_in_group "${as[@]}" "$bin" --listen "$listen" --socket-mode 0666 "$@" \
+    </dev/null >"$dir/fcgi.stderr" 2>&1
+  FCGI_PID=$BG_PID
   FCGI_LISTEN=$listen
-  server_pids+=("$FCGI_PID")
   wait_for_fcgi "$listen" "$FCGI_PID" || {
     echo "the FastCGI server did not start on $listen:" >&2
     cat "$dir/fcgi.stderr" >&2
@@ -321,9 +328,8 @@ server.errorlog = "$ERROR_LOG"
 server.upload-dirs = ("$dir")
 fastcgi.server = (".zr" => (("check-local" => "enable", $(lighttpd_address))))
 EOF
-  setsid lighttpd -D -f "$dir/lighttpd.conf" </dev/null >"$dir/stderr" 2>&1 &
-  SERVER_PID=$!
-  server_pids+=("$SERVER_PID")
+  start_in_group lighttpd -D -f "$dir/lighttpd.conf" </dev/null >"$dir/stderr" 2>&1
+  SERVER_PID=$BG_PID
 }
 
 start_apache_fastcgi() {
@@ -331,16 +337,8 @@ start_apache_fastcgi() {
   ERROR_LOG=$dir/error.log
   mkdir -p "$dir/run"
   chmod 755 "$dir/run"
-  cat >"$dir/apache.conf" <<EOF
-ServerName 127.0.0.1
-Listen 127.0.0.1:$PORT
-PidFile $dir/apache.pid
-ErrorLog $ERROR_LOG
-LogLevel warn
-DefaultRuntimeDir $dir/run
-Mutex file:$dir/run default
-LoadModule mpm_event_module $modules/mod_mpm_event.so
-LoadModule authz_core_module $modules/mod_authz_core.so
+  apache_conf_head "$dir" >"$dir/apache.conf"
+  cat >>"$dir/apache.conf" <<EOF
 LoadModule proxy_module $modules/mod_proxy.so
 LoadModule proxy_fcgi_module $modules/mod_proxy_fcgi.so
 User www-data
@@ -356,9 +354,8 @@ DocumentRoot $docroot
   </FilesMatch>
 </Directory>
 EOF
-  setsid apache2 -f "$dir/apache.conf" -DFOREGROUND </dev/null >"$dir/stderr" 2>&1 &
-  SERVER_PID=$!
-  server_pids+=("$SERVER_PID")
+  start_in_group apache2 -f "$dir/apache.conf" -DFOREGROUND </dev/null >"$dir/stderr" 2>&1
+  SERVER_PID=$BG_PID
 }
 
 # KEEP_CONN on: nginx keeps its connections to the server open between requests, which needs an
@@ -405,9 +402,8 @@ http {
   }
 }
 EOF
-  setsid nginx -p "$dir" -e "$ERROR_LOG" -c "$dir/nginx.conf" </dev/null >"$dir/stderr" 2>&1 &
-  SERVER_PID=$!
-  server_pids+=("$SERVER_PID")
+  start_in_group nginx -p "$dir" -e "$ERROR_LOG" -c "$dir/nginx.conf" </dev/null >"$dir/stderr" 2>&1
+  SERVER_PID=$BG_PID
 }
 
 # --- requests and checks ----------------------------------------------------------------------
