@@ -38,26 +38,25 @@ bool CompileContext::not_an_array(const std::string& name, std::string& error) {
 }
 
 bool CompileContext::load_variable(const std::string& name, std::string& error) {
-  if (!not_an_array(name, error)) return false;
-  const bool text = name.ends_with("$");
-  if (reaches_global(name)) {
-    code.emit(text ? Op::load_global_string : Op::load_global_int,
-              text ? top.string_slot(name) : top.int_slot(name));
-  } else {
-    code.emit(text ? Op::load_string : Op::load_int,
-              text ? scope().string_slot(name) : scope().int_slot(name));
-  }
-  return true;
+  return emit_variable(
+      name, {Op::load_int, Op::load_string, Op::load_global_int, Op::load_global_string}, error);
 }
 
 bool CompileContext::store_variable(const std::string& name, std::string& error) {
+  return emit_variable(
+      name, {Op::store_int, Op::store_string, Op::store_global_int, Op::store_global_string},
+      error);
+}
+
+bool CompileContext::emit_variable(const std::string& name, const VariableOps& ops,
+                                   std::string& error) {
   if (!not_an_array(name, error)) return false;
   const bool text = name.ends_with("$");
   if (reaches_global(name)) {
-    code.emit(text ? Op::store_global_string : Op::store_global_int,
+    code.emit(text ? ops.global_string : ops.global_int,
               text ? top.string_slot(name) : top.int_slot(name));
   } else {
-    code.emit(text ? Op::store_string : Op::store_int,
+    code.emit(text ? ops.local_string : ops.local_int,
               text ? scope().string_slot(name) : scope().int_slot(name));
   }
   return true;

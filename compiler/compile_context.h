@@ -80,6 +80,11 @@ class CompileContext {
  private:
   bool reaches_global(const std::string& name) const;
   bool not_an_array(const std::string& name, std::string& error);
+  // The four forms of one access to a variable: local or global, integer or string.
+  struct VariableOps {
+    Op local_int, local_string, global_int, global_string;
+  };
+  bool emit_variable(const std::string& name, const VariableOps& ops, std::string& error);
 
   std::unique_ptr<Scope> procedure_;
 };
