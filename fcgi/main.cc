@@ -43,14 +43,16 @@ int main(int argc, char** argv) {
     std::cout << sr::fcgi::usage_text();
     return 0;
   }
+  // Every request that is not warm, and every failure, is the runner's to answer.
+  const std::string runner = runner_beside_server();
+  if (::access(runner.c_str(), X_OK) != 0) {
+    sr::fcgi::log_message("no runner at " + runner + ": it must be installed beside the server");
+    return 1;
+  }
   sr::fcgi::Listener listener;
   if (const std::string error = sr::fcgi::open_listener(options, listener); !error.empty()) {
     sr::fcgi::log_message(error);
     return 1;
-  }
-  const std::string runner = runner_beside_server();
-  if (::access(runner.c_str(), X_OK) != 0) {
-    sr::fcgi::log_message("warning: no runner at " + runner + "; requests still run");
   }
   sr::fcgi::Server server(std::move(options), std::move(listener), runner);
   return server.run();

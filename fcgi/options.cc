@@ -64,8 +64,9 @@ std::string parse_options(int argc, char** argv, Options& options) {
 
 std::string usage_text() {
   return "Usage: scriptrunner-fcgi [OPTION]...\n"
-         "Serves scripts for the scriptrunner beside this program over FastCGI, forking one\n"
-         "process per request; runs in the foreground and logs to standard error.\n"
+         "Serves scripts for the scriptrunner beside this program over FastCGI, starting the\n"
+         "cached executable (or the runner) per request; runs in the foreground and logs to\n"
+         "standard error.\n"
          "\n"
          "  --listen unix:PATH    listen on a unix socket made at PATH\n"
          "  --listen HOST:PORT    listen on a TCP address\n"

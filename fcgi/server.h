@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "fcgi/connection.h"
+#include "fcgi/error_lines.h"
 #include "fcgi/listener.h"
 #include "fcgi/options.h"
+#include "fcgi/request_environment.h"
 #include "fcgi/worker.h"
 
 namespace sr::fcgi {
@@ -54,6 +56,14 @@ class Server {
     Watch input_watch{WatchKind::worker_input, this};
     Watch output_watch{WatchKind::worker_output, this};
     Watch error_watch{WatchKind::worker_error, this};
+    // The cached executable itself rather than the runner: the server does what the runner
+    // would do with its streams.
+    bool direct = false;
+    ErrorLines error_lines;
+    std::int64_t body_left = 0;  // of a direct run: the body bytes it still takes
+    // Once a direct run has ended: what its pipes held then, which is all that is relayed.
+    std::int64_t output_left = -1;
+    std::int64_t error_left = -1;
     bool exited = false;
     int status = 0;
     bool stopping = false;  // SIGTERM sent; output is no longer delivered
@@ -80,16 +90,21 @@ class Server {
 
   void request_ready(Client& client);
   void spawn(Client& client);
+  bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv, Job& job);
+  void end_unstarted(Client& client, const std::string& error_line);
+  void handle_deferred_records();
   void start_waiting();
   void pass_body(Client& client);
   void abort_request(Client& client);
 
   bool delivering(const Job& job) const;
   void drain_pipe(Job& job, bool error_pipe, int max_reads);
+  void deliver(Job& job, bool error_pipe, std::string_view bytes);
   void update_pipe_events(Job& job);
   void stop_job(Job& job);
   void reap();
   void try_finish(Job& job);
+  static std::uint32_t app_status(const Job& job);
 
   void on_signals();
   void begin_shutdown();
@@ -113,6 +128,9 @@ class Server {
   std::unordered_map<Client*, std::unique_ptr<Client>> clients_;
   std::unordered_map<pid_t, std::unique_ptr<Job>> jobs_;
   std::deque<Client*> waiting_;
+  // Connections whose request ended without a process: records they already sent are read
+  // after the current batch of events.
+  std::vector<Client*> deferred_records_;
   // Freed after each batch of events, which may still name them.
   std::vector<std::unique_ptr<Client>> dead_clients_;
   std::vector<std::unique_ptr<Job>> dead_jobs_;

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +12,10 @@
 
 #include "fcgi/params.h"
 #include "fcgi/record.h"
+#include "fcgi/script_check.h"
 #include "fcgi/server.h"
+#include "fcgi/warm_run.h"
+#include "runner/request_body.h"
 
 namespace sr::fcgi {
 namespace {
@@ -21,13 +25,22 @@ constexpr int kReadsPerExit = 64;
 // Time between SIGTERM to a worker and SIGKILL to its whole process group.
 constexpr std::chrono::milliseconds kKillGrace(2000);
 
-std::uint32_t app_status(int status) {
-  if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return 128 + static_cast<std::uint32_t>(WTERMSIG(status));
-  return 1;
+std::int64_t pipe_count(const UniqueFd& fd) {
+  int count = 0;
+  if (!fd || ::ioctl(fd.get(), FIONREAD, &count) != 0) return 0;
+  return count;
 }
 
 }  // namespace
+
+// The exit status of the process that stood for the runner. A direct run answers as the runner
+// would have exited: 0 whatever the script's status, or by SIGTERM when it was stopped.
+std::uint32_t Server::app_status(const Job& job) {
+  if (job.direct) return job.stopping ? 128 + SIGTERM : 0;
+  if (WIFEXITED(job.status)) return static_cast<std::uint32_t>(WEXITSTATUS(job.status));
+  if (WIFSIGNALED(job.status)) return 128 + static_cast<std::uint32_t>(WTERMSIG(job.status));
+  return 1;
+}
 
 void Server::request_ready(Client& client) {
   // Served in the order the requests became ready, whichever connection they came on.
@@ -55,12 +68,17 @@ void Server::spawn(Client& client) {
     return;
   }
   request.params = std::string();
+  RequestEnvironment environment = request_environment(params, options_.env);
+  const ScriptLaunch launch = check_script(environment.get("SCRIPT_FILENAME"));
+  if (!launch.refusal.empty()) {
+    // What the runner's fatal failures give without -w: one log line and no response.
+    end_unstarted(client, launch.refusal);
+    return;
+  }
   auto job = std::make_unique<Job>();
-  if (!start_worker({params, options_.env, runner_path_}, job->worker)) {
+  if (!start_job(environment, launch.argv, *job)) {
     log_message(std::string("cannot start a worker: ") + std::strerror(errno));
-    client.conn.append_output(kStderr, "The request cannot be served now: no process.\n");
-    client.conn.end_request(1);
-    write_client(client);
+    end_unstarted(client, "The request cannot be served now: no process.");
     return;
   }
   if (options_.timeout_seconds > 0) {
@@ -71,11 +89,49 @@ void Server::spawn(Client& client) {
   watch(job->worker.output.get(), job->output_watch, EPOLLIN);
   watch(job->worker.error.get(), job->error_watch, EPOLLIN);
   watch(job->worker.input.get(), job->input_watch, 0);
+  if (job->direct && job->body_left <= 0) {
+    // As the runner does it: a script that reads gets the end at once; a length that came out
+    // negative is refused with a warning.
+    if (job->body_left < 0) {
+      client.conn.append_output(kStderr, std::string(kRefusedBodyWarning) + "\n");
+    }
+    job->body_left = 0;
+    unwatch(job->worker.input);
+  }
   Job& started = *job;
   jobs_.emplace(job->worker.pid, std::move(job));
   update_listener();
   pass_body(client);
   update_pipe_events(started);
+}
+
+bool Server::start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
+                       Job& job) {
+  int exec_error = 0;
+  // The runner gets the environment without the exports, which it makes itself.
+  RequestEnvironment warm_environment = environment;
+  if (std::optional<WarmRun> warm = prepare_warm_run(warm_environment, argv, runner_path_)) {
+    if (start_worker(warm->start, warm_environment, job.worker, exec_error)) {
+      job.direct = true;
+      job.body_left = warm->content_length;
+      return true;
+    }
+    // A file that the system refuses to start: the runner says why, as under CGI.
+  }
+  WorkerStart runner;
+  runner.file = runner_path_;
+  runner.arguments = argv;
+  if (start_worker(runner, environment, job.worker, exec_error)) return true;
+  if (exec_error != 0) errno = exec_error;
+  return false;
+}
+
+void Server::end_unstarted(Client& client, const std::string& error_line) {
+  client.conn.append_output(kStderr, error_line + "\n");
+  client.conn.end_request(0);
+  write_client(client);
+  // No process will end this request, so nothing else would read what the connection sent next.
+  deferred_records_.push_back(&client);
 }
 
 void Server::pass_body(Client& client) {
@@ -84,21 +140,28 @@ void Server::pass_body(Client& client) {
   Request& request = *client.conn.request;
   UniqueFd& input = job->worker.input;
   if (!input) request.body.clear();
+  // The runner takes the whole body and counts for itself; a direct run gets what the runner
+  // would pass it: the declared length, or less when the body ends first.
+  const std::size_t wanted = job->direct
+                                 ? std::min<std::size_t>(request.body.size(), job->body_left)
+                                 : request.body.size();
   std::size_t passed = 0;
-  while (input && passed < request.body.size()) {
-    const ssize_t n =
-        ::write(input.get(), request.body.data() + passed, request.body.size() - passed);
+  while (input && passed < wanted) {
+    const ssize_t n = ::write(input.get(), request.body.data() + passed, wanted - passed);
     if (n > 0) {
       passed += static_cast<std::size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    // The worker no longer reads its input; the rest of the body has nowhere to go.
+    // The process no longer reads its input; the rest of the body has nowhere to go.
     unwatch(input);
-    passed = request.body.size();
   }
-  request.body.erase(0, passed);
+  if (job->direct) {
+    job->body_left -= static_cast<std::int64_t>(passed);
+    if (job->body_left == 0) unwatch(input);
+  }
+  request.body.erase(0, input ? passed : request.body.size());
   if (input && request.body.empty() && request.body_done) unwatch(input);
   if (input)
     set_events(input.get(), job->input_watch, request.body.empty() ? 0u : std::uint32_t{EPOLLOUT});
@@ -126,19 +189,20 @@ bool Server::delivering(const Job& job) const {
 
 void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
   UniqueFd& fd = error_pipe ? job.worker.error : job.worker.output;
+  std::int64_t& left = error_pipe ? job.error_left : job.output_left;
   for (int i = 0; i < max_reads && fd; ++i) {
     if (delivering(job) && job.client->conn.pending_output() >= kOutputLimit) break;
-    const ssize_t n = ::read(fd.get(), pipe_buffer_.data(), pipe_buffer_.size());
+    const std::size_t size =
+        left < 0 ? pipe_buffer_.size() : std::min<std::size_t>(pipe_buffer_.size(), left);
+    const ssize_t n = size == 0 ? 0 : ::read(fd.get(), pipe_buffer_.data(), size);
     if (n > 0) {
-      if (delivering(job)) {
-        job.client->conn.append_output(error_pipe ? kStderr : kStdout,
-                                       std::string_view(pipe_buffer_.data(), n));
-      }
+      if (left > 0) left -= n;
+      if (delivering(job)) deliver(job, error_pipe, std::string_view(pipe_buffer_.data(), n));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // A worker that has ended wrote all it will; a descendant holding the pipe is not waited
+      // A process that has ended wrote all it will; a descendant holding the pipe is not waited
       // for.
       if (job.exited) unwatch(fd);
       break;
@@ -147,6 +211,19 @@ void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
   }
   if (delivering(job)) write_client(*job.client);
   update_pipe_events(job);
+}
+
+void Server::deliver(Job& job, bool error_pipe, std::string_view bytes) {
+  Connection& conn = job.client->conn;
+  if (!error_pipe) {
+    conn.append_output(kStdout, bytes);
+  } else if (!job.direct) {
+    conn.append_output(kStderr, bytes);
+  } else {
+    std::string lines;
+    job.error_lines.feed(bytes, lines);
+    if (!lines.empty()) conn.append_output(kStderr, lines);
+  }
 }
 
 void Server::update_pipe_events(Job& job) {
@@ -167,9 +244,14 @@ void Server::stop_job(Job& job) {
     drain_pipe(job, true, kReadsPerExit);
     return;
   }
-  // The runner removes what it made on SIGTERM; whatever is left of the group gets SIGKILL.
-  ::kill(job.worker.pid, SIGTERM);
-  job.kill_at = Clock::now() + kKillGrace;
+  if (job.direct) {
+    // What the runner's end would do to it, and to all it started.
+    ::kill(-job.worker.pid, SIGKILL);
+  } else {
+    // The runner removes what it made on SIGTERM; whatever is left of the group gets SIGKILL.
+    ::kill(job.worker.pid, SIGTERM);
+    job.kill_at = Clock::now() + kKillGrace;
+  }
   update_pipe_events(job);
 }
 
@@ -190,6 +272,12 @@ void Server::reap() {
     job.status = status;
     job.kill_at = Clock::time_point::max();
     unwatch(job.worker.input);
+    if (job.direct) {
+      // All it wrote is in the pipes now; a descendant that keeps them open may go on writing,
+      // and gets no more relayed.
+      job.output_left = pipe_count(job.worker.output);
+      job.error_left = pipe_count(job.worker.error);
+    }
     drain_pipe(job, false, kReadsPerExit);
     drain_pipe(job, true, kReadsPerExit);
     try_finish(job);
@@ -205,11 +293,16 @@ void Server::try_finish(Job& job) {
   if (Client* client = job.client) {
     client->job = nullptr;
     Connection& conn = client->conn;
+    if (job.direct && delivering(job)) {
+      std::string last;
+      job.error_lines.finish(last);
+      if (!last.empty()) conn.append_output(kStderr, last);
+    }
     if (job.timed_out) {
       conn.append_output(kStderr, "The script was stopped at the time-out of " +
                                       std::to_string(options_.timeout_seconds) + " s.\n");
     }
-    conn.end_request(app_status(job.status));
+    conn.end_request(app_status(job));
     if (shutting_down_) conn.close_after_output = true;
     // The freed slot goes to the oldest waiting request; a next request that a kept connection
     // sent meanwhile queues behind it.

@@ -1,34 +1,36 @@
-// One request's process: forked from the server, it takes the request's params as its whole
-// environment and runs the runner's phases as if the kernel had started the runner for the
-// script named by SCRIPT_FILENAME.
+// A request's process: either the cached executable itself, started by the server once the
+// runner's phases found it current, or the runner, started as the kernel would start it for the
+// script. Either way it is started without copying the server (vfork), in a process group of its
+// own, with the request's pipes as its standard streams and the request's environment.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "fcgi/params.h"
+#include "fcgi/request_environment.h"
 #include "runtime/files/unique_fd.h"
 
 namespace sr::fcgi {
 
 struct Worker {
-  pid_t pid = -1;   // also the id of the worker's own process group
-  UniqueFd input;   // write end of the worker's standard input (the request body)
+  pid_t pid = -1;   // also the id of the process's own group
+  UniqueFd input;   // write end of its standard input (the request body)
   UniqueFd output;  // read end of its standard output (the response)
   UniqueFd error;   // read end of its standard error
 };
 
-struct WorkerSetup {
-  const NameValuePairs& params;
-  const std::vector<std::pair<std::string, std::string>>& extra_env;  // --env, after the params
-  const std::string& runner_path;  // the runner whose file the request is answered as
+struct WorkerStart {
+  std::string file;                    // the program to run, when `executable` is not open
+  int executable = -1;                 // an open file to run instead
+  std::vector<std::string> arguments;  // entry 0 is the program's name
+  std::string directory;               // "" stays in the server's
 };
 
-// Forks the worker; our ends of its pipes are non-blocking and close-on-exec. False when no
-// pipe or process could be made.
-bool start_worker(const WorkerSetup& setup, Worker& worker);
+// Starts the process; our ends of its pipes are non-blocking and close-on-exec. False when no
+// pipe or process could be made (errno), or when the exec failed (`exec_error` set).
+bool start_worker(const WorkerStart& start, RequestEnvironment& environment, Worker& worker,
+                  int& exec_error);
 
 }  // namespace sr::fcgi

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -35,10 +34,6 @@ enum class NameUse {
 
 std::string base_name(const std::string& path) {
   return path.substr(path.rfind('/') + 1);
-}
-
-bool name_fits(const std::string& executable, std::string_view longest_suffix) {
-  return base_name(executable).size() + longest_suffix.size() <= NAME_MAX;
 }
 
 // The compiler and the packer run under umask 077: what they write holds the script's code.
@@ -174,19 +169,20 @@ NameUse build_under_lock(RunState& state, std::string& blocker) {
 }
 
 NameUse use_cache_name(RunState& state, const std::string& executable, std::string& blocker) {
-  state.executable_path = executable;
-  if (!name_fits(executable, ".script")) return NameUse::taken;
-  // The warm path: no lock, no build.
-  const RecordedBuild seen = read_record(record_name(executable));
-  if (!seen.script.empty() && seen.script != state.script_path) return NameUse::taken;
-  if (!seen.failed && seen.script == state.script_path && open_current_executable(state))
-    return NameUse::ready;
+  switch (look_up_cache_name(state, executable)) {
+    case CacheLookup::ready:
+      return NameUse::ready;
+    case CacheLookup::taken:
+      return NameUse::taken;
+    case CacheLookup::stale:
+      break;
+  }
   return build_under_lock(state, blocker);
 }
 
 // The cache name grows with the script path; past the file-name limit nothing can be built.
 void check_name_length(const RunState& state, const std::string& executable) {
-  if (!name_fits(executable, force_mode(state) ? ".zr" : ".script")) {
+  if (!cache_name_fits(executable, force_mode(state) ? ".zr" : ".script")) {
     error_page(state, "The script path is too long for a cached executable: " + executable);
   }
 }

@@ -1,13 +1,17 @@
 #include "runner/executable_cache.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "runner/cache_files.h"
+#include "runner/cache_names.h"
 #include "runner/error_page.h"
+#include "runner/switches.h"
 #include "runtime/datetime/files.h"
 
 namespace sr {
@@ -29,6 +33,37 @@ bool open_current_executable(RunState& state) {
   if (file_date(state.script_path, 2) > built) return false;
   state.executable_fd = fd.release();
   return true;
+}
+
+bool cache_name_fits(const std::string& executable, std::string_view longest_suffix) {
+  const std::size_t base = executable.size() - (executable.rfind('/') + 1);
+  return base + longest_suffix.size() <= NAME_MAX;
+}
+
+CacheLookup look_up_cache_name(RunState& state, const std::string& executable) {
+  state.executable_path = executable;
+  if (!cache_name_fits(executable, ".script")) return CacheLookup::taken;
+  const RecordedBuild seen = read_record(record_name(executable));
+  if (!seen.script.empty() && seen.script != state.script_path) return CacheLookup::taken;
+  if (!seen.failed && seen.script == state.script_path && open_current_executable(state))
+    return CacheLookup::ready;
+  return CacheLookup::stale;
+}
+
+bool open_cached_executable(RunState& state) {
+  if (force_mode(state) || file_size(state.script_path) == -1) return false;
+  for (const std::string& name : {specified_executable_name(state.script_path),
+                                  colliding_executable_name(state.script_path)}) {
+    switch (look_up_cache_name(state, name)) {
+      case CacheLookup::ready:
+        return true;
+      case CacheLookup::stale:
+        return false;
+      case CacheLookup::taken:
+        break;
+    }
+  }
+  return false;
 }
 
 void open_built_executable(RunState& state) {

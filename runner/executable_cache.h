@@ -2,6 +2,9 @@
 // is, or must be built first.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "runner/run_state.h"
 
 namespace sr {
@@ -12,6 +15,24 @@ void check_script_path(const RunState& state);
 // True when executable_path holds a trusted file whose modification time is not earlier than
 // the script's; it is then open in state.executable_fd, and that open file is what runs.
 bool open_current_executable(RunState& state);
+
+// True when the executable's file name leaves room for `longest_suffix` within the file-name
+// limit: the names beside it grow by that much.
+bool cache_name_fits(const std::string& executable, std::string_view longest_suffix);
+
+// What the warm path finds at one cache name, without a lock and without building.
+enum class CacheLookup {
+  ready,  // a current executable of this script, open in state.executable_fd
+  taken,  // the name belongs to another script, or is too long to be used
+  stale,  // it must be built (or found blocked) under the lock first
+};
+CacheLookup look_up_cache_name(RunState& state, const std::string& executable);
+
+// The warm path of the whole decision: true when one of the script's cache names holds a current
+// executable of this script, which is then open in state.executable_fd and named by
+// state.executable_path. False whenever the runner would have to build, wait or report: in force
+// mode, for a missing script, and for a path too long for a cache name.
+bool open_cached_executable(RunState& state);
 
 // Opens the executable that this run has just built into state.executable_fd; ends the run
 // through error_page when it is gone or not a trusted file.

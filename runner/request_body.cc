@@ -15,16 +15,17 @@ constexpr std::size_t kChunk = 64 * 1024;
 
 }  // namespace
 
+std::int32_t content_length_of(std::string_view text) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(string_to_number(text)));
+}
+
 std::int32_t RequestBody::content_length() {
-  return static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(string_to_number(get_environment_variable("CONTENT_LENGTH"))));
+  return content_length_of(get_environment_variable("CONTENT_LENGTH"));
 }
 
 RequestBody::RequestBody(ProgramHandle script, std::int32_t content_length) : script_(script) {
   if (content_length < 0) {
-    print_error_line(
-        "Warning: POST-data cannot be passed to executable's stdin due to insufficient memory "
-        "allocation.");
+    print_error_line(kRefusedBodyWarning);
   }
   if (content_length <= 0) {
     // A script that reads its input on a request without a body sees the end at once.

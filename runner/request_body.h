@@ -4,16 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "runtime/process/process.h"
 
 namespace sr {
 
+// The log line of a body whose declared length comes out negative.
+inline constexpr std::string_view kRefusedBodyWarning =
+    "Warning: POST-data cannot be passed to executable's stdin due to insufficient memory "
+    "allocation.";
+
+// CONTENT_LENGTH's text as the body's length: only its low 32 bits count, taken as signed, so a
+// huge value can come out negative (and is then refused with a warning).
+std::int32_t content_length_of(std::string_view text);
+
 class RequestBody {
  public:
-  // CONTENT_LENGTH as the body's length: only its low 32 bits count, taken as signed, so a
-  // huge value can come out negative (and is then refused with a warning).
+  // content_length_of(CONTENT_LENGTH).
   static std::int32_t content_length();
 
   // Closes the script's input at once when there is nothing to pass.

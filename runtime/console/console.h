@@ -42,9 +42,6 @@ void delay_milliseconds(std::int32_t ms);
 
 // The runner's own path from /proc/self/exe, or argv[0] when that cannot be read.
 std::string program_filename();
-// Makes program_filename return `path` from now on: a process forked to run a request for
-// another program answers as that program's file would.
-void set_program_filename(std::string path);
 // Argument `index` after the program name (0-based); "" when out of range.
 std::string program_parameter(int index);
 

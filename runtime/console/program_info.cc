@@ -9,7 +9,6 @@ namespace {
 
 int argument_count_ = 0;
 char** argument_vector_ = nullptr;
-std::optional<std::string> program_file_override_;
 
 }  // namespace
 
@@ -18,12 +17,7 @@ void set_program_arguments(int argc, char** argv) {
   argument_vector_ = argv;
 }
 
-void set_program_filename(std::string path) {
-  program_file_override_ = std::move(path);
-}
-
 std::string program_filename() {
-  if (program_file_override_) return *program_file_override_;
   // The link names this process's file for its whole life, and a request asks more than once.
   static const std::optional<std::string> own_file = read_link("/proc/self/exe");
   if (own_file) return *own_file;

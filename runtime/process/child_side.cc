@@ -35,13 +35,13 @@ void reset_signals() {
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-int exec_file(int fd, char** arguments) {
-  ::syscall(SYS_execveat, fd, "", arguments, environ, AT_EMPTY_PATH);
+int exec_file(int fd, char** arguments, char** environment) {
+  ::syscall(SYS_execveat, fd, "", arguments, environment, AT_EMPTY_PATH);
   if (errno != ENOENT) return errno;
   // A #! program is handed to its interpreter as /dev/fd/N, which a close-on-exec descriptor
   // would no longer name: keep it open across the exec for such a file only.
   if (::fcntl(fd, F_SETFD, 0) != 0) return ENOENT;
-  ::syscall(SYS_execveat, fd, "", arguments, environ, AT_EMPTY_PATH);
+  ::syscall(SYS_execveat, fd, "", arguments, environment, AT_EMPTY_PATH);
   return errno;
 }
 
@@ -53,6 +53,7 @@ void run_child(const ChildSetup& setup) {
     // The parent may have died before the request took effect.
     if (::getppid() != setup.follow_parent) ::_exit(1);
   }
+  if (setup.own_group) ::setpgid(0, 0);
   if (setup.directory && ::chdir(setup.directory) != 0) {
     // The program runs in the inherited directory instead.
   }
@@ -73,20 +74,23 @@ void run_child(const ChildSetup& setup) {
     if (flags >= 0) ::fcntl(STDIN_FILENO, F_SETFL, flags & ~O_NONBLOCK);
   }
   reset_signals();
+  char** environment = setup.environment != nullptr ? setup.environment : environ;
+  int failure;
   if (setup.executable >= 0) {
-    const int error = exec_file(setup.executable, setup.arguments);
-    if (report >= 0 && ::write(report, &error, sizeof error) < 0) {
-      // The parent then sees the exit status 127 without a reason.
-    }
-    ::_exit(127);
+    failure = exec_file(setup.executable, setup.arguments, environment);
+  } else {
+    ::execvpe(setup.file, setup.arguments, environment);
+    failure = errno;
   }
-  ::execvp(setup.file, setup.arguments);
-  ::_exit(1);
+  if (report >= 0 && ::write(report, &failure, sizeof failure) < 0) {
+    // The parent then sees the exit status without a reason.
+  }
+  ::_exit(setup.executable >= 0 ? 127 : 1);
 }
 
 pid_t fork_child(const ChildSetup& followed) {
   ChildSetup setup = followed;
-  setup.follow_parent = ::getpid();
+  if (!setup.outlives_parent) setup.follow_parent = ::getpid();
   sigset_t all, saved;
   sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &saved);

@@ -22,6 +22,10 @@ struct ChildSetup {
   // Set for a program that we follow: it is killed when we die, so a runner killed by the web
   // server's time-out leaves no script or compiler running on its own.
   pid_t follow_parent = 0;
+  // Not killed when we die: a program that cleans up after itself and must be let finish.
+  bool outlives_parent = false;
+  char** environment = nullptr;  // null: the environment of this process
+  bool own_group = false;        // leads a process group of its own, so the group can be stopped
 };
 
 // Enters the directory (a failure is ignored), installs the pipes as 0/1/2, restores the

@@ -101,6 +101,7 @@ class Parity : public ::testing::Test {
             cgi.out.empty() ? "Status: 500 Internal Server Error\r\n\r\n" : cgi.out;
         EXPECT_EQ(without_clock(fcgi.out), without_clock(expected));
         EXPECT_EQ(fcgi.err, cgi.err);
+        EXPECT_EQ(fcgi.app_status, static_cast<std::uint32_t>(cgi.exit_code));
       }
     }
     EXPECT_TRUE(server.wait_for_children(0));
@@ -155,6 +156,12 @@ TEST_F(Parity, ScriptsThroughTheRunnersPhases) {
        kPlain + "/usr/bin/od -c\n",
        {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "10"}},
        "abcd"},
+      {"body longer than CONTENT_LENGTH",
+       "long",
+       "-w",
+       kPlain + "/usr/bin/od -c\n",
+       {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "4"}},
+       "abcdefghij"},
       {"negative CONTENT_LENGTH",
        "negative",
        "-w",

@@ -1,0 +1,27 @@
+// A script's standard error as the runner passes it to the error log: one line per LF, empty
+// lines dropped, each line ending at its first NUL, and the last line counted without its LF
+// once the stream has ended.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace sr::fcgi {
+
+class ErrorLines {
+ public:
+  // An unfinished line is passed on in lines of this length, so that a script that writes
+  // without LF cannot grow the server.
+  static constexpr std::size_t kLongestLine = 64 * 1024;
+
+  // Appends each line completed by `bytes` to `out`, LF-terminated.
+  void feed(std::string_view bytes, std::string& out);
+  // Appends the unfinished last line, if any: the stream has ended.
+  void finish(std::string& out);
+
+ private:
+  std::string partial_;
+};
+
+}  // namespace sr::fcgi

@@ -1,0 +1,36 @@
+// A request's process environment, built in the order the runner would build its own with setenv:
+// the FastCGI params, then --env, then what the runner exports.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "fcgi/params.h"
+
+namespace sr::fcgi {
+
+class RequestEnvironment {
+ public:
+  // setenv's rules: a name set again keeps its place and takes the new value; an empty name, or
+  // one holding "=" or a NUL, is refused; a NUL ends the value.
+  void set(std::string_view name, std::string_view value);
+  // The value, "" when the name is not set.
+  std::string get(std::string_view name) const;
+  bool has(std::string_view name) const;
+
+  // "NAME=VALUE" entries and a null, valid until the next set.
+  std::vector<char*> entries();
+
+ private:
+  std::vector<std::string> entries_;
+  std::unordered_map<std::string, std::size_t> index_;
+};
+
+// The params, then --env: the whole environment that a web server's CGI child would get.
+RequestEnvironment request_environment(
+    const NameValuePairs& params, const std::vector<std::pair<std::string, std::string>>& extra);
+
+}  // namespace sr::fcgi

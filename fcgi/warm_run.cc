@@ -1,0 +1,77 @@
+#include "fcgi/warm_run.h"
+
+#include <stdlib.h>
+
+#include <chrono>
+
+#include "runner/executable_cache.h"
+#include "runner/exported_variables.h"
+#include "runner/request_body.h"
+#include "runner/run_state.h"
+#include "runner/switches.h"
+#include "runtime/datetime/datetime.h"
+#include "runtime/process/process.h"
+#include "runtime/strings/strings.h"
+
+namespace sr::fcgi {
+namespace {
+
+void export_phase(RequestEnvironment& environment, const ExportFacts& facts, ExportPhase phase) {
+  for (const auto& [name, value] : exported_variables(facts, phase)) {
+    // The runner's exports pass through C strings: a NUL ends a name.
+    environment.set(std::string_view(name).substr(0, name.find('\0')), value);
+  }
+}
+
+// The date that the runner exports is local time under the request's TZ; the server's clock
+// answers only for the server's own TZ.
+bool same_time_zone(const RequestEnvironment& environment) {
+  const char* ours = ::getenv("TZ");
+  if (ours == nullptr) return !environment.has("TZ");
+  return environment.has("TZ") && environment.get("TZ") == ours;
+}
+
+std::int64_t milliseconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+}  // namespace
+
+std::optional<WarmRun> prepare_warm_run(RequestEnvironment& environment,
+                                        const std::vector<std::string>& argv,
+                                        const std::string& runner_path) {
+  const auto started = std::chrono::steady_clock::now();
+  if (argv.size() < 2 || !same_time_zone(environment)) return std::nullopt;
+  RunState state;
+  state.switch_string = clean_switch_string(argv[1]);
+  state.switch_list = split_switch_list(state.switch_string);
+  state.script_path = environment.get("SCRIPT_FILENAME");
+  ExportFacts facts;
+  facts.program_filename = runner_path;
+  facts.force = force_mode(state);
+  if (!open_cached_executable(state)) return std::nullopt;
+  WarmRun run;
+  run.executable.reset(state.executable_fd);
+  export_phase(environment, facts, ExportPhase::start);
+  export_phase(environment, facts, ExportPhase::before_build);
+  facts.query_string = environment.get("QUERY_STRING");
+  if (!facts.query_string.empty()) facts.request_uri = environment.get("REQUEST_URI");
+  facts.date = current_date();
+  facts.compress = compress_mode(state);
+  facts.warn = warn_mode(state);
+  facts.parse = parse_mode(state);
+  facts.creation_time_ms = milliseconds_since(started);
+  export_phase(environment, facts, ExportPhase::before_run);
+  run.start.executable = run.executable.get();
+  run.start.arguments.push_back(state.executable_path);
+  for (std::string& piece : split_program_arguments(state.switch_string)) {
+    run.start.arguments.push_back(std::move(piece));
+  }
+  run.start.directory = path_part(state.script_path);
+  run.content_length = content_length_of(environment.get("CONTENT_LENGTH"));
+  return run;
+}
+
+}  // namespace sr::fcgi

@@ -1,0 +1,154 @@
+// A warm request: the server makes the runner's checks and exports itself and starts the cached
+// executable as its own child. What that path must still do as the runner does, where it must
+// leave the request to the runner, and what a script can no longer do to the server through it.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "fcgi/record.h"
+#include "tests/fcgi/fcgi_client.h"
+#include "tests/fcgi/server_process.h"
+
+namespace sr::test {
+namespace {
+
+const std::string kHeader = "printf 'Content-Type: text/plain\\n\\n'\n";
+
+// The number after `name=` in `text`, -1 when there is none.
+long number_after(const std::string& text, const std::string& name) {
+  const std::size_t at = text.find(name + "=");
+  if (at == std::string::npos) return -1;
+  return std::stol(text.substr(at + name.size() + 1));
+}
+
+TEST(FcgiWarmPath, AWarmRequestRunsTheExecutableAsTheServersOwnChild) {
+  RunnerSandbox sandbox;
+  const std::string script = served_script(sandbox, "parent", kHeader + "echo parent=$PPID\n");
+  ServerProcess server(sandbox);
+  const FcgiResponse cold = fcgi_request(server.socket_path(), request_params(script));
+  const FcgiResponse warm = fcgi_request(server.socket_path(), request_params(script));
+  ASSERT_TRUE(cold.ended && warm.ended) << cold.err << warm.err;
+  // The first request compiles: the runner starts the script. The next one finds it current.
+  EXPECT_NE(number_after(cold.out, "parent"), server.pid()) << cold.out;
+  EXPECT_EQ(number_after(warm.out, "parent"), server.pid()) << warm.out;
+  EXPECT_EQ(sandbox.compile_count(), 1);
+}
+
+TEST(FcgiWarmPath, ATimeZoneOtherThanTheServersIsLeftToTheRunner) {
+  RunnerSandbox sandbox;
+  const std::string script = served_script(
+      sandbox, "date", kHeader + "echo parent=$PPID\necho date=$ZR_Interpreter_Date\n");
+  // UTC+14: the date of a server whose own clock is read in another zone would be 14 hours off.
+  const std::string zone = "Etc/GMT-14";
+  ServerProcess server(sandbox, {"--env", "TZ=" + zone});
+  const RunResult cgi = sandbox.run_script(script, "-w", {{"TZ", zone}});
+  fcgi_request(server.socket_path(), request_params(script));
+  const FcgiResponse warm = fcgi_request(server.socket_path(), request_params(script));
+  ASSERT_TRUE(warm.ended);
+  EXPECT_NE(number_after(warm.out, "parent"), server.pid()) << warm.out;
+  const long served = number_after(warm.out, "date");
+  const long expected = number_after(cgi.out, "date");
+  ASSERT_GT(expected, 0) << cgi.out << cgi.err;
+  // The two runs are apart by the time they took, not by hours.
+  EXPECT_LT(std::abs(served - expected), 600) << warm.out << cgi.out;
+}
+
+TEST(FcgiWarmPath, AnExecutableThatCannotStartIsReportedAsTheRunnerReportsIt) {
+  RunnerSandbox sandbox;
+  const std::string script = served_script(sandbox, "broken", kHeader + "echo fine\n");
+  ServerProcess server(sandbox);
+  ASSERT_EQ(fcgi_request(server.socket_path(), request_params(script)).out,
+            "Content-Type: text/plain\n\nfine\n");
+  // Still ours, owner-only and newer than the script, so it passes as current; but neither a
+  // program nor a "#!" file, so the system refuses to start it.
+  const std::string executable = RunnerSandbox::cache_path(script);
+  std::ofstream(executable, std::ios::trunc) << "not a program\n";
+  const RunResult cgi = sandbox.run_script(script);
+  ASSERT_NE(cgi.err.find("The compiled program cannot be started: " + executable),
+            std::string::npos)
+      << cgi.err;
+  const FcgiResponse served = fcgi_request(server.socket_path(), request_params(script));
+  ASSERT_TRUE(served.ended);
+  EXPECT_EQ(served.out, cgi.out);
+  EXPECT_EQ(served.err, cgi.err);
+}
+
+// Reads one request's response, but no more than `limit` bytes of it: the end, or why not.
+struct BoundedResponse {
+  std::string start;  // its first bytes of output
+  std::size_t size = 0;
+  bool ended = false;
+};
+
+BoundedResponse read_bounded(const std::string& socket, const std::string& script,
+                             std::size_t limit) {
+  FcgiClient client(socket);
+  client.begin(1);
+  client.params(1, request_params(script));
+  client.body_end(1);
+  BoundedResponse response;
+  while (response.size < limit) {
+    const std::optional<RawRecord> record = client.read_record();
+    if (!record) break;
+    if (record->type == sr::fcgi::kEndRequest) {
+      response.ended = true;
+      break;
+    }
+    response.size += record->content.size();
+    if (record->type == sr::fcgi::kStdout && response.start.size() < 64) {
+      response.start += record->content.substr(0, 64);
+    }
+  }
+  return response;
+}
+
+TEST(FcgiWarmPath, ADescendantThatKeepsWritingDoesNotHoldTheResponse) {
+  RunnerSandbox sandbox;
+  const std::string pid_file = sandbox.dir() + "/descendant.pid";
+  // The descendant inherits the script's output and keeps its pipe full until it is killed.
+  const std::string script =
+      served_script(sandbox, "descendant",
+                    kHeader + "echo before\n/bin/cat /dev/zero &\necho $! > " + pid_file + "\n");
+  ServerProcess server(sandbox);
+  for (const char* round : {"compiles", "warm"}) {
+    SCOPED_TRACE(round);
+    std::remove(pid_file.c_str());
+    const BoundedResponse r = read_bounded(server.socket_path(), script, 16 << 20);
+    ASSERT_TRUE(wait_for_file(pid_file));
+    sandbox.kill_recorded(pid_file);
+    // What was in the pipe when the script ended is relayed, as the runner relays it; nothing
+    // the descendant writes later.
+    EXPECT_TRUE(r.ended) << "the response followed the descendant for " << r.size << " bytes";
+    EXPECT_EQ(r.start.substr(0, 33), "Content-Type: text/plain\n\nbefore\n");
+  }
+  EXPECT_TRUE(server.wait_for_children(0));
+}
+
+TEST(FcgiWarmPath, AnEndlessErrorLineReachesTheLogInBoundedPieces) {
+  RunnerSandbox sandbox;
+  constexpr std::size_t kLength = 300000;
+  const std::string script = served_script(sandbox, "long_line",
+                                           kHeader + "/usr/bin/head -c " + std::to_string(kLength) +
+                                               " /dev/zero | /usr/bin/tr '\\0' a >&2\n");
+  ServerProcess server(sandbox);
+  fcgi_request(server.socket_path(), request_params(script));
+  const FcgiResponse warm = fcgi_request(server.socket_path(), request_params(script));
+  ASSERT_TRUE(warm.ended);
+  // Every byte arrives, in lines that the server could hold without growing with the script.
+  EXPECT_EQ(static_cast<std::size_t>(std::count(warm.err.begin(), warm.err.end(), 'a')), kLength);
+  std::size_t longest = 0;
+  for (std::size_t start = 0; start < warm.err.size();) {
+    const std::size_t end = warm.err.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "the last piece has no LF";
+    longest = std::max(longest, end - start);
+    start = end + 1;
+  }
+  EXPECT_LE(longest, 64u * 1024);
+}
+
+}  // namespace
+}  // namespace sr::test
