@@ -106,23 +106,11 @@ int Server::run() {
       dispatch(*static_cast<Watch*>(events[i].data.ptr), events[i].events);
     }
     check_deadlines();
-    handle_deferred_records();
     dead_clients_.clear();
     dead_jobs_.clear();
   }
   log_message("stopped");
   return 0;
-}
-
-void Server::handle_deferred_records() {
-  while (!deferred_records_.empty()) {
-    Client* client = deferred_records_.back();
-    deferred_records_.pop_back();
-    if (clients_.contains(client) && client->conn.open() && client->job == nullptr &&
-        !client->queued) {
-      handle_records(*client);
-    }
-  }
 }
 
 bool Server::finished() const {

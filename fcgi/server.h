@@ -91,8 +91,8 @@ class Server {
   void request_ready(Client& client);
   void spawn(Client& client);
   bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv, Job& job);
-  void end_unstarted(Client& client, const std::string& error_line);
-  void handle_deferred_records();
+  // Ends a request for which no process was started, with one error line and `status`.
+  void end_unstarted(Client& client, const std::string& error_line, std::uint32_t status);
   void start_waiting();
   void pass_body(Client& client);
   void abort_request(Client& client);
@@ -128,9 +128,6 @@ class Server {
   std::unordered_map<Client*, std::unique_ptr<Client>> clients_;
   std::unordered_map<pid_t, std::unique_ptr<Job>> jobs_;
   std::deque<Client*> waiting_;
-  // Connections whose request ended without a process: records they already sent are read
-  // after the current batch of events.
-  std::vector<Client*> deferred_records_;
   // Freed after each batch of events, which may still name them.
   std::vector<std::unique_ptr<Client>> dead_clients_;
   std::vector<std::unique_ptr<Job>> dead_jobs_;

@@ -72,13 +72,13 @@ void Server::spawn(Client& client) {
   const ScriptLaunch launch = check_script(environment.get("SCRIPT_FILENAME"));
   if (!launch.refusal.empty()) {
     // What the runner's fatal failures give without -w: one log line and no response.
-    end_unstarted(client, launch.refusal);
+    end_unstarted(client, launch.refusal, 0);
     return;
   }
   auto job = std::make_unique<Job>();
   if (!start_job(environment, launch.argv, *job)) {
     log_message(std::string("cannot start a worker: ") + std::strerror(errno));
-    end_unstarted(client, "The request cannot be served now: no process.");
+    end_unstarted(client, "The request cannot be served now: no process.", 1);
     return;
   }
   if (options_.timeout_seconds > 0) {
@@ -126,12 +126,10 @@ bool Server::start_job(RequestEnvironment& environment, const std::vector<std::s
   return false;
 }
 
-void Server::end_unstarted(Client& client, const std::string& error_line) {
+void Server::end_unstarted(Client& client, const std::string& error_line, std::uint32_t status) {
   client.conn.append_output(kStderr, error_line + "\n");
-  client.conn.end_request(0);
+  client.conn.end_request(status);
   write_client(client);
-  // No process will end this request, so nothing else would read what the connection sent next.
-  deferred_records_.push_back(&client);
 }
 
 void Server::pass_body(Client& client) {
