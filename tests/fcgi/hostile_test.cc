@@ -254,28 +254,43 @@ TEST(FcgiHostile, TimeOutKillsAScriptThatIgnoresSigtermWithItsProcessGroup) {
   EXPECT_NE(server.log().find("timed out after 1 s"), std::string::npos) << server.log();
 }
 
-TEST(FcgiHostile, RequestsBeyondMaxChildrenWaitTheirTurn) {
+// A server whose only child is taken by a request that runs until release() sends its body, and
+// a quick script for the requests that must wait.
+struct OnlyChildTaken {
+  OnlyChildTaken() {
+    const std::string slow =
+        served_script(sandbox, "slow", "printf 'Content-Type: text/plain\\n\\n'\n/bin/cat\n");
+    first.begin(1);
+    first.params(1, request_params(slow, {{"CONTENT_LENGTH", "4"}}));
+    taken = server.wait_for_children(1);
+  }
+  // Lets the first request end; its response.
+  std::string release() {
+    first.body(1, "done");
+    first.body_end(1);
+    return first.read_response(1).out;
+  }
+
   RunnerSandbox sandbox;
-  const std::string slow =
-      served_script(sandbox, "slow", "printf 'Content-Type: text/plain\\n\\n'\n/bin/cat\n");
   const std::string quick =
       served_script(sandbox, "quick", "printf 'Content-Type: text/plain\\n\\nquick\\n'\n");
-  ServerProcess server(sandbox, {"--max-children", "1"});
-  FcgiClient first(server.socket_path());
-  first.begin(1);
-  first.params(1, request_params(slow, {{"CONTENT_LENGTH", "4"}}));
-  ASSERT_TRUE(server.wait_for_children(1));
-  FcgiClient second(server.socket_path());
+  ServerProcess server{sandbox, {"--max-children", "1"}};
+  FcgiClient first{server.socket_path()};
+  bool taken = false;
+};
+
+TEST(FcgiHostile, RequestsBeyondMaxChildrenWaitTheirTurn) {
+  OnlyChildTaken held;
+  ASSERT_TRUE(held.taken);
+  FcgiClient second(held.server.socket_path());
   ASSERT_TRUE(second.connected());
   second.begin(1);
-  second.params(1, request_params(quick));
+  second.params(1, request_params(held.quick));
   second.body_end(1);
   // While the first request holds the only child, the second gets nothing.
   EXPECT_FALSE(second.read_record(500));
-  EXPECT_EQ(server.children().size(), 1u);
-  first.body(1, "done");
-  first.body_end(1);
-  EXPECT_EQ(first.read_response(1).out, kHeader + "done");
+  EXPECT_EQ(held.server.children().size(), 1u);
+  EXPECT_EQ(held.release(), kHeader + "done");
   EXPECT_EQ(second.read_response(1).out, kHeader + "quick\n");
 }
 
@@ -343,37 +358,27 @@ TEST(FcgiHostile, AConnectionOpenedWhileKeptOnesAreBusyIsServedInItsTurn) {
 // Waiting requests hold connections, so their number is bounded: the rest stay in the listen
 // backlog, and every one is served in the end.
 TEST(FcgiHostile, WaitingConnectionsAreBoundedAndAllServed) {
-  RunnerSandbox sandbox;
-  const std::string slow =
-      served_script(sandbox, "slow", "printf 'Content-Type: text/plain\\n\\n'\n/bin/cat\n");
-  const std::string quick =
-      served_script(sandbox, "quick", "printf 'Content-Type: text/plain\\n\\nquick\\n'\n");
-  ServerProcess server(sandbox, {"--max-children", "1"});
-  FcgiClient first(server.socket_path());
-  first.begin(1);
-  first.params(1, request_params(slow, {{"CONTENT_LENGTH", "4"}}));
-  ASSERT_TRUE(server.wait_for_children(1));
-  const int busy = server.descriptor_count();
+  OnlyChildTaken held;
+  ASSERT_TRUE(held.taken);
+  const int busy = held.server.descriptor_count();
   constexpr int kWaiting = 40;
   // 16 connections per child, the running request's included.
   constexpr int kHeld = 16 - 1;
   std::vector<std::unique_ptr<FcgiClient>> waiting;
   for (int i = 0; i < kWaiting; ++i) {
-    waiting.push_back(std::make_unique<FcgiClient>(server.socket_path()));
+    waiting.push_back(std::make_unique<FcgiClient>(held.server.socket_path()));
     ASSERT_TRUE(waiting.back()->connected());
     waiting.back()->begin(1);
-    waiting.back()->params(1, request_params(quick));
+    waiting.back()->params(1, request_params(held.quick));
     waiting.back()->body_end(1);
   }
   // `busy` may include a descriptor of the running request's start that is closed since.
-  for (int i = 0; i < 1000 && server.descriptor_count() < busy + kHeld - 1; ++i) {
+  for (int i = 0; i < 1000 && held.server.descriptor_count() < busy + kHeld - 1; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_GE(server.descriptor_count(), busy + kHeld - 1);
-  EXPECT_LE(server.descriptor_count(), busy + kHeld);
-  first.body(1, "done");
-  first.body_end(1);
-  EXPECT_EQ(first.read_response(1).out, kHeader + "done");
+  EXPECT_GE(held.server.descriptor_count(), busy + kHeld - 1);
+  EXPECT_LE(held.server.descriptor_count(), busy + kHeld);
+  EXPECT_EQ(held.release(), kHeader + "done");
   for (int i = 0; i < kWaiting; ++i) {
     SCOPED_TRACE("waiting connection " + std::to_string(i));
     const FcgiResponse r = waiting[i]->read_response(1);

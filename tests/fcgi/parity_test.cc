@@ -130,11 +130,28 @@ class Parity : public ::testing::Test {
 
 const std::string kPlain = "printf 'Content-Type: text/plain\\n\\n'\n";
 
+// Cases that both the server's own client and the library's run.
+const Case kNoSwitches = {"no switches", "plain", "", kPlain + "echo \"args:$#:$*\"\n", {}, ""};
+const Case kBigBody = {"1 MiB body",
+                       "big",
+                       "-w",
+                       kPlain + "/usr/bin/md5sum\n",
+                       {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "1048576"}},
+                       std::string(1 << 20, 'q')};
+const Case kLargeOutput = {
+    "large output", "large", "-w", kPlain + "/usr/bin/seq 1 200000\n", {}, ""};
+const Case kErrorLines = {"error lines",
+                          "errors",
+                          "-w",
+                          kPlain + "echo out\necho oops >&2\necho >&2\nprintf 'last' >&2\n",
+                          {},
+                          ""};
+
 TEST_F(Parity, ScriptsThroughTheRunnersPhases) {
   const std::string env_dump =
       kPlain + "/usr/bin/env | /usr/bin/sort | /bin/grep -E '^(ZR_|GET_|TAMRIVOLE|SCRIPT_)'\n";
   const std::vector<Case> cases = {
-      {"no switches", "plain", "", kPlain + "echo \"args:$#:$*\"\n", {}, ""},
+      kNoSwitches,
       {"two switches", "two", "-w -f", kPlain + "echo \"args:$#:$*\"\n", {}, ""},
       {"switches with CR", "crlf", "-w -p\r", kPlain + "echo \"args:$#:$*\"\n", {}, ""},
       {"runner variables and query",
@@ -168,19 +185,9 @@ TEST_F(Parity, ScriptsThroughTheRunnersPhases) {
        kPlain + "/usr/bin/od -c\n",
        {{"CONTENT_LENGTH", "-1"}},
        "ignored"},
-      {"1 MiB body",
-       "big",
-       "-w",
-       kPlain + "/usr/bin/md5sum\n",
-       {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "1048576"}},
-       std::string(1 << 20, 'q')},
-      {"large output", "large", "-w", kPlain + "/usr/bin/seq 1 200000\n", {}, ""},
-      {"error lines",
-       "errors",
-       "-w",
-       kPlain + "echo out\necho oops >&2\necho >&2\nprintf 'last' >&2\n",
-       {},
-       ""},
+      kBigBody,
+      kLargeOutput,
+      kErrorLines,
       {"exit code", "exit3", "-w", kPlain + "exit 3\n", {}, ""},
       {"no header at all", "bare", "", "echo just text\n", {}, ""},
   };
@@ -190,26 +197,16 @@ TEST_F(Parity, ScriptsThroughTheRunnersPhases) {
 TEST_F(Parity, TheLibrarysOwnClientGetsTheSameBytes) {
   if (::access(kLibraryClient, X_OK) != 0) GTEST_SKIP() << kLibraryClient << " is not installed";
   const std::vector<Case> cases = {
-      {"no switches", "plain", "", kPlain + "echo \"args:$#:$*\"\n", {}, ""},
+      kNoSwitches,
       {"query and switches",
        "query",
        "-w -f -c",
        kPlain + "echo \"$QUERY_STRING:$GET_b:$*\"\n",
        {{"QUERY_STRING", "a=1&b=2"}, {"REQUEST_URI", "/query?a=1&b=2"}},
        ""},
-      {"1 MiB body",
-       "big",
-       "-w",
-       kPlain + "/usr/bin/md5sum\n",
-       {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "1048576"}},
-       std::string(1 << 20, 'q')},
-      {"large output", "large", "-w", kPlain + "/usr/bin/seq 1 200000\n", {}, ""},
-      {"error lines",
-       "errors",
-       "-w",
-       kPlain + "echo out\necho oops >&2\necho >&2\nprintf 'last' >&2\n",
-       {},
-       ""},
+      kBigBody,
+      kLargeOutput,
+      kErrorLines,
   };
   ServerProcess server(sandbox_);
   for (const Case& c : cases) {
