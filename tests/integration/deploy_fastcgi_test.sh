@@ -48,18 +48,8 @@ start_nginx_with() {
   localise "$snippet" "$dir"
   cp /etc/nginx/fastcgi_params "$dir/"
   mkdir -p "$dir/temp"
-  cat >"$dir/nginx.conf" <<EOF
-daemon off;
-pid $dir/nginx.pid;
-error_log $dir/error.log warn;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $dir/temp/body;
-  fastcgi_temp_path $dir/temp/fastcgi;
-  proxy_temp_path $dir/temp/proxy;
-  uwsgi_temp_path $dir/temp/uwsgi;
-  scgi_temp_path $dir/temp/scgi;
+  ERROR_LOG=$dir/error.log nginx_conf_head "$dir" 64 >"$dir/nginx.conf"
+  cat >>"$dir/nginx.conf" <<EOF
   include $dir/snippet.conf;
 }
 EOF

@@ -169,6 +169,27 @@ EOF
   SERVER_PID=$BG_PID
 }
 
+# nginx_conf_head DIR CONNECTIONS: the lines that every nginx configuration here begins with, up
+# to the inside of its http block: everything it writes stays below DIR, its errors go to
+# $ERROR_LOG.
+nginx_conf_head() {
+  local dir=$1 connections=$2
+  cat <<EOF
+daemon off;
+worker_processes 2;
+pid $dir/nginx.pid;
+error_log $ERROR_LOG warn;
+events { worker_connections $connections; }
+http {
+  access_log off;
+  client_body_temp_path $dir/temp/body;
+  fastcgi_temp_path $dir/temp/fastcgi;
+  proxy_temp_path $dir/temp/proxy;
+  uwsgi_temp_path $dir/temp/uwsgi;
+  scgi_temp_path $dir/temp/scgi;
+EOF
+}
+
 # apache_conf_head DIR: the lines that every Apache configuration here begins with.
 apache_conf_head() {
   local dir=$1 modules=/usr/lib/apache2/modules
@@ -219,19 +240,8 @@ start_nginx() {
   for _ in $(seq 1 100); do [ -S "$socket" ] && break; sleep 0.05; done
   # nginx workers run as another user and must be able to connect.
   chmod 666 "$socket"
-  cat >"$dir/nginx.conf" <<EOF
-daemon off;
-worker_processes 2;
-pid $dir/nginx.pid;
-error_log $ERROR_LOG warn;
-events { worker_connections 512; }
-http {
-  access_log off;
-  client_body_temp_path $dir/temp/body;
-  fastcgi_temp_path $dir/temp/fastcgi;
-  proxy_temp_path $dir/temp/proxy;
-  uwsgi_temp_path $dir/temp/uwsgi;
-  scgi_temp_path $dir/temp/scgi;
+  nginx_conf_head "$dir" 512 >"$dir/nginx.conf"
+  cat >>"$dir/nginx.conf" <<EOF
   server {
     listen 127.0.0.1:$PORT;
     root $docroot;
@@ -376,19 +386,8 @@ start_nginx_fastcgi() {
   else
     pass=$FCGI_LISTEN
   fi
-  cat >"$dir/nginx.conf" <<EOF
-daemon off;
-worker_processes 2;
-pid $dir/nginx.pid;
-error_log $ERROR_LOG warn;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $dir/temp/body;
-  fastcgi_temp_path $dir/temp/fastcgi;
-  proxy_temp_path $dir/temp/proxy;
-  uwsgi_temp_path $dir/temp/uwsgi;
-  scgi_temp_path $dir/temp/scgi;
+  nginx_conf_head "$dir" 1024 >"$dir/nginx.conf"
+  cat >>"$dir/nginx.conf" <<EOF
   $upstream
   server {
     listen 127.0.0.1:$PORT;
