@@ -97,7 +97,9 @@ def stop_group(server, first=signal.SIGKILL):
         server.wait()
 
 
-def start_lighttpd(work, docroot):
+def start_lighttpd(work, docroot, prefix=()):
+    """lighttpd with mod_cgi on a free port, in a process group of its own; `prefix` goes before
+    its command line (setpriv, to run it as another user). Returns it and its port."""
     for _ in range(3):
         port = free_port()
         config = os.path.join(work, "lighttpd.conf")
@@ -115,8 +117,8 @@ def start_lighttpd(work, docroot):
             )
         log = open(os.path.join(work, "stderr"), "w")
         server = subprocess.Popen(
-            ["lighttpd", "-D", "-f", config], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-            start_new_session=True,
+            list(prefix) + ["lighttpd", "-D", "-f", config], stdin=subprocess.DEVNULL, stdout=log,
+            stderr=log, start_new_session=True,
         )
         for _ in range(75):
             if server.poll() is not None:
@@ -127,7 +129,8 @@ def start_lighttpd(work, docroot):
             except OSError:
                 time.sleep(0.2)
         stop_group(server)
-    raise RuntimeError("lighttpd did not start")
+    with open(os.path.join(work, "stderr")) as log:
+        raise RuntimeError("lighttpd did not start: " + log.read())
 
 
 class Tally:
@@ -202,17 +205,60 @@ def one_request(connection, rng, port, tally):
     tally.record(kind, error, version)
 
 
-def client(seed, port, next_ticket, tally, stop_at):
+def client(seed, port, next_ticket, tally, stop_at, latencies, timeout_s):
+    """One keep-alive connection sending requests until the tickets run out; records each
+    request's time, so that a request left waiting shows."""
     rng = random.Random(seed)
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout_s)
     while time.monotonic() < stop_at and next_ticket():
+        started = time.monotonic()
         try:
             one_request(connection, rng, port, tally)
         except (OSError, http.client.HTTPException) as error:
             tally.record("connection", f"{type(error).__name__}: {error}")
             connection.close()
-            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout_s)
+        latencies.append(time.monotonic() - started)
     connection.close()
+
+
+def run_load(port, docroot, runner, requests, clients, deadline_s, timeout_s=30):
+    """Sends `requests` requests from `clients` connections, stopping at `deadline_s`, while
+    version.zr is rewritten every REWRITE_EVERY_S. Returns the tally, the seconds taken, the
+    number of rewrites and each request's time."""
+    tickets = iter(range(requests))
+    ticket_lock = threading.Lock()
+
+    def next_ticket():
+        with ticket_lock:
+            return next(tickets, None) is not None
+
+    stop_rewriting = threading.Event()
+    rewrites = [0]
+
+    def rewriter():
+        version = 0
+        while not stop_rewriting.wait(REWRITE_EVERY_S):
+            version += 1
+            write_script(os.path.join(docroot, "version.zr"), runner, version_source(version))
+            rewrites[0] = version
+
+    tally = Tally()
+    latencies = []
+    started = time.monotonic()
+    stop_at = started + deadline_s
+    editor = threading.Thread(target=rewriter)
+    editor.start()
+    threads = [threading.Thread(target=client,
+                                args=(i, port, next_ticket, tally, stop_at, latencies, timeout_s))
+               for i in range(clients)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    stop_rewriting.set()
+    editor.join()
+    return tally, time.monotonic() - started, rewrites[0], latencies
 
 
 def main():
@@ -239,37 +285,8 @@ def main():
         write_script(os.path.join(docroot, "version.zr"), runner, version_source(0))
         server, port = start_lighttpd(work, docroot)
 
-        stop_rewriting = threading.Event()
-        rewrites = [0]
-
-        def rewriter():
-            version = 0
-            while not stop_rewriting.wait(REWRITE_EVERY_S):
-                version += 1
-                write_script(os.path.join(docroot, "version.zr"), runner, version_source(version))
-                rewrites[0] = version
-
-        tickets = iter(range(REQUESTS))
-        ticket_lock = threading.Lock()
-
-        def next_ticket():
-            with ticket_lock:
-                return next(tickets, None) is not None
-
-        tally = Tally()
-        started = time.monotonic()
-        stop_at = started + DEADLINE_S
-        editor = threading.Thread(target=rewriter)
-        editor.start()
-        clients = [threading.Thread(target=client, args=(i, port, next_ticket, tally, stop_at))
-                   for i in range(CLIENTS)]
-        for thread in clients:
-            thread.start()
-        for thread in clients:
-            thread.join()
-        stop_rewriting.set()
-        editor.join()
-        duration = time.monotonic() - started
+        tally, duration, rewrites, _ = run_load(port, docroot, runner, REQUESTS, CLIENTS,
+                                                DEADLINE_S)
 
         stop_group(server, signal.SIGTERM)
         server = None
@@ -283,7 +300,7 @@ def main():
 
         print(f"{tally.done} requests from {CLIENTS} clients in {duration:.1f} s "
               f"({tally.done / duration:.0f}/s); {len(tally.errors)} wrong or failed; "
-              f"{rewrites[0]} rewrites, {len(tally.versions_seen)} versions served; "
+              f"{rewrites} rewrites, {len(tally.versions_seen)} versions served; "
               f"by kind: {dict(sorted(tally.by_kind.items()))}")
         failures = list(tally.errors[:20])
         if tally.done < REQUESTS:

@@ -12,9 +12,7 @@ no temporary file of the runner may be left. Exit 0 on success, 1 on any failure
 is missing.
 """
 
-import http.client
 import os
-import random
 import shutil
 import signal
 import socket
@@ -197,66 +195,12 @@ def memory_verdict(samples):
     return text, None
 
 
-def client(seed, port, next_ticket, tally, stop_at, latencies):
-    """One keep-alive connection to nginx sending requests until the tickets run out; records
-    each request's time, so that a request left waiting shows."""
-    rng = random.Random(seed)
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=CLIENT_TIMEOUT_S)
-    while time.monotonic() < stop_at and next_ticket():
-        started = time.monotonic()
-        try:
-            cgi.one_request(connection, rng, port, tally)
-        except (OSError, http.client.HTTPException) as error:
-            tally.record("connection", f"{type(error).__name__}: {error}")
-            connection.close()
-            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=CLIENT_TIMEOUT_S)
-        latencies.append(time.monotonic() - started)
-    connection.close()
-
-
 def latency_text(latencies):
     if not latencies:
         return "no requests"
     ordered = sorted(latencies)
     return (f"request time: median {ordered[len(ordered) // 2]:.2f} s, "
             f"p99 {ordered[int(len(ordered) * 0.99)]:.2f} s, max {ordered[-1]:.2f} s")
-
-
-def run_load(port, docroot, runner):
-    tickets = iter(range(REQUESTS))
-    ticket_lock = threading.Lock()
-
-    def next_ticket():
-        with ticket_lock:
-            return next(tickets, None) is not None
-
-    stop_rewriting = threading.Event()
-    rewrites = [0]
-
-    def rewriter():
-        version = 0
-        while not stop_rewriting.wait(cgi.REWRITE_EVERY_S):
-            version += 1
-            cgi.write_script(os.path.join(docroot, "version.zr"), runner,
-                             cgi.version_source(version))
-            rewrites[0] = version
-
-    tally = cgi.Tally()
-    latencies = []
-    started = time.monotonic()
-    stop_at = started + DEADLINE_S
-    editor = threading.Thread(target=rewriter)
-    editor.start()
-    clients = [threading.Thread(target=client,
-                                args=(i, port, next_ticket, tally, stop_at, latencies))
-               for i in range(CLIENTS)]
-    for thread in clients:
-        thread.start()
-    for thread in clients:
-        thread.join()
-    stop_rewriting.set()
-    editor.join()
-    return tally, time.monotonic() - started, rewrites[0], latencies
 
 
 def main():
@@ -300,7 +244,8 @@ def main():
         stop_sampling = threading.Event()
         sampler = threading.Thread(target=sample_memory, args=(server.pid, samples, stop_sampling))
         sampler.start()
-        tally, duration, rewrites, latencies = run_load(port, docroot, runner)
+        tally, duration, rewrites, latencies = cgi.run_load(port, docroot, runner, REQUESTS,
+                                                            CLIENTS, DEADLINE_S, CLIENT_TIMEOUT_S)
         stop_sampling.set()
         sampler.join()
 

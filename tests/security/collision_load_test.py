@@ -11,12 +11,14 @@ switch to another uid (it needs root).
 import http.client
 import os
 import shutil
-import socket
-import subprocess
+import signal
 import sys
 import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "load"))
+import cgi_load_test as load  # noqa: E402  lighttpd in front of the runner
 
 REQUESTS = 2000
 CLIENTS = 20
@@ -58,44 +60,6 @@ def stage(bin_dir, work):
             os.chmod(os.path.join(root, name), 0o755)
     os.chown(work, RUNNER_UID, RUNNER_UID)
     return docroot
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def start_lighttpd(work, docroot):
-    for _ in range(3):
-        port = free_port()
-        config = os.path.join(work, "lighttpd.conf")
-        with open(config, "w") as file:
-            file.write(
-                'server.modules = ("mod_cgi")\n'
-                f'server.document-root = "{docroot}"\n'
-                'server.bind = "127.0.0.1"\n'
-                f"server.port = {port}\n"
-                f'server.errorlog = "{work}/error.log"\n'
-                f'server.breakagelog = "{work}/cgi-error.log"\n'
-                f'server.upload-dirs = ("{work}")\n'
-                "server.max-connections = 256\n"
-                'cgi.assign = (".zr" => "")\n'
-            )
-        log = open(os.path.join(work, "stderr"), "w")
-        server = subprocess.Popen(as_runner(["lighttpd", "-D", "-f", config]),
-                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-        for _ in range(75):
-            if server.poll() is not None:
-                break
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                return server, port
-            except OSError:
-                time.sleep(0.2)
-        server.kill()
-        server.wait()
-    raise RuntimeError("lighttpd did not start: " + open(os.path.join(work, "stderr")).read())
 
 
 class Tally:
@@ -167,7 +131,7 @@ def main():
     server = None
     try:
         docroot = stage(bin_dir, work)
-        server, port = start_lighttpd(work, docroot)
+        server, port = load.start_lighttpd(work, docroot, prefix=as_runner([]))
         tally = Tally()
         started = time.monotonic()
         threads = [threading.Thread(target=client,
@@ -194,12 +158,7 @@ def main():
         return 1 if problems else 0
     finally:
         if server is not None:
-            server.terminate()
-            try:
-                server.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                server.kill()
-                server.wait()
+            load.stop_group(server, signal.SIGTERM)
         remove_runner_files()
         shutil.rmtree(work, ignore_errors=True)
 
