@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/close_range.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -21,6 +22,13 @@ void keep_standard_descriptors() {
   }
 }
 
+// Whatever the server inherited beyond the standard streams (a log file of whoever started it, a
+// socket it will adopt) stays out of every process it starts; what it opens itself is
+// close-on-exec from the start.
+void keep_inherited_descriptors_from_children() {
+  ::close_range(3, UINT_MAX, CLOSE_RANGE_CLOEXEC);
+}
+
 // The runner installed beside this server, named as the kernel would name it when running it.
 std::string runner_beside_server() {
   const std::string path = sr::path_part(sr::program_filename()) + "scriptrunner";
@@ -33,6 +41,7 @@ std::string runner_beside_server() {
 int main(int argc, char** argv) {
   sr::fcgi::block_server_signals();
   keep_standard_descriptors();
+  keep_inherited_descriptors_from_children();
   sr::set_program_arguments(argc, argv);
   sr::fcgi::Options options;
   if (const std::string error = sr::fcgi::parse_options(argc, argv, options); !error.empty()) {

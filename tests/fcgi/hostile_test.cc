@@ -422,6 +422,27 @@ TEST(FcgiHostile, TheWorkerSeesTheParamsAndEnvOptionsOnly) {
   EXPECT_EQ(r.out.find("SERVER_ONLY"), std::string::npos) << r.out;
 }
 
+// The server was started with its log file open on a descriptor of its own (the test's start
+// leaves it there, as a careless service manager might); neither that nor any socket or pipe of
+// the server may reach a script, whether the runner starts it or the server does.
+TEST(FcgiHostile, NoDescriptorOfTheServerReachesAScript) {
+  RunnerSandbox sandbox;
+  const std::string script = served_script(
+      sandbox, "fds",
+      "printf 'Content-Type: text/plain\\n\\n'\nfor f in /proc/$$/fd/*; do echo \"${f##*/} "
+      "$(readlink $f)\"; done\n");
+  ServerProcess server(sandbox);
+  for (const char* round : {"compiles", "warm"}) {
+    SCOPED_TRACE(round);
+    const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script));
+    ASSERT_TRUE(r.ended);
+    EXPECT_NE(r.out.find("\n0 pipe:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("server.log"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("socket:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("anon_inode:"), std::string::npos) << r.out;
+  }
+}
+
 TEST(FcgiHostile, ABurstLeavesNoChildDescriptorOrFileBehind) {
   RunnerSandbox sandbox;
   const std::string script = served_script(
