@@ -68,7 +68,8 @@ int listening_unix_socket(const std::string& path) {
 }  // namespace
 
 ServerProcess::ServerProcess(const RunnerSandbox& sandbox,
-                             const std::vector<std::string>& extra_args, Listen how)
+                             const std::vector<std::string>& extra_args, Listen how,
+                             const std::vector<std::string>& prefix)
     : dir_(sandbox.dir()),
       socket_path_(sandbox.dir() + "/fcgi.sock"),
       log_path_(sandbox.dir() + "/server.log") {
@@ -77,7 +78,8 @@ ServerProcess::ServerProcess(const RunnerSandbox& sandbox,
   std::filesystem::copy_file(SR_FCGI_SERVER_PATH, server,
                              std::filesystem::copy_options::overwrite_existing, error);
   if (error) ADD_FAILURE() << "cannot copy the server: " << error.message();
-  std::vector<std::string> args = {server};
+  std::vector<std::string> args = prefix;
+  args.push_back(server);
   int inherited = -1;
   if (how == Listen::unix_path) {
     args.insert(args.end(), {"--listen", "unix:" + socket_path_});
@@ -110,7 +112,7 @@ ServerProcess::ServerProcess(const RunnerSandbox& sandbox,
     std::vector<char*> envp;
     for (std::string& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    ::execve(server.c_str(), argv.data(), envp.data());
+    ::execve(args[0].c_str(), argv.data(), envp.data());
     _exit(127);
   }
   if (inherited >= 0) ::close(inherited);

@@ -23,9 +23,10 @@ enum class Listen {
 class ServerProcess {
  public:
   // Starts build/bin/scriptrunner-fcgi (SR_FCGI_SERVER_PATH) from the sandbox's folder with
-  // `extra_args`, listening as `how` says, and waits until it accepts connections.
+  // `extra_args`, listening as `how` says, and waits until it accepts connections. `prefix` goes
+  // before its command line (a switch to another user, for one).
   ServerProcess(const RunnerSandbox& sandbox, const std::vector<std::string>& extra_args = {},
-                Listen how = Listen::unix_path);
+                Listen how = Listen::unix_path, const std::vector<std::string>& prefix = {});
   // SIGKILL when still running (a test that wanted a clean stop has called stop()).
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;

@@ -14,6 +14,8 @@
 
 #include "tests/e2e/run_child.h"
 #include "tests/e2e/runner_sandbox.h"
+#include "tests/fcgi/fcgi_client.h"
+#include "tests/fcgi/server_process.h"
 #include "tests/security/two_users.h"
 
 namespace sr::test {
@@ -204,6 +206,32 @@ TEST_F(HostileTmp, PlantedNamesCostAPrivateBuildNotTheScript) {
     }
   }
   EXPECT_EQ(served, variants) << served << " of " << variants << " planting variants served";
+}
+
+// The FastCGI server makes the warm cache decision itself and starts the executable it accepts.
+// Run under the runner's uid with the same planted names, it must start none of them: every
+// request is served by the runner's private build, with the runner's one log line.
+TEST_F(HostileTmp, TheFastCgiServerStartsNoPlantedName) {
+  for (const PlantRow& kind : kPlantKinds) {
+    for (const char* place : kPlantPlaces) {
+      SCOPED_TRACE(std::string(kind.name) + " at the name ending in \"" + place + "\"");
+      sandbox_ = std::make_unique<RunnerSandbox>();
+      hand_over(*sandbox_, users_.runner);
+      const std::string script = served_script(*sandbox_, "s.cgi", "echo GOOD\n");
+      const std::string planted = RunnerSandbox::cache_path(script) + place;
+      ASSERT_EQ(shell_as(users_.attacker, "P='" + planted + "'; " + kind.command), 0);
+      ServerProcess server(*sandbox_, {}, Listen::unix_path, as_user(users_.runner, 022));
+      ASSERT_TRUE(server.ready());
+      for (int request = 1; request <= 2; ++request) {
+        SCOPED_TRACE("request " + std::to_string(request));
+        const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script));
+        EXPECT_EQ(r.out, kGood) << "log: " << r.err;
+        EXPECT_TRUE(r.err.ends_with(blocked_line_end(planted, users_.attacker)) &&
+                    std::count(r.err.begin(), r.err.end(), '\n') == 1)
+            << "log: " << r.err;
+      }
+    }
+  }
 }
 
 // Force-mode names are unique, but inotify shows each one the moment its temporary source
