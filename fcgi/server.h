@@ -90,7 +90,10 @@ class Server {
 
   void request_ready(Client& client);
   void spawn(Client& client);
-  bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv, Job& job);
+  // Starts the cached executable when the request is warm, the runner otherwise; false when
+  // neither could start.
+  bool start_job(const NameValuePairs& params, RequestEnvironment& environment,
+                 const std::vector<std::string>& argv, Job& job);
   // Ends a request for which no process was started, with one error line and `status`.
   void end_unstarted(Client& client, const std::string& error_line, std::uint32_t status);
   void start_waiting();

@@ -76,7 +76,7 @@ void Server::spawn(Client& client) {
     return;
   }
   auto job = std::make_unique<Job>();
-  if (!start_job(environment, launch.argv, *job)) {
+  if (!start_job(params, environment, launch.argv, *job)) {
     log_message(std::string("cannot start a worker: ") + std::strerror(errno));
     end_unstarted(client, "The request cannot be served now: no process.", 1);
     return;
@@ -105,18 +105,18 @@ void Server::spawn(Client& client) {
   update_pipe_events(started);
 }
 
-bool Server::start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
-                       Job& job) {
+bool Server::start_job(const NameValuePairs& params, RequestEnvironment& environment,
+                       const std::vector<std::string>& argv, Job& job) {
   int exec_error = 0;
-  // The runner gets the environment without the exports, which it makes itself.
-  RequestEnvironment warm_environment = environment;
-  if (std::optional<WarmRun> warm = prepare_warm_run(warm_environment, argv, runner_path_)) {
-    if (start_worker(warm->start, warm_environment, job.worker, exec_error)) {
+  if (std::optional<WarmRun> warm = prepare_warm_run(environment, argv, runner_path_)) {
+    if (start_worker(warm->start, environment, job.worker, exec_error)) {
       job.direct = true;
       job.body_left = warm->content_length;
       return true;
     }
-    // A file that the system refuses to start: the runner says why, as under CGI.
+    // A file that the system refuses to start: the runner says why, as under CGI. It makes the
+    // exports itself.
+    environment = request_environment(params, options_.env);
   }
   WorkerStart runner;
   runner.file = runner_path_;

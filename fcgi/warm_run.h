@@ -22,8 +22,9 @@ struct WarmRun {
 
 // `argv` is what the kernel would pass the runner (interpreter, [switches], script path);
 // `runner_path` the runner file the request is answered as. Adds the runner's exports to
-// `environment` and returns the run, or std::nullopt when only the runner itself can answer: a
-// build, a wait for a lock, a failure to report, a time zone other than the server's.
+// `environment` and returns the run, or std::nullopt, with `environment` untouched, when only the
+// runner itself can answer: a build, a wait for a lock, a failure to report, a time zone other
+// than the server's.
 std::optional<WarmRun> prepare_warm_run(RequestEnvironment& environment,
                                         const std::vector<std::string>& argv,
                                         const std::string& runner_path);
