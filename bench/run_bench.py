@@ -71,8 +71,13 @@ class Bench:
             args += [name] + options + ["--"] + [str(a) for a in argv]
         done = subprocess.run(args, env=env, capture_output=True, text=True,
                               timeout=limit + 120, check=True)
+        return self.parse_rounds(done.stdout)
+
+    @staticmethod
+    def parse_rounds(output):
+        """The lines that alternate (and process_start) print: {name: stats} and raw rounds."""
         result = {"raw": {}, "time": {}, "after": {}}
-        for line in done.stdout.splitlines():
+        for line in output.splitlines():
             kind, name, *values = line.split()
             if kind == "raw":
                 result["raw"][name] = [float(v) for v in values]
@@ -438,6 +443,23 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
                          ratio=(statistics.median(ratios), ratios[0], ratios[-1]),
                          target="> 1x")
 
+    def process_start(self):
+        """What a server that stays running can do per request: copy itself (fork) or lend its
+        memory until the exec (vfork). The FastCGI server vfork-execs the cached executable."""
+        print("process start from a server-sized process", file=sys.stderr)
+        runs = 30 if self.quick else 200
+        done = subprocess.run([str(self.tools / "process_start"), "-n", str(runs), "-m", "8",
+                               str(self.tools / "hello_cgi")],
+                              capture_output=True, text=True, timeout=600, check=True)
+        r = self.parse_rounds(done.stdout)
+        section = "process start from an 8 MB process"
+        for name, measure in (("fork_exit", "fork, the child exits"),
+                              ("vfork_exit", "vfork, the child exits"),
+                              ("fork_exec", "fork + exec of the static C hello")):
+            self.add(section, measure, r["time"][name])
+        self.add(section, "vfork + exec of the static C hello", r["time"]["vfork_exec"],
+                 ratio=self.ratio(r, "vfork_exec", "fork_exec"), target="(ratio: vs fork + exec)")
+
     def fastcgi(self):
         fastcgi_bench.run(self, HELLO_LINE)
 
@@ -494,7 +516,8 @@ def main():
     parser.add_argument("--only", default="", help="comma-separated parts to run")
     args = parser.parse_args()
     bench = Bench(args.build, args.quick)
-    parts = ["warm", "cold", "last_byte", "relay", "compile_time", "web", "fastcgi", "inprocess"]
+    parts = ["warm", "cold", "last_byte", "relay", "compile_time", "web", "process_start",
+             "fastcgi", "inprocess"]
     if args.only:
         parts = args.only.split(",")
     try:
