@@ -9,13 +9,7 @@ source "$here/lib.sh"
 deploy=$(cd "$1/deploy" && pwd)
 bin=$(cd "$2" && pwd)
 
-for program in nginx lighttpd apache2; do
-  if ! command -v "$program" >/dev/null && [ ! -x "/usr/sbin/$program" ]; then
-    echo "skipped: $program is not installed (scripts/install-deps installs it)"
-    exit 77
-  fi
-done
-PATH=$PATH:/usr/sbin
+require_programs nginx lighttpd apache2
 [ -x "$bin/scriptrunner-fcgi" ] || { echo "$bin/scriptrunner-fcgi is missing" >&2; exit 1; }
 
 make_work_dir

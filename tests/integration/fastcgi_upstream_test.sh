@@ -7,13 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 bin=$(cd "$1" && pwd)
 
-for program in nginx; do
-  if ! command -v "$program" >/dev/null && [ ! -x "/usr/sbin/$program" ]; then
-    echo "skipped: $program is not installed (scripts/install-deps installs it)"
-    exit 77
-  fi
-done
-PATH=$PATH:/usr/sbin
+require_programs nginx
 [ -x "$bin/scriptrunner-fcgi" ] || { echo "$bin/scriptrunner-fcgi is missing" >&2; exit 1; }
 
 REQUESTS=400

@@ -5,11 +5,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 source_dir=$(cd "$1" && pwd)
 bin=$(cd "$2" && pwd)
-if ! command -v lighttpd >/dev/null && [ ! -x /usr/sbin/lighttpd ]; then
-  echo "skipped: lighttpd is not installed (scripts/install-deps installs it)"
-  exit 77
-fi
-PATH=$PATH:/usr/sbin
+require_programs lighttpd
 
 make_work_dir
 work=$WORK_DIR

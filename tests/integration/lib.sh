@@ -12,6 +12,19 @@ declare -A exit_status=()
 cleanup_dirs=()
 cache_prefixes=()
 
+# require_programs PROGRAM...: skips the test (exit 77) unless each program is installed, then
+# adds /usr/sbin, where the web servers live, to PATH.
+require_programs() {
+  local program
+  for program in "$@"; do
+    if ! command -v "$program" >/dev/null && [ ! -x "/usr/sbin/$program" ]; then
+      echo "skipped: $program is not installed (scripts/install-deps installs it)"
+      exit 77
+    fi
+  done
+  PATH=$PATH:/usr/sbin
+}
+
 # Temporary folders are world-readable: Apache and nginx workers run as other users.
 # Sets WORK_DIR.
 make_work_dir() {

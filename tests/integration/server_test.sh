@@ -25,13 +25,7 @@ case $server in
   apache) needed=(apache2) ;;
   nginx) needed=(nginx fcgiwrap) ;;
 esac
-for program in "${needed[@]}"; do
-  if ! command -v "$program" >/dev/null && [ ! -x "/usr/sbin/$program" ]; then
-    echo "skipped: $program is not installed (scripts/install-deps installs it)"
-    exit 77
-  fi
-done
-PATH=$PATH:/usr/sbin
+require_programs "${needed[@]}"
 
 make_work_dir
 work=$WORK_DIR
