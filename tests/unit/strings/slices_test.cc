@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/strings/log_text.h"
 #include "runtime/strings/strings.h"
 
 namespace sr {
@@ -122,6 +123,13 @@ TEST(PathPart, KeepsEverythingUpToLastSlash) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(path_part(row.path), row.expected);
   }
+}
+
+TEST(LogText, ControlBytesCannotStartALineOfTheirOwn) {
+  EXPECT_EQ(escape_for_log("/srv/a\nscriptrunner: forged\r\t\x7F\x01"sv),
+            "/srv/a\\x0Ascriptrunner: forged\\x0D\\x09\\x7F\\x01");
+  EXPECT_EQ(escape_for_log("caf\xC3\xA9 \\ plain"sv), "caf\xC3\xA9 \\ plain");
+  EXPECT_EQ(escape_for_log(std::string_view("a\0b", 3)), "a\\x00b");
 }
 
 }  // namespace
