@@ -42,7 +42,7 @@ class Expander {
       const std::string where = outer != 0 ? prefix + std::to_string(number) + ": " : "";
       std::string included;
       if (include_line(lines[i], line, where, included)) {
-        include(folder_of(path), included, line, where);
+        include(path, included, line, where);
       } else {
         out_.push_back({SourceLine::Kind::code, line, where, lines[i]});
       }
@@ -76,10 +76,19 @@ class Expander {
     return true;
   }
 
-  void include(const std::string& folder, const std::string& path, uint32_t line,
+  // `from` is the including file, "" for a main program that has no folder of its own.
+  void include(const std::string& from, const std::string& path, uint32_t line,
                const std::string& where) {
     if (path.empty()) return;
-    const std::string full = path.starts_with("/") ? path : folder + path;
+    if (from.empty() && !path.starts_with("/")) {
+      errors_.push_back({line,
+                         where + "Include \"" + path +
+                             "\" needs the script's own path (SCRIPT_FILENAME) to be found; "
+                             "give an absolute path or set SCRIPT_FILENAME",
+                         out_.size()});
+      return;
+    }
+    const std::string full = path.starts_with("/") ? path : folder_of(from) + path;
     std::string content, identity, error;
     std::vector<std::string> lines;
     if (!reader_(full, content, identity)) {

@@ -29,8 +29,9 @@ using IncludeReader =
 // The reader of the real file system: paths as given, identities by device and inode.
 bool read_included_file(const std::string& path, std::string& content, std::string& identity);
 
-// Expands the includes of the main program (`lines` of the file at `main_path`). Problems with
-// an Include line (a missing file, a malformed line) are added to `errors`; the rest is left to
+// Expands the includes of the main program (`lines` of the file at `main_path`; "" when it has
+// no folder to resolve relative Includes from, which makes them errors). Problems with an
+// Include line (a missing file, a malformed line) are added to `errors`; the rest is left to
 // the compiler.
 std::vector<SourceLine> expand_includes(const std::string& main_path,
                                         const std::vector<std::string>& lines,

@@ -75,11 +75,12 @@ bool parse_arguments(int argc, char** argv, Arguments& args, std::string& error)
 // The file whose folder the program's own Include lines start from. The runner hands over a
 // copy of the script in the shared temporary folder; its includes lie beside the script itself
 // (SCRIPT_FILENAME, from which the runner took it), and a file that another user placed in /tmp
-// must never become part of the program.
+// must never become part of the program. Under the runner without an absolute SCRIPT_FILENAME
+// there is no such folder: "" makes relative Includes errors.
 std::string main_program_path(const std::string& source) {
+  if (std::getenv("ZR_Interpreter_Version") == nullptr) return source;
   const char* script = std::getenv("SCRIPT_FILENAME");
-  const bool under_runner = std::getenv("ZR_Interpreter_Version") != nullptr;
-  return under_runner && script != nullptr && script[0] == '/' ? script : source;
+  return script != nullptr && script[0] == '/' ? script : "";
 }
 
 // Compiles the source; prints the errors and returns false when there are any.

@@ -91,6 +91,54 @@ TEST(Include, ErrorsNameTheIncludeLineAndThePlaceInTheFile) {
   }
 }
 
+// Under the runner the source is a copy in a folder that anyone can write to; only the script's
+// own folder (an absolute SCRIPT_FILENAME) may supply its includes, never the copy's folder.
+TEST(Include, UnderTheRunnerOnlyTheScriptsOwnFolderIsSearched) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> env;
+    std::string include;  // "" for "layout.inc"
+    std::string out;      // the page, or the compiler's message
+  };
+  CompileSandbox box;
+  std::filesystem::create_directories(box.path("site"));
+  std::filesystem::create_directories(box.path("copy"));
+  box.write_file("site/layout.inc", "WriteLine \"site\"\n");
+  box.write_file("copy/layout.inc", "WriteLine \"planted\"\n");
+  const std::string runner = "ZR_Interpreter_Version";
+  const std::string refused =
+      "Line 2: Include \"layout.inc\" needs the script's own path (SCRIPT_FILENAME) to be "
+      "found; give an absolute path or set SCRIPT_FILENAME\n";
+  const std::vector<Case> cases = {
+      {"absolute script path",
+       {{runner, "150"}, {"SCRIPT_FILENAME", box.path("site/p.zr")}},
+       "",
+       "site\n"},
+      {"relative script path", {{runner, "150"}, {"SCRIPT_FILENAME", "site/p.zr"}}, "", refused},
+      {"no script path", {{runner, "150"}}, "", refused},
+      {"an absolute Include needs no script path",
+       {{runner, "150"}},
+       box.path("site/layout.inc"),
+       "site\n"},
+      {"outside the runner, the source's folder",
+       {{"SCRIPT_FILENAME", "site/p.zr"}},
+       "",
+       "planted\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(box.path("prog"));
+    const std::string include = c.include.empty() ? "layout.inc" : c.include;
+    box.write_file("copy/src.zr", ";\nInclude \"" + include + "\"\n");
+    ProcessResult r = run_process(
+        {kCompiler, "--quiet", "--executable", box.path("prog"), box.path("copy/src.zr")}, c.env);
+    if (r.exit_code == 0) r = run_process({box.path("prog")});
+    EXPECT_EQ(r.out, c.out);
+  }
+  box.write_file("copy/src.zr", ";\nInclude \"layout.inc\"\n");
+  EXPECT_EQ(run_process({kCompiler, "--check", box.path("copy/src.zr")}).exit_code, 0);
+}
+
 TEST(PageErrors, ShownOnThePageUnderParamWarn) {
   struct Case {
     const char* name;
