@@ -1,7 +1,8 @@
 // The file functions. Safe in a folder that others can write to (such as /tmp): a link is never
 // followed at the end of a path, only regular files are read or written, and a file that another
 // user left in a shared folder with the sticky bit is not used. Failures give the sentinel results
-// the language defines ("", 0, -1); none ends the run.
+// the language defines ("", 0, -1); only a path to the runner's cached programs in /tmp (by
+// name, through links in its folder part, or as a link at its end) ends the run with an error.
 #pragma once
 
 #include <stdint.h>

@@ -232,6 +232,47 @@ TEST_F(FileFunctions, NamedPipesAndFoldersAreNotFilesAndNeverBlock) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+// The runner's cache in /tmp holds every page's program, owned by the same user as every
+// page: no page may read one (its constants), replace it or remove it, by any spelling of its
+// path. A file of the same name elsewhere is an ordinary file.
+TEST_F(FileFunctions, CachedProgramsOfTheRunnerAreRefused) {
+  const std::string name = "zr-executable_filetest" + std::to_string(getpid()) + ".script";
+  const std::string cached = "/tmp/" + name;
+  put(cached, "password", 0700, kOwner);
+  struct Removed {
+    std::string path;
+    ~Removed() { unlink(path.c_str()); }
+  } removed{cached};
+  ASSERT_EQ(symlink(cached.c_str(), (data_ + "/link").c_str()), 0);
+  ASSERT_EQ(symlink("/tmp", (data_ + "/tmp").c_str()), 0);
+  ASSERT_EQ(box_.compile(";\np$ = Arg$(2)\nIf Arg$(1) = \"read\"\n WriteLine ReadFile$(p$)\n"
+                         "ElseIf Arg$(1) = \"write\"\n WriteLine WriteFile(p$, \"evil\")\n"
+                         "ElseIf Arg$(1) = \"append\"\n WriteLine AppendFile(p$, \"evil\")\n"
+                         "ElseIf Arg$(1) = \"delete\"\n WriteLine DeleteFile(p$)\n"
+                         "Else\n WriteLine FileSize(p$)\nEndIf\n",
+                         "one")
+                .exit_code,
+            0);
+  const std::string refusal =
+      "The file functions do not touch the runner's cached programs (/tmp/zr-executable_*)\n";
+  for (const std::string& path :
+       {cached, "/tmp/./" + name, "//tmp//" + name, data_ + "/link", data_ + "/tmp/" + name}) {
+    for (const char* op : {"read", "write", "append", "delete", "size"}) {
+      SCOPED_TRACE(path + " " + op);
+      ProcessResult r = run_as(kOwner, {box_.path("one"), op, path});
+      EXPECT_EQ(r.out, "");
+      EXPECT_TRUE(r.err.ends_with(refusal)) << r.err;
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(slurp(cached), "password");
+    }
+  }
+  struct stat st {};
+  EXPECT_EQ(stat(cached.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  put(data_ + "/" + name, "mine", 0600, kOwner);
+  EXPECT_EQ(run_as(kOwner, {box_.path("one"), "read", data_ + "/" + name}).out, "mine\n");
+}
+
 // The attacker shares a sticky, world-writable folder with the page's owner and plants what the
 // page will open there: links to the owner's own files, and files of its own.
 class PlantedFiles : public FileFunctions {
