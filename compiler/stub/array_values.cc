@@ -49,8 +49,8 @@ ValueArray* new_array(bool strings) {
 void free_array(ValueArray* array) {
   if (array == nullptr) return;
   release_texts(*array, 0);
-  free(items(*array));
-  free(array);
+  free_block(items(*array));
+  free_block(array);
 }
 
 void resize_array(ValueArray& array, int64_t highest, bool keep) {
@@ -59,7 +59,7 @@ void resize_array(ValueArray& array, int64_t highest, bool keep) {
   if (!keep || array.size == 0) {
     // Afresh: fresh zeroed pages cost nothing until they are written.
     release_texts(array, 0);
-    free(items(array));
+    free_block(items(array));
     set_items(array, nullptr);
     array.size = 0;
     set_items(array, zeroed_block(count, item_size(array)));

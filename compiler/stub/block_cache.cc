@@ -84,10 +84,10 @@ void release_text_block(char* block, size_t capacity) {
   const bool keep = capacity >= kSmallestKept && capacity <= kLargestKept &&
                     (kept[place].data == nullptr || kept[place].capacity < capacity);
   if (!keep) {
-    free(block);
+    free_block(block);
     return;
   }
-  free(kept[place].data);
+  free_block(kept[place].data);
   kept[place] = KeptBlock{block, capacity};
 }
 
@@ -95,12 +95,12 @@ void drop_kept_blocks() {
   for (FreeBlock*& list : free_small) {
     while (list != nullptr) {
       FreeBlock* next = list->next;
-      free(list);
+      free_block(list);
       list = next;
     }
   }
   for (KeptBlock& block : kept) {
-    free(block.data);
+    free_block(block.data);
     block = KeptBlock{};
   }
 }

@@ -12,7 +12,7 @@ namespace sr::zr {
 // A block of at least `bytes` bytes, with its size in `capacity`. Small ones always come from
 // here; for a large one, null when no kept block fits.
 char* take_text_block(size_t bytes, size_t& capacity);
-// Frees `block` (null or `capacity` bytes from malloc), or keeps it for a later text.
+// Frees `block` (null or `capacity` bytes from resize_block), or keeps it for a later text.
 void release_text_block(char* block, size_t capacity);
 // Frees every kept block, so that memory they hold can serve a request that failed.
 void drop_kept_blocks();

@@ -1,5 +1,4 @@
 // The builtin functions as the machine calls them: arguments come off the stacks in reverse.
-#include <stdlib.h>
 #include <time.h>
 
 #include "compiler/stub/date_text.h"
@@ -53,17 +52,17 @@ void call_environment(MachineState& m, Builtin builtin) {
   switch (builtin) {
     case Builtin::env: {
       Text name = m.pop_text();
-      const char* value = getenv(name.c_str());
+      const char* value = m.host.environment(m.host.context, name.c_str());
       m.push_text(Text(bytes_of(value ? value : "")));
       break;
     }
     case Builtin::arg: {
       int64_t n = m.pop_int();
-      m.push_text(Text(bytes_of(n >= 1 && n < m.argc ? m.argv[n] : "")));
+      m.push_text(Text(bytes_of(n >= 1 && n < m.host.argc ? m.host.argv[n] : "")));
       break;
     }
     case Builtin::arg_count:
-      m.push_int(m.argc > 0 ? m.argc - 1 : 0);
+      m.push_int(m.host.argc > 0 ? m.host.argc - 1 : 0);
       break;
     case Builtin::read_all:
       m.push_text(m.in.read_all());

@@ -2,6 +2,7 @@
 
 #include "compiler/stub/array_instructions.h"
 #include "compiler/stub/machine_state.h"
+#include "compiler/stub/random_numbers.h"
 #include "compiler/stub/text_functions.h"
 
 namespace sr::zr {
@@ -73,7 +74,7 @@ void concatenate(MachineState& m) {
 void write_value(MachineState& m, Channel channel, Text text) {
   if (channel == Channel::error_line) {
     text.push_back('\n');
-    write_fully(2, text.view());
+    m.host.write_error(m.host.context, text.view());
     return;
   }
   m.out.write(text.view());
@@ -206,14 +207,22 @@ int run(MachineState& m) {
   return 0;
 }
 
+// The one place that a failed run comes back to (see WatchedRun): the frames it skips hold only
+// blocks on the allocation ledger, and the state they worked on is `m`, which the caller frees.
+int run_watched(MachineState& m, WatchedRun& watched) {
+  if (setjmp(watched.failed) != 0) return 1;
+  const int code = run(m);
+  m.out.flush();
+  return code;
+}
+
 }  // namespace
 
-int run_program(const LoadedProgram& program, int argc, char** argv) {
-  MachineState machine(program, argc, argv);
-  WatchedRun watched(machine.out, machine.line, program);
-  int code = run(machine);
-  machine.out.flush();
-  return code;
+int run_program(const LoadedProgram& program, const Host& host) {
+  start_random_sequence();
+  MachineState machine(program, host);
+  WatchedRun watched(machine.out, machine.line, program, host);
+  return run_watched(machine, watched);
 }
 
 }  // namespace sr::zr

@@ -1,10 +1,12 @@
-// Everything a running program uses: its variables, its two value stacks, its streams and the
-// line being run. Shared by the instruction loop and the builtin functions.
+// Everything a running program uses: its variables, its two value stacks, its streams, the host
+// that gives it its world and the line being run. One per run; shared by the instruction loop
+// and the builtin functions.
 #pragma once
 
 #include <stdint.h>
 
 #include "compiler/stub/call_frames.h"
+#include "compiler/stub/host.h"
 #include "compiler/stub/pod_array.h"
 #include "compiler/stub/program_reader.h"
 #include "compiler/stub/run_failure.h"
@@ -14,12 +16,13 @@
 namespace sr::zr {
 
 struct MachineState {
-  MachineState(const LoadedProgram& loaded, int arg_count, char** arg_values)
+  MachineState(const LoadedProgram& loaded, const Host& world)
       : program(loaded),
-        argc(arg_count),
-        argv(arg_values),
+        host(world),
         calls(int_vars, string_vars,
-              ProcedureInfo{0, loaded.int_slots, loaded.string_slots, loaded.array_slots}) {}
+              ProcedureInfo{0, loaded.int_slots, loaded.string_slots, loaded.array_slots}),
+        out(world),
+        in(world) {}
 
   // The compiler balances every stack; an empty one means the file was tampered with.
   int64_t pop_int() {
@@ -34,8 +37,7 @@ struct MachineState {
   void push_text(Text text) { strings.push(moved(text)); }
 
   const LoadedProgram& program;
-  int argc;
-  char** argv;
+  const Host& host;
   PodArray<int64_t> int_vars;  // the top level's variables
   TextList string_vars;
   CallStack calls;  // declared after the tables it sizes

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "compiler/stub/host.h"
 #include "compiler/stub/machine.h"
 #include "compiler/stub/program_reader.h"
 #include "compiler/stub/run_failure.h"
@@ -53,5 +54,6 @@ int main(int argc, char** argv) {
   if (!loaded || !sr::zr::read_program(bytes.view(), program)) {
     sr::zr::fail_run("this executable holds no valid program");
   }
-  return sr::zr::run_program(program, argc, argv);
+  sr::zr::DescriptorWorld world{0, 1, 2, environ};
+  return sr::zr::run_program(program, sr::zr::descriptor_host(world, argc, argv));
 }

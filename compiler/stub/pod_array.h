@@ -2,7 +2,6 @@
 // block. The values are copied bytewise when the block moves, so only plain types are allowed.
 #pragma once
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "compiler/stub/allocation.h"
@@ -15,7 +14,7 @@ class PodArray {
 
  public:
   PodArray() = default;
-  ~PodArray() { free(items_); }
+  ~PodArray() { free_block(items_); }
   PodArray(const PodArray&) = delete;
   PodArray& operator=(const PodArray&) = delete;
 

@@ -33,6 +33,10 @@ void seed() {
 
 }  // namespace
 
+void start_random_sequence() {
+  seeded_ = false;
+}
+
 int64_t random_below(int64_t n) {
   if (!seeded_) seed();
   const auto range = static_cast<uint64_t>(n);

@@ -5,6 +5,9 @@
 
 namespace sr::zr {
 
+// Forgets the sequence so far: the next value starts a freshly seeded one.
+void start_random_sequence();
+
 // A value from 0 to n - 1, every value equally likely; n must be at least 1.
 int64_t random_below(int64_t n);
 

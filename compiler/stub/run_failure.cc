@@ -1,20 +1,18 @@
 #include "compiler/stub/run_failure.h"
 
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "compiler/stub/decimal.h"
+#include "compiler/stub/host.h"
 #include "compiler/stub/program_reader.h"
 #include "compiler/stub/stream_io.h"
 
 namespace sr::zr {
 namespace {
 
-// Plain pointers, set up before any run starts, so reporting needs no allocation.
-OutputBuffer* watched_out = nullptr;
-const uint32_t* watched_line = nullptr;
-const LoadedProgram* watched_program = nullptr;
+// The run being watched; null between runs. Reporting needs no allocation.
+WatchedRun* watched = nullptr;
 
 // Appends as much of `piece` as fits; the messages are short constants, so all of it does.
 size_t append(char* into, size_t used, size_t capacity, Bytes piece) {
@@ -41,13 +39,14 @@ size_t append_escaped(char* into, size_t used, size_t capacity, Bytes piece) {
 
 // Under a web server's warning mode the visitor sees the error on the page too, after what the
 // program wrote; a page that had sent nothing yet first gets a header, so the text is shown.
-void report_on_page(Bytes line_number, Bytes place, const char* message) {
-  const char* warn = getenv("ZR_Interpreter_ParamWarn");
+void report_on_page(const Host& host, bool wrote_anything, Bytes line_number, Bytes place,
+                    const char* message) {
+  const char* warn = host.environment(host.context, "ZR_Interpreter_ParamWarn");
   if (warn == nullptr || strcmp(warn, "1") != 0) return;
   char page[512];
   const size_t room = sizeof page;
   size_t used = 0;
-  if (watched_out == nullptr || !watched_out->wrote_anything()) {
+  if (!wrote_anything) {
     used = append(page, used, room, bytes_of("Content-Type: text/html\n\n"));
   }
   used = append(page, used, room, bytes_of("<p>Runtime error at line "));
@@ -56,45 +55,55 @@ void report_on_page(Bytes line_number, Bytes place, const char* message) {
   used = append_escaped(page, used, room - 6, place);
   used = append_escaped(page, used, room - 6, bytes_of(message));
   used = append(page, used, room, bytes_of("</p>\n"));
-  write_fully(1, Bytes{page, used});
+  host.write_output(host.context, Bytes{page, used});
+}
+
+// "Runtime error at line N: place message" and a line end, in `report`.
+size_t error_line(char (&report)[256], Bytes line_number, Bytes place, const char* message) {
+  const size_t room = sizeof report - 1;  // the line end always fits
+  size_t used = append(report, 0, room, bytes_of("Runtime error at line "));
+  used = append(report, used, room, line_number);
+  used = append(report, used, room, bytes_of(": "));
+  used = append(report, used, room, place);
+  used = append(report, used, room, bytes_of(message));
+  report[used++] = '\n';
+  return used;
 }
 
 }  // namespace
 
 void fail_run(const char* message) {
-  // A failure while reporting one (memory runs out on the way) reports only the first.
-  static bool failing = false;
-  if (failing) _exit(1);
-  failing = true;
-  if (watched_out != nullptr) watched_out->flush();
-  Bytes place;
-  uint32_t number = watched_line ? *watched_line : 0;
-  if (watched_program != nullptr) number = watched_program->reported_line(number, place);
-  const Decimal line(number);
   char report[256];
-  const size_t room = sizeof report - 1;  // the line end always fits
-  size_t used = append(report, 0, room, bytes_of("Runtime error at line "));
-  used = append(report, used, room, line.view());
-  used = append(report, used, room, bytes_of(": "));
-  used = append(report, used, room, place);
-  used = append(report, used, room, bytes_of(message));
-  report[used++] = '\n';
-  write_fully(2, Bytes{report, used});
-  report_on_page(line.view(), place, message);
-  // _exit, not exit: the whole run is abandoned here, with nothing left to tidy up.
-  _exit(1);
+  if (watched == nullptr) {
+    // No run yet: the process's own world, and nothing written.
+    DescriptorWorld world{0, 1, 2, environ};
+    const Host host = descriptor_host(world, 0, nullptr);
+    const Bytes zero = bytes_of("0");
+    host.write_error(host.context, Bytes{report, error_line(report, zero, Bytes{}, message)});
+    report_on_page(host, false, zero, Bytes{}, message);
+    _exit(1);
+  }
+  WatchedRun& run = *watched;
+  // A failure while reporting one only ends the run: the first report stands.
+  if (run.failing) longjmp(run.failed, 1);
+  run.failing = true;
+  run.out.flush();
+  Bytes place;
+  const Decimal line(run.program.reported_line(run.line, place));
+  run.host.write_error(run.host.context,
+                       Bytes{report, error_line(report, line.view(), place, message)});
+  report_on_page(run.host, run.out.wrote_anything(), line.view(), place, message);
+  longjmp(run.failed, 1);
 }
 
-WatchedRun::WatchedRun(OutputBuffer& out, const uint32_t& line, const LoadedProgram& program) {
-  watched_out = &out;
-  watched_line = &line;
-  watched_program = &program;
+WatchedRun::WatchedRun(OutputBuffer& run_out, const uint32_t& run_line,
+                       const LoadedProgram& run_program, const Host& run_host)
+    : out(run_out), line(run_line), program(run_program), host(run_host) {
+  watched = this;
 }
 
 WatchedRun::~WatchedRun() {
-  watched_out = nullptr;
-  watched_line = nullptr;
-  watched_program = nullptr;
+  watched = nullptr;
 }
 
 }  // namespace sr::zr

@@ -1,27 +1,42 @@
-// How a run ends on an error: the executable is the whole process, so an error (or a failed
-// allocation, wherever it happens) flushes what the program wrote, reports and exits.
+// How a run ends on an error: fail_run reports it and ends the run being watched, whose entry
+// then returns 1 to its caller. Outside a watched run (a program being loaded), it ends the
+// process with 1.
 #pragma once
 
+#include <setjmp.h>
 #include <stdint.h>
 
 namespace sr::zr {
 
 class OutputBuffer;
+struct Host;
 struct LoadedProgram;
 
-// Writes "Runtime error at line N: message" to standard error in one write and exits with 1.
-// Output buffered by the run being watched reaches its reader first; N is that run's current
-// line, or 0 when no run is being watched.
+// Writes "Runtime error at line N: message" to the error stream in one write. In a watched run,
+// the output buffered so far reaches its reader first, N is the run's current line, and the run
+// goes back to its entry; otherwise N is 0, the report goes to descriptor 2 and the process
+// exits with 1.
 [[noreturn]] void fail_run(const char* message);
 
-// Makes fail_run flush `out` and name the line that `line` points at, for as long as it lives;
-// a line of an included file is named as the program's Include line and the place in the file.
+// Makes fail_run flush `out`, name the line that `line` points at and report through `host`,
+// for as long as it lives; a line of an included file is named as the program's Include line
+// and the place in the file. The run's entry calls setjmp(failed) once, before the run starts:
+// fail_run comes back there with 1, skipping every frame between (whose blocks the allocation
+// ledger still holds).
 class WatchedRun {
  public:
-  WatchedRun(OutputBuffer& out, const uint32_t& line, const LoadedProgram& program);
+  WatchedRun(OutputBuffer& out, const uint32_t& line, const LoadedProgram& program,
+             const Host& host);
   ~WatchedRun();
   WatchedRun(const WatchedRun&) = delete;
   WatchedRun& operator=(const WatchedRun&) = delete;
+
+  jmp_buf failed;
+  OutputBuffer& out;
+  const uint32_t& line;
+  const LoadedProgram& program;
+  const Host& host;
+  bool failing = false;  // a failure is being reported
 };
 
 }  // namespace sr::zr

@@ -20,30 +20,27 @@ void OutputBuffer::write(Bytes data) {
   if (used_ + data.size > kCapacity) {
     flush();
     // A piece larger than the whole buffer goes out directly instead of being copied.
-    if (data.size >= kCapacity) return write_fully(1, data);
+    if (data.size >= kCapacity) return host_.write_output(host_.context, data);
   }
   memcpy(buffer_ + used_, data.data, data.size);
   used_ += data.size;
 }
 
 void OutputBuffer::flush() {
-  write_fully(1, Bytes{buffer_, used_});
+  host_.write_output(host_.context, Bytes{buffer_, used_});
   used_ = 0;
 }
 
 bool InputReader::fill() {
   if (at_end_) return false;
   char block[65536];
-  for (;;) {
-    ssize_t n = ::read(0, block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      at_end_ = true;
-      return false;
-    }
-    pending_.append(Bytes{block, static_cast<size_t>(n)});
-    return true;
+  ssize_t n = host_.read_input(host_.context, block, sizeof block);
+  if (n <= 0) {
+    at_end_ = true;
+    return false;
   }
+  pending_.append(Bytes{block, static_cast<size_t>(n)});
+  return true;
 }
 
 Text InputReader::read_line() {

@@ -1,10 +1,11 @@
 // Standard output buffered in the executable, standard error written at once, standard input
-// read in blocks and shared by ReadLine$ and ReadAll$.
+// read in blocks and shared by ReadLine$ and ReadAll$; the host moves the blocks.
 #pragma once
 
 #include <stddef.h>
 
 #include "compiler/stub/bytes.h"
+#include "compiler/stub/host.h"
 #include "compiler/stub/text.h"
 
 namespace sr::zr {
@@ -17,11 +18,13 @@ void write_fully(int fd, Bytes data);
 class OutputBuffer {
  public:
   static constexpr size_t kCapacity = 64 * 1024;
+  explicit OutputBuffer(const Host& host) : host_(host) {}
   void write(Bytes data);
   void flush();
   bool wrote_anything() const { return wrote_anything_; }  // since the run started
 
  private:
+  const Host& host_;
   char buffer_[kCapacity];
   size_t used_ = 0;
   bool wrote_anything_ = false;
@@ -29,12 +32,14 @@ class OutputBuffer {
 
 class InputReader {
  public:
+  explicit InputReader(const Host& host) : host_(host) {}
   // The next line without its LF (and a CR before it); "" at the end of input.
   Text read_line();
   Text read_all();
 
  private:
   bool fill();  // false at the end of input or on an error
+  const Host& host_;
   Text pending_;
   bool at_end_ = false;
 };
