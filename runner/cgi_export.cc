@@ -1,5 +1,7 @@
 #include "runner/cgi_export.h"
 
+#include <stdlib.h>
+
 #include "runner/switches.h"
 #include "runtime/console/console.h"
 #include "runtime/datetime/datetime.h"
@@ -28,7 +30,9 @@ ExportFacts facts_for(const RunState& state, ExportPhase phase) {
 }  // namespace
 
 void export_variables(const RunState& state, ExportPhase phase) {
-  const std::vector<Variable> variables = exported_variables(facts_for(state, phase), phase);
+  const ExportFacts facts = facts_for(state, phase);
+  for (const std::string& name : withheld_variables(facts, phase)) ::unsetenv(name.c_str());
+  const std::vector<Variable> variables = exported_variables(facts, phase);
   if (phase != ExportPhase::before_run) {
     for (const auto& [name, value] : variables) set_environment_variable(name, value);
     return;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "runner/tool_environment.h"
 #include "runtime/console/console.h"
 #include "runtime/datetime/files.h"
 #include "runtime/process/process.h"
@@ -50,8 +51,8 @@ std::optional<std::string> compile_script(const RunState& state) {
   const std::vector<std::string> arguments = {"--quiet", "--executable", state.executable_path,
                                               state.source_path};
   ProgramHandle compiler =
-      start_program_with_arguments(runner_directory() + "compilers/zrcompiler", arguments, "",
-                                   ProgramFlag::open | ProgramFlag::read);
+      start_program_in_environment(runner_directory() + "compilers/zrcompiler", arguments, "",
+                                   ProgramFlag::open | ProgramFlag::read, tool_environment(state));
   if (compiler == 0) return "Compiler could not be started.";
   wait_program(compiler, kCompileLimitMs);
   const int available = available_program_output(compiler);
@@ -68,8 +69,8 @@ std::optional<std::string> compile_script(const RunState& state) {
 }
 
 void compress_executable(const RunState& state) {
-  if (start_program_with_arguments(runner_directory() + "upx", {"-qqq", state.executable_path}, "",
-                                   ProgramFlag::wait) == 0) {
+  if (start_program_in_environment(runner_directory() + "upx", {"-qqq", state.executable_path}, "",
+                                   ProgramFlag::wait, tool_environment(state)) == 0) {
     print_error_line(
         "Something went wrong when compressing executable with UPX. Maybe the executable remains "
         "uncompressed. Resuming progress!");

@@ -36,6 +36,17 @@ std::vector<Variable> exported_variables(const ExportFacts& facts, ExportPhase p
   return {};
 }
 
+std::vector<std::string> withheld_variables(const ExportFacts& facts, ExportPhase phase) {
+  std::vector<std::string> names;
+  if (phase == ExportPhase::before_build && !facts.force)
+    names.push_back("ZR_Interpreter_ParamForce");
+  if (phase != ExportPhase::before_run) return names;
+  if (!facts.compress) names.push_back("ZR_Interpreter_ParamCompress");
+  if (!facts.warn) names.push_back("ZR_Interpreter_ParamWarn");
+  if (!facts.parse) names.push_back("ZR_Interpreter_ParamParse");
+  return names;
+}
+
 std::vector<Variable> query_variables(std::string_view query_string, std::string_view request_uri) {
   std::vector<Variable> variables;
   if (query_string.empty() || request_uri.empty()) return variables;

@@ -37,6 +37,11 @@ struct ExportFacts {
 // The variables of `phase`, in the order they are set.
 std::vector<Variable> exported_variables(const ExportFacts& facts, ExportPhase phase);
 
+// The switch variables (ZR_Interpreter_Param*) that `phase` leaves absent because their switch is
+// off: a value inherited from the web server or the request must not switch on what only the
+// administrator's switches may (the stub's error pages, for one).
+std::vector<std::string> withheld_variables(const ExportFacts& facts, ExportPhase phase);
+
 // "GET_" + name for every query parameter name (repeats included) with its raw value from the
 // request URI, then ZR_Interpreter_QueryStrings with the number of names. Empty unless both
 // texts are non-empty.

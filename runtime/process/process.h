@@ -40,6 +40,13 @@ ProgramHandle start_program_with_arguments(std::string_view program,
                                            std::string_view directory, int flags,
                                            ProgramHandle source = 0);
 
+// As start_program_with_arguments, but the program's whole environment is `environment`
+// ("NAME=VALUE" entries) instead of this process's.
+ProgramHandle start_program_in_environment(std::string_view program,
+                                           const std::vector<std::string>& arguments,
+                                           std::string_view directory, int flags,
+                                           const std::vector<std::string>& environment);
+
 // As start_program with ProgramFlag::open, but executes the open file `executable` (a descriptor
 // from open, O_PATH will do) instead of a name, so that what runs is the file that was checked,
 // whatever happens to its name meanwhile. `program` is what the program sees as its name. 0 when

@@ -186,7 +186,7 @@ LaunchArguments whole_arguments(std::string_view program, const std::vector<std:
 
 // The search, then the start with `arguments` (null-terminated, entry 0 the program).
 ProgramHandle launch(std::string_view program, char** arguments, std::string_view directory,
-                     int flags, ProgramHandle source) {
+                     int flags, ProgramHandle source, char** environment = nullptr) {
   char found[PATH_MAX];
   if (!find_program(program, found, sizeof found)) return 0;
   // The new process enters `directory` before it executes: a relative name must still mean the
@@ -199,6 +199,7 @@ ProgramHandle launch(std::string_view program, char** arguments, std::string_vie
   setup.file = found;
   setup.arguments = arguments;
   setup.directory = dir.empty() ? nullptr : dir.c_str();
+  setup.environment = environment;
   if (!(flags & ProgramFlag::open)) return start_unopened(setup, flags & ProgramFlag::wait);
   return start_opened(setup, flags, source);
 }
@@ -231,6 +232,19 @@ ProgramHandle start_program_with_arguments(std::string_view program,
                                            ProgramHandle source) {
   LaunchArguments launch_arguments = whole_arguments(program, arguments);
   return launch(program, launch_arguments.pointers.data(), directory, flags, source);
+}
+
+ProgramHandle start_program_in_environment(std::string_view program,
+                                           const std::vector<std::string>& arguments,
+                                           std::string_view directory, int flags,
+                                           const std::vector<std::string>& environment) {
+  LaunchArguments launch_arguments = whole_arguments(program, arguments);
+  std::vector<std::string> entries = environment;
+  std::vector<char*> pointers;
+  pointers.reserve(entries.size() + 1);
+  for (std::string& entry : entries) pointers.push_back(entry.data());
+  pointers.push_back(nullptr);
+  return launch(program, launch_arguments.pointers.data(), directory, flags, 0, pointers.data());
 }
 
 }  // namespace sr
