@@ -1,6 +1,5 @@
 #include "runner/build_executable.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,15 +20,17 @@
 #include "runner/switches.h"
 #include "runtime/console/console.h"
 #include "runtime/datetime/files.h"
+#include "runtime/strings/log_text.h"
 
 namespace sr {
 namespace {
 
 // What became of one cache name for this script.
 enum class NameUse {
-  ready,    // the executable is open in state.executable_fd
-  taken,    // the record names another script
-  blocked,  // a file there that cannot be trusted nor removed
+  ready,     // the executable is open in state.executable_fd
+  taken,     // the record names another script
+  blocked,   // a file there that cannot be trusted nor removed; nothing was built
+  diverted,  // built, but the name could not take the build: it runs from the private folder
 };
 
 std::string base_name(const std::string& path) {
@@ -63,37 +64,21 @@ void write_temporary_source(RunState& state) {
   }
 }
 
-// Source, compile and packing. Returns the fatal message of a failed compile.
+// Source, compile and packing. Returns the fatal message of a failed compile. Whatever the
+// compiler left, failed or not, is left to its owner alone and unwritable.
 std::optional<std::string> build(RunState& state) {
   write_temporary_source(state);
   PrivateUmask umask_077;
-  if (std::optional<std::string> failure = compile_script(state)) return failure;
-  if (compress_mode(state)) compress_executable(state);
-  make_owner_only(state.executable_path);
-  return std::nullopt;
+  std::optional<std::string> failure = compile_script(state);
+  if (!failure && compress_mode(state)) compress_executable(state);
+  make_owner_read_only(state.executable_path);
+  return failure;
 }
 
-// The half-written files of a compiler that was killed at the time-out, or of a run that was.
-// A name with a record beside it is another script's executable, not a partial file.
-void remove_partial_files(const std::string& executable) {
-  const std::string folder = executable.substr(0, executable.rfind('/') + 1);
-  const std::string prefix = base_name(partial_prefix(executable));
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string path = folder + entry->d_name;
-    if (std::string_view(entry->d_name).starts_with(prefix) &&
-        inspect_cached_file(path) != CachedFile::foreign &&
-        inspect_cached_file(record_name(path)) == CachedFile::missing) {
-      unlink(path.c_str());
-    }
-  }
-  closedir(dir);
-}
-
-// Builds under a name of a private folder (mkdtemp, 0700) that the run's end removes whole:
-// force mode, and a script whose cache name is blocked.
-void build_privately(RunState& state, const std::string& name) {
+// Every build happens in a folder of its own (mkdtemp, 0700) that the run's end removes whole:
+// nobody else can create, replace or read a name in it while the compiler works. Returns the
+// executable's path in it.
+std::string private_build_path(RunState& state, const std::string& name) {
   char folder[] = "/tmp/zr-private_XXXXXX";
   static_assert(sizeof folder == sizeof kPrivateFolderTemplate);
   if (mkdtemp(folder) == nullptr) {
@@ -101,40 +86,43 @@ void build_privately(RunState& state, const std::string& name) {
                std::string(kPrivateFolderTemplate) + ": " + std::strerror(errno));
   }
   remember_run_folder(folder);
-  state.executable_path = std::string(folder) + "/" + name;
+  return std::string(folder) + "/" + name;
+}
+
+// Force mode, and a script whose cache names are blocked or taken: the build is used once.
+void build_privately(RunState& state, const std::string& name) {
+  state.executable_path = private_build_path(state, name);
   if (std::optional<std::string> failure = build(state)) error_page(state, *failure);
   open_built_executable(state);
 }
 
 void report_blocked(const std::string& executable, const std::string& blocker) {
-  print_error_line("The cached executable " + executable + " is blocked by " + blocker +
-                   " (owner uid " + std::to_string(owner_of(blocker)) +
-                   "); this request is served by a private build. Removing " + blocker +
-                   " restores the cache.");
+  print_error_line("The cached executable " + escape_for_log(executable) + " is blocked by " +
+                   escape_for_log(blocker) + " (owner uid " + std::to_string(owner_of(blocker)) +
+                   "); this request is served by a private build. Removing " +
+                   escape_for_log(blocker) + " restores the cache.");
 }
 
-// The files at the executable's name and the source's name make way for this build; false
-// with `blocker` set when one of them can be neither used nor removed.
-bool clear_names(const RunState& state, const RecordedBuild& last, std::string& blocker) {
-  const std::string& executable = state.executable_path;
-  const CachedFile kind = inspect_cached_file(executable);
-  // A trusted executable of this script stays: a compiler that fails without a word then
-  // leaves it running. Anything else must not survive a silent failure.
-  const bool keep = kind == CachedFile::trusted && last.script == state.script_path;
-  if (kind != CachedFile::missing && !keep && !remove_own_file(executable)) {
-    blocker = executable;
-    return false;
+// A trusted executable of this script goes into the build folder first, so that a compiler that
+// fails without a word leaves it running, as it would in place. Anything else there must not
+// survive a silent failure, so it is not taken.
+void carry_over_previous_build(const std::string& cached, const RecordedBuild& last,
+                               const RunState& state) {
+  if (last.script == state.script_path && inspect_cached_file(cached) == CachedFile::trusted) {
+    [[maybe_unused]] int ignored = link(cached.c_str(), state.executable_path.c_str());
   }
-  const std::string source = source_name(executable);
-  if (!remove_own_file(source)) {
-    blocker = source;
-    return false;
-  }
-  return true;
+}
+
+// The build takes the cache name by a rename, never by writing there: a name that somebody else
+// holds, or planted meanwhile, makes the rename fail and stays theirs.
+bool move_into_place(const std::string& built, const std::string& cached) {
+  if (inspect_cached_file(cached) == CachedFile::foreign) return false;
+  return rename(built.c_str(), cached.c_str()) == 0;
 }
 
 NameUse build_under_lock(RunState& state, std::string& blocker) {
-  const std::string record_path = record_name(state.executable_path);
+  const std::string cached = state.executable_path;
+  const std::string record_path = record_name(cached);
   const std::int64_t waiting_since = wall_clock_ns();
   ScriptRecord record;
   if (!record.open_locked(record_path)) {
@@ -150,21 +138,25 @@ NameUse build_under_lock(RunState& state, std::string& blocker) {
     // The build that this run waited for failed: the same failure, not another attempt.
     error_page(state, last.message);
   }
-  if (!last.failed && last.script == state.script_path && open_current_executable(state))
-    return NameUse::ready;
+  if (open_current_executable(state, last)) return NameUse::ready;
+  // Taken before the source is read: a save during the build leaves the record stale.
+  const std::optional<ScriptIdentity> script = identify_script(state.script_path);
   record.clear();
-  if (!clear_names(state, last, blocker)) return NameUse::blocked;
-  remove_partial_files(state.executable_path);
+  state.executable_path = private_build_path(state, base_name(cached));
+  carry_over_previous_build(cached, last, state);
   if (std::optional<std::string> failure = build(state)) {
     record.write_failure(state.script_path, *failure);
-    remove_partial_files(state.executable_path);
     error_page(state, *failure);
   }
   open_built_executable(state);
-  // The source goes while the lock is held: the next build of this name writes it anew.
   forget_run_file(state.source_path);
   delete_file(state.source_path);
-  record.write(state.script_path);
+  if (!move_into_place(state.executable_path, cached)) {
+    blocker = cached;
+    return NameUse::diverted;
+  }
+  state.executable_path = cached;
+  if (script) record.write(state.script_path, *script);
   return NameUse::ready;
 }
 
@@ -180,10 +172,12 @@ NameUse use_cache_name(RunState& state, const std::string& executable, std::stri
   return build_under_lock(state, blocker);
 }
 
-// The cache name grows with the script path; past the file-name limit nothing can be built.
+// The cache name grows with the script path; past the file-name limit nothing can be built. In
+// force mode the limit holds for the longest unique name, so the answer never depends on the
+// random number.
 void check_name_length(const RunState& state, const std::string& executable) {
-  if (!cache_name_fits(executable, force_mode(state) ? ".zr" : ".script")) {
-    error_page(state, "The script path is too long for a cached executable: " + executable);
+  if (!cache_name_fits(executable, force_mode(state) ? kLongestForceSuffix : 0)) {
+    error_page_naming(state, "The script path is too long for a cached executable: ", executable);
   }
 }
 
@@ -192,9 +186,8 @@ void check_name_length(const RunState& state, const std::string& executable) {
 void provide_executable(RunState& state) {
   const std::string specified = specified_executable_name(state.script_path);
   if (force_mode(state)) {
-    const std::string name = base_name(specified) + force_suffix();
-    check_name_length(state, temporary_directory() + name);
-    return build_privately(state, name);
+    check_name_length(state, specified);
+    return build_privately(state, base_name(specified) + force_suffix());
   }
   check_name_length(state, specified);
   std::string blocker;
@@ -205,6 +198,8 @@ void provide_executable(RunState& state) {
       case NameUse::blocked:
         report_blocked(name, blocker);
         return build_privately(state, base_name(specified));
+      case NameUse::diverted:
+        return report_blocked(name, blocker);
       case NameUse::taken:
         break;
     }

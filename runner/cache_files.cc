@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -17,6 +18,13 @@ namespace {
 // A failed build is recorded as the script path, this mark, the time and the message, separated
 // by NUL bytes, which no path holds.
 constexpr std::string_view kFailedMark = "failed";
+// A good build: the script path, this mark and the script's identity as five decimal numbers.
+constexpr std::string_view kBuiltMark = "built";
+
+// The owner too: a program of the same user (another author's script) could rewrite it.
+bool anybody_may_write(const struct stat& st) {
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
 
 std::string read_all(int fd) {
   std::string text;
@@ -38,11 +46,32 @@ UniqueFd open_record(const std::string& path, int flags) {
   return fd;
 }
 
+std::optional<ScriptIdentity> parse_identity(const std::string& text) {
+  ScriptIdentity id;
+  unsigned long long device, inode;
+  long long size, seconds, nanoseconds;
+  char end;
+  if (std::sscanf(text.c_str(), "%llu %llu %lld %lld %lld%c", &device, &inode, &size, &seconds,
+                  &nanoseconds, &end) != 5)
+    return std::nullopt;
+  id.device = device;
+  id.inode = inode;
+  id.size = size;
+  id.modified_s = seconds;
+  id.modified_ns = nanoseconds;
+  return id;
+}
+
 RecordedBuild parse_record(const std::string& text) {
   RecordedBuild build;
   const std::size_t end = text.find('\0');
   build.script = text.substr(0, end);
   if (end == std::string::npos) return build;
+  const std::string built = std::string(kBuiltMark) + '\0';
+  if (text.compare(end + 1, built.size(), built) == 0) {
+    build.built_from = parse_identity(text.substr(end + 1 + built.size()));
+    return build;
+  }
   const std::size_t time_at = end + 1 + kFailedMark.size() + 1;
   const std::size_t message_at = text.find('\0', time_at);
   if (text.compare(end + 1, kFailedMark.size(), kFailedMark) != 0 ||
@@ -61,19 +90,28 @@ CachedFile inspect_cached_file(const std::string& path) {
   if (lstat(path.c_str(), &st) != 0)
     return errno == ENOENT ? CachedFile::missing : CachedFile::foreign;
   if (!is_own_regular(st)) return CachedFile::foreign;
-  return others_may_write(st) ? CachedFile::rewritable : CachedFile::trusted;
+  return anybody_may_write(st) ? CachedFile::rewritable : CachedFile::trusted;
 }
 
 UniqueFd open_trusted_executable(const std::string& path, struct stat& status) {
   UniqueFd fd = open_own_file(path.c_str(), O_PATH, 0, status);
-  if (fd && others_may_write(status)) fd.reset();
+  if (fd && anybody_may_write(status)) fd.reset();
   return fd;
 }
 
-void make_owner_only(const std::string& path) {
+void make_owner_read_only(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0 || !is_own_regular(st)) return;
-  if (st.st_mode & 077) chmod(path.c_str(), st.st_mode & 0700);
+  if (st.st_mode & 07277) chmod(path.c_str(), st.st_mode & 0500);
+}
+
+std::optional<ScriptIdentity> identify_script(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return ScriptIdentity{
+      static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+      static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+      static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
 }
 
 bool remove_own_file(const std::string& path) {
@@ -118,8 +156,14 @@ void ScriptRecord::clear() {
     int ignored = ftruncate(fd_.get(), 0);
 }
 
-void ScriptRecord::write(std::string_view script_path) {
-  write_text(script_path);
+void ScriptRecord::write(std::string_view script_path, const ScriptIdentity& built_from) {
+  std::string text(script_path);
+  text.push_back('\0');
+  text.append(kBuiltMark).push_back('\0');
+  text.append(std::to_string(built_from.device) + " " + std::to_string(built_from.inode) + " " +
+              std::to_string(built_from.size) + " " + std::to_string(built_from.modified_s) + " " +
+              std::to_string(built_from.modified_ns));
+  write_text(text);
 }
 
 void ScriptRecord::write_failure(std::string_view script_path, std::string_view message) {

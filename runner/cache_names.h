@@ -1,6 +1,7 @@
 // Every name that the cache phase uses in /tmp, in one place.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace sr {
@@ -20,6 +21,14 @@ std::string force_suffix();
 std::string record_name(const std::string& executable);
 std::string source_name(const std::string& executable);
 std::string partial_prefix(const std::string& executable);
+
+// How much the longest name beside an executable adds to the executable's name: the compiler's
+// half-written file (".tmp-" and six characters), longer than the record's ".script" and the
+// temporary source's ".zr".
+inline constexpr std::size_t kLongestBesideSuffix = sizeof ".tmp-XXXXXX" - 1;
+// The longest force_suffix: the date and time, seven digits and ".tmp".
+inline constexpr std::size_t kLongestForceSuffix =
+    sizeof "_yyyy-mm-dd_hh-ii-ss_CanBeDeleted_9999999.tmp" - 1;
 
 // The private folders of force mode and of a blocked cache name: mkdtemp's template.
 inline constexpr char kPrivateFolderTemplate[] = "/tmp/zr-private_XXXXXX";

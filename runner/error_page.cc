@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "runner/run_files.h"
 #include "runner/switches.h"
 #include "runtime/console/console.h"
 #include "runtime/runtime.h"
+#include "runtime/strings/log_text.h"
 
 namespace sr {
 
@@ -16,11 +18,16 @@ void error_page(const RunState& state, std::string_view message) {
 }
 
 void error_page(const RunState& state, std::string_view message, std::string_view detail) {
-  print_error_line(message);
-  if (!detail.empty()) print_error_line(detail);
+  error_page_naming(state, message, {}, detail);
+}
+
+void error_page_naming(const RunState& state, std::string_view message,
+                       std::string_view request_text, std::string_view detail) {
+  print_error_line(std::string(message) + escape_for_log(request_text));
+  if (!detail.empty()) print_error_line(escape_for_log(detail));
   if (warn_mode(state)) {
     print_line("Content-Type: text/html\n");
-    print_line(message);
+    print_line(std::string(message).append(request_text));
   }
   end_run();
 }

@@ -18,13 +18,23 @@ namespace sr {
 
 void check_script_path(const RunState& state) {
   if (file_size(state.script_path) == -1) {
-    error_page(state,
-               "The environmentvariable SCRIPT_FILENAME contains an invalid or no filename: " +
-                   state.script_path);
+    error_page_naming(
+        state, "The environmentvariable SCRIPT_FILENAME contains an invalid or no filename: ",
+        state.script_path);
+  }
+  // The compiler finds Include files from the script's folder: a relative name would make that
+  // the runner's working directory, or the temporary one.
+  if (!state.script_path.starts_with('/')) {
+    error_page_naming(state,
+                      "The environmentvariable SCRIPT_FILENAME contains no absolute filename: ",
+                      state.script_path);
   }
 }
 
-bool open_current_executable(RunState& state) {
+bool open_current_executable(RunState& state, const RecordedBuild& last) {
+  if (last.failed || last.script != state.script_path || !last.built_from ||
+      last.built_from != identify_script(state.script_path))
+    return false;
   struct stat status;
   UniqueFd fd = open_trusted_executable(state.executable_path, status);
   if (!fd) return false;
@@ -35,23 +45,24 @@ bool open_current_executable(RunState& state) {
   return true;
 }
 
-bool cache_name_fits(const std::string& executable, std::string_view longest_suffix) {
+bool cache_name_fits(const std::string& executable, std::size_t extra) {
   const std::size_t base = executable.size() - (executable.rfind('/') + 1);
-  return base + longest_suffix.size() <= NAME_MAX;
+  return base + extra + kLongestBesideSuffix <= NAME_MAX;
 }
 
 CacheLookup look_up_cache_name(RunState& state, const std::string& executable) {
   state.executable_path = executable;
-  if (!cache_name_fits(executable, ".script")) return CacheLookup::taken;
+  if (!cache_name_fits(executable)) return CacheLookup::taken;
   const RecordedBuild seen = read_record(record_name(executable));
   if (!seen.script.empty() && seen.script != state.script_path) return CacheLookup::taken;
-  if (!seen.failed && seen.script == state.script_path && open_current_executable(state))
-    return CacheLookup::ready;
+  if (open_current_executable(state, seen)) return CacheLookup::ready;
   return CacheLookup::stale;
 }
 
 bool open_cached_executable(RunState& state) {
-  if (force_mode(state) || file_size(state.script_path) == -1) return false;
+  if (force_mode(state) || !state.script_path.starts_with('/') ||
+      file_size(state.script_path) == -1)
+    return false;
   for (const std::string& name : {specified_executable_name(state.script_path),
                                   colliding_executable_name(state.script_path)}) {
     switch (look_up_cache_name(state, name)) {
@@ -75,10 +86,10 @@ void open_built_executable(RunState& state) {
   }
   if (lstat(state.executable_path.c_str(), &status) != 0) {
     // Something removed it after the compile (a packer that failed, for one).
-    error_page(state, "The compiled program cannot be started: " + state.executable_path,
-               std::strerror(errno));
+    error_page_naming(state, "The compiled program cannot be started: ", state.executable_path,
+                      std::strerror(errno));
   }
-  error_page(state, "The cached executable cannot be trusted: " + state.executable_path);
+  error_page_naming(state, "The cached executable cannot be trusted: ", state.executable_path);
 }
 
 }  // namespace sr

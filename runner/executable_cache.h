@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "runner/cache_files.h"
 #include "runner/run_state.h"
 
 namespace sr {
@@ -12,13 +13,14 @@ namespace sr {
 // Ends the run through error_page when SCRIPT_FILENAME names nothing that can be examined.
 void check_script_path(const RunState& state);
 
-// True when executable_path holds a trusted file whose modification time is not earlier than
-// the script's; it is then open in state.executable_fd, and that open file is what runs.
-bool open_current_executable(RunState& state);
+// True when `last`, the executable's record, shows a build of this very script file (path and
+// identity) and executable_path holds a trusted file whose modification time is not earlier
+// than the script's; it is then open in state.executable_fd, and that open file is what runs.
+bool open_current_executable(RunState& state, const RecordedBuild& last);
 
-// True when the executable's file name leaves room for `longest_suffix` within the file-name
-// limit: the names beside it grow by that much.
-bool cache_name_fits(const std::string& executable, std::string_view longest_suffix);
+// True when the executable's file name, grown by `extra` (a force suffix), leaves room within
+// the file-name limit for the longest name that sits beside it (kLongestBesideSuffix).
+bool cache_name_fits(const std::string& executable, std::size_t extra = 0);
 
 // What the warm path finds at one cache name, without a lock and without building.
 enum class CacheLookup {

@@ -156,8 +156,8 @@ void execute_and_relay(const RunState& state) {
       ProgramFlag::open | ProgramFlag::read | ProgramFlag::write | ProgramFlag::error, exec_error);
   if (script == 0) {
     const int error = exec_error != 0 ? exec_error : errno;
-    error_page(state, "The compiled program cannot be started: " + state.executable_path,
-               start_failure(state.executable_path, error));
+    error_page_naming(state, "The compiled program cannot be started: ", state.executable_path,
+                      start_failure(state.executable_path, error));
   }
   RequestBody body(script, RequestBody::content_length());
   Relay{.script = script, .body = body}.run();

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -40,29 +41,32 @@ TEST(Cache, MissingExecutableIsCompiledAtTheCachePath) {
   EXPECT_TRUE(fs::is_regular_file(exe)) << "a run without force mode deletes no executable";
 }
 
-TEST(Cache, CompilesOnlyWhenTheScriptIsNewerThanTheExecutable) {
+TEST(Cache, CompilesWhenTheScriptIsNewerThanTheExecutableOrHasChanged) {
   struct Row {
     const char* name;
     long script_offset;  // script time minus executable time, in seconds
+    bool saved_again;    // the script rewritten (same size) after the build
     bool compiles;
   } rows[] = {
-      {"equal times", 0, false},
-      {"script one second newer", 1, true},
-      {"script much newer", 100000, true},
-      {"script older", -100, false},
+      {"equal times", 0, false, false},
+      {"script one second newer", 1, false, true},
+      {"script much newer", 100000, false, true},
+      {"script older", -100, false, false},
+      // The whole seconds say current; the record's size and nanoseconds say otherwise.
+      {"script saved again, dated before the executable", -100, true, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     RunnerSandbox sandbox;
     std::string script = sandbox.write_script("s.cgi", "echo old\n");
+    RunnerSandbox::set_mtime(script, kPast);
     ASSERT_EQ(sandbox.run_script(script).out, "old\n");
-    sandbox.write_script("s.cgi", "echo new\n");
-    std::string exe = RunnerSandbox::cache_path(script);
-    RunnerSandbox::set_mtime(exe, kPast);
-    RunnerSandbox::set_mtime(script, kPast + row.script_offset);
+    if (row.saved_again) sandbox.write_script("s.cgi", "echo new\n");
+    const long script_time = row.saved_again ? time(nullptr) : kPast;
+    RunnerSandbox::set_mtime(RunnerSandbox::cache_path(script), script_time - row.script_offset);
 
     RunResult result = sandbox.run_script(script);
-    EXPECT_EQ(result.out, row.compiles ? "new\n" : "old\n");
+    EXPECT_EQ(result.out, row.saved_again ? "new\n" : "old\n");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(sandbox.compile_count(), row.compiles ? 2 : 1);
   }

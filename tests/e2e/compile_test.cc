@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include "tests/e2e/runner_sandbox.h"
 
@@ -29,9 +32,50 @@ TEST(Compile, CompilerGetsEachPathAsOneArgument) {
     std::string script = sandbox.write_script(name, "echo ok\n");
     std::string exe = RunnerSandbox::cache_path(script);
     RunResult result = sandbox.run_script(script);
-    EXPECT_EQ(sandbox.compiler_args(), "--quiet\n--executable\n" + exe + "\n" + exe + ".zr\n");
+    const std::string built = RunnerSandbox::compiled_path(sandbox.compiler_args());
+    EXPECT_TRUE(RunnerSandbox::is_private_build_of(built, exe)) << built;
+    EXPECT_EQ(sandbox.compiler_args(), "--quiet\n--executable\n" + built + "\n" + built + ".zr\n");
     EXPECT_EQ(result.out, "ok\n");
     EXPECT_EQ(result.err, "");
+  }
+}
+
+// What a request's environment holds must not reach the compiler or the packer: a library to
+// preload, a search path, the visitor's cookie, the request's own switch variables. They get
+// the runner's fixed set and the variables that the administrator lists.
+TEST(Compile, ToolsGetOnlyTheirFixedEnvironment) {
+  RunnerSandbox sandbox;
+  const std::string& d = sandbox.dir();
+  sandbox.set_compiler(sandbox.default_compiler("/usr/bin/env > \"$d/compiler.env\"\n"));
+  sandbox.set_upx("#!/bin/sh\n/usr/bin/env > '" + d + "/upx.env'\n");
+  const std::string script =
+      sandbox.write_script("s.cgi", "echo \"${ZR_Interpreter_ParamWarn-unset}\"\n");
+  const std::map<std::string, std::string> request = {{"LD_PRELOAD", "/tmp/planted.so"},
+                                                      {"PATH", "/tmp"},
+                                                      {"HTTP_COOKIE", "session=secret"},
+                                                      {"QUERY_STRING", "a=1"},
+                                                      {"ZR_Interpreter_ParamWarn", "1"},
+                                                      {"ZR_Interpreter_ParamForce", "1"},
+                                                      {"ZR_Interpreter_ToolEnv", "TZ  LANG UNSET"},
+                                                      {"TZ", "UTC"},
+                                                      {"LANG", "C.UTF-8"}};
+  const RunResult result = sandbox.run_script(script, "-c", request);
+  EXPECT_EQ(result.out, "unset\n") << "an inherited switch variable reached the script";
+  // The script itself inherits the request's environment, as any CGI program does.
+  const std::string expected =
+      "LANG=C.UTF-8\nPATH=/usr/local/bin:/usr/bin:/bin\n"
+      "SCRIPT_FILENAME=" +
+      script + "\nTAMRIVOLE_HOME=" + d + "/\nTZ=UTC\nZR_Interpreter_Version=150\n";
+  for (const char* tool : {"compiler.env", "upx.env"}) {
+    SCOPED_TRACE(tool);
+    std::istringstream lines(RunnerSandbox::read_file(d + "/" + tool));
+    std::set<std::string> entries;
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.starts_with("PWD=")) entries.insert(line);  // the shell's own
+    }
+    std::string seen;
+    for (const std::string& entry : entries) seen += entry + "\n";
+    EXPECT_EQ(seen, expected);
   }
 }
 
@@ -167,8 +211,11 @@ TEST(Compress, UpxGetsQuietFlagAndTheExecutableAsOneArgument) {
       RunResult result = sandbox.run_script(script, switches);
       EXPECT_EQ(result.out, "served\n");
       EXPECT_EQ(result.err, "");
-      EXPECT_EQ(RunnerSandbox::read_file(sandbox.dir() + "/upx.args"),
-                "-qqq\n" + RunnerSandbox::cache_path(script) + "\n");
+      const std::string args = RunnerSandbox::read_file(sandbox.dir() + "/upx.args");
+      ASSERT_TRUE(args.starts_with("-qqq\n") && args.ends_with("\n")) << args;
+      EXPECT_TRUE(RunnerSandbox::is_private_build_of(args.substr(5, args.size() - 6),
+                                                     RunnerSandbox::cache_path(script)))
+          << args;
     }
   }
 }

@@ -8,6 +8,8 @@ namespace {
 
 const std::string kBadScript =
     "The environmentvariable SCRIPT_FILENAME contains an invalid or no filename: ";
+const std::string kRelativeScript =
+    "The environmentvariable SCRIPT_FILENAME contains no absolute filename: ";
 
 // Prints each argument in brackets, so that empty and blank-holding arguments show.
 const std::string kPrintArgs = "for a in \"$@\"; do printf '[%s]' \"$a\"; done\necho\n";
@@ -15,12 +17,14 @@ const std::string kPrintArgs = "for a in \"$@\"; do printf '[%s]' \"$a\"; done\n
 TEST(Driver, UnsetOrMissingScriptEndsWithTheMessage) {
   RunnerSandbox sandbox;
   std::string missing = sandbox.dir() + "/missing.cgi";
+  sandbox.write_script("sub/here.cgi", "echo served\n");
   struct Row {
     const char* name;
     std::optional<std::string> switches;
     std::optional<std::string> script;
     std::string message;
     bool warn;
+    std::string log = "";  // the log line when it differs from the message
   } rows[] = {
       {"unset, no argument", std::nullopt, std::nullopt, kBadScript, false},
       {"unset, -w", "-w", std::nullopt, kBadScript, true},
@@ -29,6 +33,13 @@ TEST(Driver, UnsetOrMissingScriptEndsWithTheMessage) {
       {"missing, no switch", "", missing, kBadScript + missing, false},
       {"missing, -w", "-w", missing, kBadScript + missing, true},
       {"missing, -p -w", "-p -w", missing, kBadScript + missing, true},
+      // The compiler would look for Include files from a folder that the request chose.
+      {"relative, -w", "-w", "sub/here.cgi", kRelativeScript + "sub/here.cgi", true},
+      {"relative with ./", "", "./sub/here.cgi", kRelativeScript + "./sub/here.cgi", false},
+      // A log line of its own would be forged; the page shows the path as it came.
+      {"line feed and escape in the path, -w", "-w", missing + "\nforged\x1b[0m",
+       kBadScript + missing + "\nforged\x1b[0m", true,
+       kBadScript + missing + "\\x0Aforged\\x1B[0m"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -36,7 +47,7 @@ TEST(Driver, UnsetOrMissingScriptEndsWithTheMessage) {
     options.switches = row.switches;
     if (row.script) options.env["SCRIPT_FILENAME"] = *row.script;
     RunResult result = sandbox.run(options);
-    EXPECT_EQ(result.err, row.message + "\n");
+    EXPECT_EQ(result.err, (row.log.empty() ? row.message : row.log) + "\n");
     EXPECT_EQ(result.out, row.warn ? warn_page(row.message) : "");
     EXPECT_EQ(result.exit_code, 0);
   }

@@ -287,16 +287,20 @@ TEST(HostileInput, ScriptLeavingWhileItsBodyIsPassedEndsTheRun) {
   expect_no_temporary_files(sandbox);
 }
 
-TEST(HostileInput, ScriptPathsOfAnyShape) {
-  RunnerSandbox sandbox;
-  // The cache name is "zr-executable_" and the script path without "/"; its record adds
-  // ".script", the fake compiler's temporary name ".part" and its pid. This many bytes of the
-  // cache name come before the file name.
-  const std::string folder(200, 'd');
+// A script file in the sandbox whose cache name ("zr-executable_" and the script path without
+// "/") is `cache_name_length` bytes long.
+std::string file_for(const RunnerSandbox& sandbox, std::size_t cache_name_length) {
+  const std::string folder(std::min<std::size_t>(200, cache_name_length / 2), 'd');
   const std::size_t prefix = std::string("zr-executable_").size() +
                              (sandbox.dir() + "/" + folder + "/").size() - 3 /* slashes */ - 1;
+  return folder + "/" + std::string(cache_name_length - prefix - 1, 'f') + "x";
+}
+
+TEST(HostileInput, ScriptPathsOfAnyShape) {
+  RunnerSandbox sandbox;
+  // The fake compiler's temporary name adds ".part" and its pid to the cache name.
   auto file_for = [&](std::size_t cache_name_length) {
-    return folder + "/" + std::string(cache_name_length - prefix - 1, 'f') + "x";
+    return sr::test::file_for(sandbox, cache_name_length);
   };
   struct Row {
     const char* name;
@@ -308,7 +312,7 @@ TEST(HostileInput, ScriptPathsOfAnyShape) {
       {"line feed and carriage return", "line\nfeed\r.cgi", true},
       {"leading dash", "-w.cgi", true},
       {"every name within 255 bytes", file_for(255 - 13), true},
-      {"cache name fits, record does not", file_for(252), false},
+      {"cache name fits, the compiler's temporary name does not", file_for(252), false},
       {"cache name 255 bytes", file_for(255), false},
       {"cache name past the file-name limit", file_for(300), false},
   };
@@ -329,6 +333,33 @@ TEST(HostileInput, ScriptPathsOfAnyShape) {
       EXPECT_EQ(result.out, warn_page(result.err.substr(0, result.err.size() - 1)));
       EXPECT_EQ(result.out.find("GOOD"), std::string::npos);
       EXPECT_EQ(result.err, too_long + RunnerSandbox::cache_path(script) + "\n");
+    }
+  }
+}
+
+// The longest cache name that the check lets through also compiles with the bundled compiler,
+// whose half-written file (".tmp-XXXXXX") lies beside the executable; with -f the limit holds
+// for the longest unique name, so the answer never depends on its random part.
+TEST(HostileInput, LongestAcceptedCacheNameCompiles) {
+  RunnerSandbox sandbox;
+  sandbox.use_stand_in_compiler();
+  const std::string too_long = "The script path is too long for a cached executable: ";
+  struct Row {
+    std::size_t cache_name_length;
+    const char* switches;
+    bool runs;
+  } rows[] = {{243, "-w", true},     {244, "-w", true},    {245, "-w", false},
+              {248, "-w", false},    {198, "-w -f", true}, {199, "-w -f", true},
+              {200, "-w -f", false}, {208, "-w -f", false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.cache_name_length) + " bytes, " + row.switches);
+    const std::string script =
+        sandbox.write_script(file_for(sandbox, row.cache_name_length), "WriteLine \"GOOD\"\n");
+    for (int run = 0; run < 3; ++run) {
+      const RunResult result = run_guarded(sandbox, script, {}, "", row.switches);
+      EXPECT_EQ(result.out,
+                row.runs ? "GOOD\n" : warn_page(too_long + RunnerSandbox::cache_path(script)));
+      EXPECT_EQ(result.err, row.runs ? "" : too_long + RunnerSandbox::cache_path(script) + "\n");
     }
   }
 }

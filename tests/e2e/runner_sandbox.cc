@@ -123,6 +123,20 @@ std::string RunnerSandbox::cache_path(const std::string& script_path) {
   return kTempDir + std::string(kCachePrefix) + without_slashes(script_path);
 }
 
+std::string RunnerSandbox::compiled_path(const std::string& compiler_args) {
+  std::istringstream lines(compiler_args);
+  std::string line;
+  for (int i = 0; i < 3; ++i) std::getline(lines, line);
+  return line;
+}
+
+bool RunnerSandbox::is_private_build_of(const std::string& built, const std::string& cached) {
+  const std::string folder = "/tmp/zr-private_XXXXXX/";
+  const std::string name = cached.substr(cached.rfind('/') + 1);
+  return built.size() == folder.size() + name.size() && built.starts_with("/tmp/zr-private_") &&
+         built.ends_with("/" + name);
+}
+
 std::string RunnerSandbox::compiler_args() const {
   return read_file(dir_ + "/compiler.args");
 }

@@ -64,6 +64,11 @@ class RunnerSandbox {
 
   // "/tmp/zr-executable_" + script path without "/".
   static std::string cache_path(const std::string& script_path);
+  // The executable path among the compiler arguments that the fake compiler recorded.
+  static std::string compiled_path(const std::string& compiler_args);
+  // True when `built` is the name of `cached` inside a private build folder, where every build
+  // is made before it is renamed to its cache name.
+  static bool is_private_build_of(const std::string& built, const std::string& cached);
   // What the fake compiler recorded in its last run; "" when it has not run.
   std::string compiler_args() const;
   std::string compiler_source() const;

@@ -164,6 +164,12 @@ constexpr PlantRow kPlantKinds[] = {
 };
 constexpr const char* kPlantPlaces[] = {"", ".script", ".zr"};
 
+// The temporary source is written in the build's private folder: its old name in /tmp blocks
+// nothing, and the script is served without a word.
+bool blocks_the_cache(const char* place) {
+  return std::string(place) != ".zr";
+}
+
 // How the log line for a blocked cache name ends: the blocker, its owner and the way out.
 std::string blocked_line_end(const std::string& blocker, uid_t owner) {
   return " is blocked by " + blocker + " (owner uid " + std::to_string(owner) +
@@ -192,6 +198,10 @@ TEST_F(HostileTmp, PlantedNamesCostAPrivateBuildNotTheScript) {
         all_served &= result.out == kGood;
         EXPECT_EQ(result.out, kGood) << "the planted name stopped the script; log: " << result.err;
         EXPECT_EQ(result.exit_code, 0);
+        if (!blocks_the_cache(place)) {
+          EXPECT_EQ(result.err, "");
+          continue;
+        }
         EXPECT_TRUE(result.err.starts_with("The cached executable ") &&
                     result.err.ends_with(blocked_line_end(planted, users_.attacker)) &&
                     std::count(result.err.begin(), result.err.end(), '\n') == 1)
@@ -226,8 +236,10 @@ TEST_F(HostileTmp, TheFastCgiServerStartsNoPlantedName) {
         SCOPED_TRACE("request " + std::to_string(request));
         const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script));
         EXPECT_EQ(r.out, kGood) << "log: " << r.err;
-        EXPECT_TRUE(r.err.ends_with(blocked_line_end(planted, users_.attacker)) &&
-                    std::count(r.err.begin(), r.err.end(), '\n') == 1)
+        EXPECT_TRUE(blocks_the_cache(place)
+                        ? r.err.ends_with(blocked_line_end(planted, users_.attacker)) &&
+                              std::count(r.err.begin(), r.err.end(), '\n') == 1
+                        : r.err.empty())
             << "log: " << r.err;
       }
     }
@@ -251,6 +263,47 @@ TEST_F(HostileTmp, ForceModeBuildsCannotBePlanted) {
   EXPECT_EQ(served, kRequests) << served << " of " << kRequests
                                << " force-mode requests served; attacker:\n"
                                << lines_of(lines);
+}
+
+// The attacker watches /tmp and plants the executable's name the moment a build starts, so the
+// name is free when the build begins and taken when it ends; the plant is removed after each
+// request, so that every build meets it anew. Each request is still served by its own build.
+TEST_F(HostileTmp, NamesPlantedDuringTheBuildCostAPrivateBuild) {
+  constexpr int kRequests = 10;
+  sandbox_->set_compiler(sandbox_->default_compiler("/bin/sleep 0.2\n"));
+  const std::string script = sandbox_->write_script("s.cgi", "echo GOOD\n");
+  const std::string exe = RunnerSandbox::cache_path(script);
+  Attacker attacker(users_.attacker, "divert", exe.substr(std::string("/tmp/").size()));
+  int served = 0;
+  for (int i = 0; i < kRequests; ++i) {
+    SCOPED_TRACE("request " + std::to_string(i));
+    ASSERT_EQ(shell_as(users_.attacker, "/bin/rm -f '" + exe + "'"), 0);
+    touch_script(script, i);
+    RunResult result = run(script, "-w");
+    EXPECT_TRUE(result.err.empty() || result.err == "The cached executable " + exe +
+                                                        blocked_line_end(exe, users_.attacker))
+        << result.err;
+    served += result.out == kGood;
+  }
+  const auto lines = attacker.finish();
+  EXPECT_EQ(served, kRequests) << served << " of " << kRequests << " requests served; attacker:\n"
+                               << lines_of(lines);
+  EXPECT_GE(count_containing(lines, "planted"), kRequests) << lines_of(lines);
+}
+
+// Authors who share the runner's uid can write what it writes: a script's WriteFile over
+// another page's cached executable must fail, and a page that its owner could rewrite is
+// rebuilt, not trusted.
+TEST_F(HostileTmp, AnotherAuthorCannotRewriteAPagesExecutable) {
+  const std::string page = sandbox_->write_script("page.cgi", "echo GOOD\n");
+  const std::string exe = RunnerSandbox::cache_path(page);
+  ASSERT_EQ(run(page, "-w").out, kGood);
+  const std::string evil = "/usr/bin/printf '#!/bin/sh\\necho EVIL\\n' > '" + exe + "'";
+  EXPECT_NE(shell_as(users_.runner, evil + " 2>/dev/null"), 0)
+      << "the runner's own user could write the cached executable";
+  EXPECT_EQ(run(page, "-w").out, kGood);
+  ASSERT_EQ(shell_as(users_.runner, "/bin/chmod u+w '" + exe + "' && " + evil), 0);
+  EXPECT_EQ(run(page, "-w").out, kGood) << "an executable its owner may write was trusted";
 }
 
 // A web server ends a request whose visitor went away (or that ran too long) with SIGTERM; the
@@ -302,6 +355,11 @@ TEST_F(HostileTmp, FailedCompilesLeaveNothingBehind) {
   } rows[] = {
       {"force mode, compile error", "echo 'line 1: syntax error'\nexit 1\n", "-w -f"},
       {"plain mode, compile error", "echo 'line 1: syntax error'\nexit 1\n", "-w"},
+      // A compiler that ignores the umask and leaves a readable executable beside its error.
+      {"plain mode, executable and an error",
+       "/usr/bin/printf '#!/bin/sh\\necho PART\\n' >\"$3\"\n/bin/chmod 755 \"$3\"\n"
+       "echo 'line 1: syntax error'\n",
+       "-w"},
       // Killed at the compile limit halfway through writing the executable, which the
       // compiler writes beside its final name as EXE.tmp-XXXXXX.
       {"plain mode, partial executable", kHalfWritten, "-w"},

@@ -4,7 +4,9 @@
 //   rewrite  opens it for writing and, after each time the runner closes it, replaces its content
 //            with a program of ours (a /bin/sh line that prints EVIL);
 //   read     opens it for reading and, at the end, prints what it last held;
-//   plant    creates a file of ours at the name without ".zr" (where the build would go).
+//   plant    creates a file of ours at the name without ".zr" (where the build would go);
+//   divert   PREFIX is one cache name: the moment a build starts (a private build folder or
+//            PREFIX.zr appears) it creates a file of ours at PREFIX, where the build will go.
 // It prints "ready" once the watch is in place, one line per action, and ends when its standard
 // input closes. Every line: "<action> <name>[: <detail>]".
 #include <errno.h>
@@ -37,7 +39,17 @@ void report(const std::string& action, const std::string& name, const std::strin
 }
 
 bool is_target(const Attack& attack, const std::string& name) {
+  if (attack.mode == "divert")
+    return name.starts_with("zr-private_") || name == attack.prefix + ".zr";
   return name.starts_with(attack.prefix) && name.ends_with(".zr");
+}
+
+void plant_program(const std::string& target) {
+  int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0755);
+  if (fd < 0) return report("plant-failed", target, std::strerror(errno));
+  if (write(fd, kEvilProgram, sizeof kEvilProgram - 1) < 0) report("write-failed", target);
+  close(fd);
+  report("planted", target);
 }
 
 std::string read_all(int fd) {
@@ -55,14 +67,8 @@ std::string read_all(int fd) {
 // The name has just appeared: open it at once, before the runner is done with it.
 void on_created(Attack& attack, const std::string& name) {
   const std::string path = kTmp + name;
-  if (attack.mode == "plant") {
-    const std::string target = path.substr(0, path.size() - 3);
-    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0755);
-    if (fd < 0) return report("plant-failed", target, std::strerror(errno));
-    if (write(fd, kEvilProgram, sizeof kEvilProgram - 1) < 0) report("write-failed", target);
-    close(fd);
-    return report("planted", target);
-  }
+  if (attack.mode == "plant") return plant_program(path.substr(0, path.size() - 3));
+  if (attack.mode == "divert") return plant_program(kTmp + attack.prefix);
   const int flags = (attack.mode == "rewrite" ? O_WRONLY : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK;
   int fd = open(path.c_str(), flags);
   if (fd < 0) return report("refused", name, std::strerror(errno));
@@ -109,7 +115,7 @@ void handle_events(Attack& attack, int watch) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: tmp_attacker rewrite|read|plant PREFIX\n");
+    std::fprintf(stderr, "usage: tmp_attacker rewrite|read|plant|divert PREFIX\n");
     return 2;
   }
   Attack attack{argv[1], argv[2], {}};

@@ -30,11 +30,13 @@ class CacheFilesTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(CacheFilesTest, OnlyAPrivateRegularFileOfOursIsTrusted) {
+TEST_F(CacheFilesTest, OnlyAnUnwritableRegularFileOfOursIsTrusted) {
   EXPECT_EQ(inspect_cached_file(dir_ + "/missing"), CachedFile::missing);
-  EXPECT_EQ(inspect_cached_file(file("ok", 0755)), CachedFile::trusted);
-  EXPECT_EQ(inspect_cached_file(file("group", 0775)), CachedFile::rewritable);
-  EXPECT_EQ(inspect_cached_file(file("other", 0757)), CachedFile::rewritable);
+  EXPECT_EQ(inspect_cached_file(file("ok", 0555)), CachedFile::trusted);
+  // Any program of the runner's user (another author's script) could rewrite it.
+  EXPECT_EQ(inspect_cached_file(file("owner", 0755)), CachedFile::rewritable);
+  EXPECT_EQ(inspect_cached_file(file("group", 0575)), CachedFile::rewritable);
+  EXPECT_EQ(inspect_cached_file(file("other", 0557)), CachedFile::rewritable);
   EXPECT_EQ(inspect_cached_file(dir_), CachedFile::foreign);
 
   const std::string link = dir_ + "/link";
@@ -46,12 +48,12 @@ TEST_F(CacheFilesTest, OnlyAPrivateRegularFileOfOursIsTrusted) {
   EXPECT_EQ(inspect_cached_file(theirs), CachedFile::foreign);
 }
 
-TEST_F(CacheFilesTest, OwnerOnlyLeavesNothingToGroupAndOthers) {
+TEST_F(CacheFilesTest, OwnerReadOnlyLeavesNothingToWriteAndNothingToOthers) {
   const std::string path = file("exe", 0777);
-  make_owner_only(path);
+  make_owner_read_only(path);
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(st.st_mode & 07777, 0500u);
   EXPECT_EQ(inspect_cached_file(path), CachedFile::trusted);
 }
 
@@ -63,11 +65,12 @@ TEST_F(CacheFilesTest, OnlyATrustedExecutableOpens) {
   };
   const std::string link = dir_ + "/link";
   ASSERT_EQ(symlink(file("target", 0700).c_str(), link.c_str()), 0);
-  const std::string theirs = file("theirs", 0700);
+  const std::string theirs = file("theirs", 0500);
   ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
   const Row rows[] = {
-      {"private file", file("ok", 0700), true},
-      {"group-writable", file("group", 0770), false},
+      {"private file", file("ok", 0500), true},
+      {"writable by its owner", file("owner", 0700), false},
+      {"group-writable", file("group", 0570), false},
       {"link", link, false},
       {"folder", dir_, false},
       {"another user's", theirs, false},
@@ -118,19 +121,31 @@ TEST_F(CacheFilesTest, OnlyARegularFileOfOursMakesWay) {
   }
 }
 
+// Large values in every field: no digit of a device, inode, size or nanosecond count is lost.
+const ScriptIdentity kBuiltFrom{0xfd01, 0x1234567890ull, 4096, 1'765'000'000, 999'999'999};
+
+// A record that names the script but not its file (as older runners wrote it) binds nothing.
+TEST_F(CacheFilesTest, RecordWithoutTheScriptFileBindsNothing) {
+  const std::string record_path = file("old.script", 0600);
+  { std::ofstream(record_path) << "/srv/a.cgi"; }
+  EXPECT_EQ(read_record(record_path).script, "/srv/a.cgi");
+  EXPECT_EQ(read_record(record_path).built_from, std::nullopt);
+}
+
 TEST_F(CacheFilesTest, RecordRoundTripsAndRefusesForeignFiles) {
   const std::string record_path = dir_ + "/exe.script";
   {
     ScriptRecord record;
     ASSERT_TRUE(record.open_locked(record_path));
     EXPECT_EQ(record.read().script, "");
-    record.write("/srv/cgi/a long name.cgi");
+    record.write("/srv/cgi/a long name.cgi", {});
     EXPECT_EQ(record.read().script, "/srv/cgi/a long name.cgi");
-    record.write("/a");
+    record.write("/a", kBuiltFrom);
     EXPECT_EQ(record.read().script, "/a");
     EXPECT_FALSE(record.read().failed);
   }
   EXPECT_EQ(read_record(record_path).script, "/a");
+  EXPECT_EQ(read_record(record_path).built_from, kBuiltFrom) << "the script file is bound";
   {
     ScriptRecord record;
     ASSERT_TRUE(record.open_locked(record_path));
@@ -158,7 +173,8 @@ TEST_F(CacheFilesTest, FailureIsKeptWithItsTimeAndMessage) {
   EXPECT_GE(build.failed_at_ns, before);
   EXPECT_LE(build.failed_at_ns, wall_clock_ns());
   EXPECT_EQ(build.message, "Compilation process did not finish correctly. Error: \"x\ny\".");
-  record.write("/srv/a.cgi");
+  EXPECT_EQ(build.built_from, std::nullopt) << "a failure binds no executable";
+  record.write("/srv/a.cgi", kBuiltFrom);
   EXPECT_FALSE(record.read().failed) << "a later success replaces the failure";
 }
 
