@@ -139,8 +139,14 @@ struct Instruction {
 inline constexpr char kProgramHeader[] = "ZRP2";
 inline constexpr size_t kProgramHeaderSize = sizeof kProgramHeader - 1;
 
-// The trailer at the very end of an executable: magic, then the program's length in bytes.
-inline constexpr uint64_t kTrailerMagic = 0x5a52'5052'4f47'0001ULL;
+// The trailer at the very end of an executable: magic, then the program's length in bytes, both
+// 64-bit little-endian. The magic's low 16 bits are the trailer's version: 1 for an executable
+// that runs once per process, 2 for one that also declares resident mode (compiler/README.md);
+// the compiler writes 2.
+inline constexpr uint64_t kTrailerMagicBase = 0x5a52'5052'4f47'0000ULL;
+inline constexpr uint64_t kTrailerOnceVersion = 1;
+inline constexpr uint64_t kTrailerResidentVersion = 2;
+inline constexpr uint64_t kTrailerMagic = kTrailerMagicBase | kTrailerResidentVersion;
 inline constexpr size_t kTrailerSize = 16;
 
 }  // namespace sr::zr

@@ -157,7 +157,11 @@ bool read_trailer(Bytes trailer, uint64_t& program_length) {
     for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(trailer[at + i]);
     return v;
   };
-  if (word(0) != kTrailerMagic) return false;
+  const uint64_t magic = word(0);
+  if (magic != (kTrailerMagicBase | kTrailerOnceVersion) &&
+      magic != (kTrailerMagicBase | kTrailerResidentVersion)) {
+    return false;
+  }
   program_length = word(8);
   return true;
 }

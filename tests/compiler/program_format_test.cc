@@ -1,12 +1,18 @@
 // The compiler's serialize_program against the stub's reader. The stub decodes whatever bytes
 // sit before its trailer; damaged bytes must be refused, never followed outside the tables.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "compiler/program_format.h"
+#include "compiler/resident_mark.h"
 #include "compiler/stub/program_reader.h"
 
 namespace sr::zr {
@@ -203,6 +209,35 @@ TEST(ProgramFormat, Trailer) {
   EXPECT_FALSE(read_trailer(bytes_view(t), length));
   EXPECT_FALSE(read_trailer(bytes_of("short"), length));
   EXPECT_FALSE(read_trailer(bytes_view(make_trailer(1) + "x"), length));
+  t[0] ^= 2;  // the version of executables that run once per process
+  EXPECT_TRUE(read_trailer(bytes_view(t), length));
+}
+
+// What a server reads from an opened executable before it starts one resident.
+TEST(ProgramFormat, ResidentModeIsDeclaredInTheTrailer) {
+  char folder[] = "/tmp/zrmark-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/exe";
+  const std::string program = serialize_program(sample());
+  auto declared = [&](const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+    const int fd = open(path.c_str(), O_RDONLY);
+    lseek(fd, 3, SEEK_SET);
+    const bool result = declares_resident_mode(fd);
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 3) << "the offset is left alone";
+    close(fd);
+    return result;
+  };
+  std::string once = make_trailer(program.size());
+  once[0] ^= 3;
+  EXPECT_TRUE(declared("stub" + program + make_trailer(program.size())));
+  EXPECT_FALSE(declared("stub" + program + once));
+  EXPECT_FALSE(declared("stub" + program + make_trailer(program.size() + 5)));
+  EXPECT_FALSE(declared(make_trailer(0).substr(1)));
+  const int folder_fd = open(folder, O_RDONLY | O_DIRECTORY);
+  EXPECT_FALSE(declares_resident_mode(folder_fd));
+  close(folder_fd);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
