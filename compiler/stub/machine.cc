@@ -209,16 +209,16 @@ int run(MachineState& m) {
 
 // The one place that a failed run comes back to (see WatchedRun): the frames it skips hold only
 // blocks on the allocation ledger, and the state they worked on is `m`, which the caller frees.
-int run_watched(MachineState& m, WatchedRun& watched) {
-  if (setjmp(watched.failed) != 0) return 1;
+RunEnd run_watched(MachineState& m, WatchedRun& watched) {
+  if (setjmp(watched.failed) != 0) return RunEnd{1, true};
   const int code = run(m);
   m.out.flush();
-  return code;
+  return RunEnd{code, false};
 }
 
 }  // namespace
 
-int run_program(const LoadedProgram& program, const Host& host) {
+RunEnd run_program(const LoadedProgram& program, const Host& host) {
   start_random_sequence();
   MachineState machine(program, host);
   WatchedRun watched(machine.out, machine.line, program, host);

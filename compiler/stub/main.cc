@@ -1,13 +1,16 @@
 // The start of every compiled executable: finds the program appended to this very file and
-// runs it. Built without the C++ library, so that a short script starts fast.
+// runs it, once, or for request after request when a server started it resident. Built without the
+// C++ library, so that a short script starts fast.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "compiler/stub/allocation.h"
 #include "compiler/stub/host.h"
 #include "compiler/stub/machine.h"
 #include "compiler/stub/program_reader.h"
+#include "compiler/stub/resident.h"
 #include "compiler/stub/run_failure.h"
 
 namespace {
@@ -46,6 +49,10 @@ bool read_program_bytes(int fd, sr::zr::Text& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  int socket_fd = -1;
+  const bool resident = sr::zr::started_resident(argc, argv, socket_fd);
+  // Its runs must be able to free all they made, so every block is on the ledger from the first.
+  if (resident) sr::zr::keep_block_ledger();
   sr::zr::Text bytes;
   sr::zr::LoadedProgram program;
   int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
@@ -54,6 +61,7 @@ int main(int argc, char** argv) {
   if (!loaded || !sr::zr::read_program(bytes.view(), program)) {
     sr::zr::fail_run("this executable holds no valid program");
   }
+  if (resident) return sr::zr::serve_resident(program, socket_fd);
   sr::zr::DescriptorWorld world{0, 1, 2, environ};
-  return sr::zr::run_program(program, sr::zr::descriptor_host(world, argc, argv));
+  return sr::zr::run_program(program, sr::zr::descriptor_host(world, argc, argv)).exit_code;
 }

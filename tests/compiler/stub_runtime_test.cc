@@ -245,7 +245,9 @@ TEST(StubRuntime, RunsInOneProcessEndOnTheirOwnAndStartAfresh) {
     world.input = run.input;
     std::string name = "prog", arg = run.arg;
     std::vector<char*> argv = {name.data(), arg.data()};
-    EXPECT_EQ(zr::run_program(program, world.host(argv)), run.code);
+    const zr::RunEnd end = zr::run_program(program, world.host(argv));
+    EXPECT_EQ(end.exit_code, run.code);
+    EXPECT_EQ(end.failed, !run.err.empty());
     EXPECT_EQ(world.out, run.out);
     EXPECT_EQ(world.err, run.err);
   }

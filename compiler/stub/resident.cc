@@ -1,0 +1,231 @@
+#include "compiler/stub/resident.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "compiler/stub/allocation.h"
+#include "compiler/stub/host.h"
+#include "compiler/stub/machine.h"
+#include "compiler/stub/pod_array.h"
+#include "compiler/stub/stream_io.h"
+#include "compiler/stub/text.h"
+
+namespace sr::zr {
+namespace {
+
+constexpr uint32_t kRequestMagic = 0x5a52'5251;  // "QRRZ" in the stream: a request
+constexpr uint32_t kReplyMagic = 0x5a52'444e;    // "NDRZ": a run's end
+constexpr uint32_t kProtocolVersion = 1;
+constexpr size_t kHeaderSize = 24;
+constexpr size_t kReplySize = 12;
+constexpr uint64_t kLargestBody = 64u << 20;
+constexpr uint32_t kMostStrings = 1u << 20;
+constexpr int kStreamCount = 3;
+
+enum class Ending : uint32_t { ran = 0, failed = 1, not_run = 2 };
+
+uint32_t word32(const char* at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(at[i]);
+  return v;
+}
+
+uint64_t word64(const char* at) {
+  return static_cast<uint64_t>(word32(at + 4)) << 32 | word32(at);
+}
+
+void put32(char* at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+[[noreturn]] void give_up(const char* why) {
+  write_fully(2, bytes_of("zr-resident: "));
+  write_fully(2, bytes_of(why));
+  write_fully(2, bytes_of("\n"));
+  _exit(2);
+}
+
+// Closes every descriptor but the standard three and the socket: what one request brought or
+// a failed run left open must not reach the next.
+void close_all_but(int socket_fd) {
+  if (socket_fd > 3) syscall(SYS_close_range, 3u, static_cast<unsigned>(socket_fd - 1), 0u);
+  if (syscall(SYS_close_range, static_cast<unsigned>(socket_fd + 1), ~0u, 0u) == 0) return;
+  for (int fd = socket_fd + 1; fd < 65536; ++fd) close(fd);  // kernels before close_range
+}
+
+// Receives exactly `size` bytes; the first read may carry the request's streams. Returns false
+// at a clean end of the socket before any byte.
+bool receive(int socket_fd, char* into, size_t size, int (&streams)[kStreamCount], int& count) {
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kStreamCount)];
+  size_t got = 0;
+  while (got < size) {
+    iovec part{into + got, size - got};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(socket_fd, &message, MSG_CMSG_CLOEXEC);
+    if (n < 0 && errno == EINTR) continue;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      const size_t fds = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (size_t i = 0; i < fds; ++i) {
+        int fd;
+        memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+        if (count < kStreamCount) {
+          streams[count++] = fd;
+        } else {
+          close(fd);
+          count = kStreamCount + 1;  // too many: refused below
+        }
+      }
+    }
+    if ((message.msg_flags & MSG_CTRUNC) != 0) count = kStreamCount + 1;
+    if (n == 0 && got == 0) return false;
+    if (n <= 0) give_up("the socket closed in the middle of a request");
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// One request's world, pointing into its body.
+struct Request {
+  Text body;
+  const char* folder = nullptr;
+  PodArray<char*> argv;
+  PodArray<char*> environment;  // null-terminated
+};
+
+// Splits the body into the folder, `argc` arguments and `envc` variables, each ending in a zero
+// byte; false when the body does not hold exactly those.
+bool parse_body(Request& request, uint32_t argc, uint32_t envc) {
+  char* at = request.body.bytes();
+  char* end = at + request.body.size();
+  const uint64_t strings = 1ull + argc + envc;
+  for (uint64_t i = 0; i < strings; ++i) {
+    char* zero = at == end ? nullptr : static_cast<char*>(memchr(at, 0, end - at));
+    if (zero == nullptr) return false;
+    if (i == 0) {
+      request.folder = at;
+    } else if (i <= argc) {
+      request.argv.push(at);
+    } else {
+      request.environment.push(at);
+    }
+    at = zero + 1;
+  }
+  request.environment.push(nullptr);
+  return at == end;
+}
+
+// Reads the next request, or returns false when the socket closed between requests.
+bool receive_request(int socket_fd, Request& request, int (&streams)[kStreamCount]) {
+  char header[kHeaderSize];
+  int count = 0;
+  if (!receive(socket_fd, header, sizeof header, streams, count)) return false;
+  const uint32_t argc = word32(header + 8), envc = word32(header + 12);
+  const uint64_t body = word64(header + 16);
+  if (count != kStreamCount || word32(header) != kRequestMagic ||
+      word32(header + 4) != kProtocolVersion || argc == 0 || argc > kMostStrings ||
+      envc > kMostStrings || body == 0 || body > kLargestBody) {
+    give_up("malformed request");
+  }
+  int more = 0;
+  int none[kStreamCount];
+  receive(socket_fd, request.body.extend(body), body, none, more);
+  if (more != 0) give_up("malformed request");
+  if (!parse_body(request, argc, envc)) give_up("malformed request");
+  return true;
+}
+
+void reply(int socket_fd, Ending ending, int exit_code) {
+  char message[kReplySize];
+  put32(message, kReplyMagic);
+  put32(message + 4, static_cast<uint32_t>(ending));
+  put32(message + 8, static_cast<uint32_t>(exit_code));
+  size_t sent = 0;
+  while (sent < sizeof message) {
+    ssize_t n = send(socket_fd, message + sent, sizeof message - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) _exit(0);  // the server has gone
+    sent += static_cast<size_t>(n);
+  }
+}
+
+// Runs one request in its folder and closes its streams; false when the socket closed instead.
+bool run_request(const LoadedProgram& program, int socket_fd, Ending& ending, int& exit_code) {
+  Request request;
+  int streams[kStreamCount];
+  if (!receive_request(socket_fd, request, streams)) return false;
+  DescriptorWorld world{streams[0], streams[1], streams[2], request.environment.data()};
+  ending = Ending::not_run;
+  exit_code = 1;
+  if (chdir(request.folder) != 0) {
+    write_fully(streams[2], bytes_of("Cannot enter the working folder\n"));
+  } else {
+    const Host host =
+        descriptor_host(world, static_cast<int>(request.argv.size()), request.argv.data());
+    const RunEnd end = run_program(program, host);
+    ending = end.failed ? Ending::failed : Ending::ran;
+    exit_code = end.exit_code;
+  }
+  for (int fd : streams) close(fd);
+  return true;
+}
+
+// Serves one request; false when the socket closed instead. The server hears of the run's end
+// only once nothing of it is left: its output handed over, its blocks and descriptors freed and
+// its folder left.
+bool serve_one(const LoadedProgram& program, int socket_fd) {
+  Ending ending;
+  int exit_code;
+  begin_run_blocks();
+  if (!run_request(program, socket_fd, ending, exit_code)) return false;
+  release_run_blocks();
+  close_all_but(socket_fd);
+  if (chdir("/") != 0) give_up("cannot leave the request's folder");
+  reply(socket_fd, ending, exit_code);
+  return true;
+}
+
+bool is_unix_stream_socket(int fd) {
+  int type = 0;
+  socklen_t length = sizeof type;
+  sockaddr address{};
+  socklen_t address_length = sizeof address;
+  return getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM &&
+         getsockname(fd, &address, &address_length) == 0 && address.sa_family == AF_UNIX;
+}
+
+}  // namespace
+
+bool started_resident(int argc, char** argv, int& socket_fd) {
+  if (argc != 2 || strcmp(argv[0], "zr-resident") != 0) return false;
+  socket_fd = 0;
+  for (const char* c = argv[1]; *c != 0; ++c) {
+    if (*c < '0' || *c > '9' || socket_fd > 100000) return false;
+    socket_fd = socket_fd * 10 + (*c - '0');
+  }
+  return argv[1][0] != 0 && socket_fd >= 3;
+}
+
+int serve_resident(const LoadedProgram& program, int socket_fd) {
+  if (!is_unix_stream_socket(socket_fd)) give_up("the descriptor named is no unix stream socket");
+  // A visitor who goes away must end a write, not the process that serves the next one.
+  signal(SIGPIPE, SIG_IGN);
+  for (int fd = 0; fd < 3; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) give_up("no descriptor 0-2");
+  }
+  close_all_but(socket_fd);
+  while (serve_one(program, socket_fd)) {
+  }
+  return 0;
+}
+
+}  // namespace sr::zr

@@ -1,0 +1,173 @@
+// An executable started resident by a small client standing in for a server: requests over one
+// socket, each with its own folder, arguments, environment and streams, and nothing of one run
+// visible to the next.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "compiler/resident_mark.h"
+#include "tests/compiler/compile_harness.h"
+
+namespace sr::test {
+namespace {
+
+struct Served {
+  std::string out, err;
+  uint32_t ending = 99;  // 0 ran, 1 run-time error, 2 not run
+  int exit_code = -1;
+};
+
+void put32(std::string& to, uint64_t v, int bytes = 4) {
+  for (int i = 0; i < bytes; ++i) to.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+
+std::string read_to_end(int fd) {
+  std::string all;
+  char block[4096];
+  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) all.append(block, n);
+  close(fd);
+  return all;
+}
+
+class Resident {
+ public:
+  explicit Resident(const std::string& exe) {
+    int pair[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(pair[1], 3);
+      execl(exe.c_str(), "zr-resident", "3", nullptr);
+      _exit(127);
+    }
+    close(pair[1]);
+    socket_ = pair[0];
+  }
+
+  // Sends one request with its streams and waits for the run's end.
+  Served request(const std::string& folder, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env, const std::string& input) {
+    std::string body = folder + '\0';
+    for (const auto& s : args) body += s + '\0';
+    for (const auto& s : env) body += s + '\0';
+    std::string header;
+    put32(header, 0x5a525251);
+    put32(header, 1);
+    put32(header, args.size());
+    put32(header, env.size());
+    put32(header, body.size(), 8);
+    int in[2], out[2], err[2];
+    EXPECT_EQ(pipe(in) | pipe(out) | pipe(err), 0);
+    int streams[3] = {in[0], out[1], err[1]};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof streams)] = {};
+    iovec part{header.data(), header.size()};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof streams);
+    std::memcpy(CMSG_DATA(c), streams, sizeof streams);
+    EXPECT_EQ(sendmsg(socket_, &message, 0), static_cast<ssize_t>(header.size()));
+    EXPECT_EQ(write(socket_, body.data(), body.size()), static_cast<ssize_t>(body.size()));
+    for (int fd : streams) close(fd);
+    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(in[1]);
+    Served served;
+    served.out = read_to_end(out[0]);
+    served.err = read_to_end(err[0]);
+    char reply[12];
+    EXPECT_EQ(read(socket_, reply, sizeof reply), 12);
+    EXPECT_EQ(std::string(reply, 4), "NDRZ");
+    std::memcpy(&served.ending, reply + 4, 4);
+    std::memcpy(&served.exit_code, reply + 8, 4);
+    return served;
+  }
+
+  // The descriptors the process holds between requests.
+  std::vector<std::string> descriptors() const {
+    std::vector<std::string> fds;
+    for (const auto& e :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd")) {
+      fds.push_back(e.path().filename());
+    }
+    std::sort(fds.begin(), fds.end());
+    return fds;
+  }
+
+  // Closes the socket; the process's exit status.
+  int finish() {
+    close(socket_);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int socket_ = -1;
+};
+
+TEST(ResidentMode, RequestsShareNothing) {
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nn = n + 1\nDim a(3)\na(1) = a(1) + 5\n"
+                        "WriteLine Str$(n) + Str$(a(1)) + Env$(\"FIRST\") + Arg$(1) + ReadLine$()\n"
+                        "WriteLine Random(1000000000)\nWriteLine FileExists(\"mark.txt\")\n"
+                        "x = WriteFile(\"mark.txt\", \"1\")\nWrite \"unflushed\"\n"
+                        "If Arg$(1) = \"fail\"\n  WriteLine 1 / (n - 1)\nEndIf\n"
+                        "If Arg$(1) = \"end\"\n  End 7\nEndIf\n")
+                .exit_code,
+            0);
+  const int exe = open(box.path("prog").c_str(), O_RDONLY);
+  EXPECT_TRUE(zr::declares_resident_mode(exe));
+  close(exe);
+  std::filesystem::create_directories(box.path("one"));
+  std::filesystem::create_directories(box.path("two"));
+  Resident resident(box.path("prog"));
+  struct Step {
+    std::string folder, arg, env, input, first_line;
+    std::string here, err;
+    uint32_t ending;
+    int exit_code;
+  };
+  const std::vector<Step> steps = {
+      {"one", "fail", "FIRST=yes", "in\nnext\n", "15yesfailin", "0",
+       "Runtime error at line 11: Division by zero\n", 1, 1},
+      {"two", "end", "OTHER=1", "", "15end", "0", "", 0, 7},
+      {"one", "again", "", "x", "15againx", "1", "", 0, 0},
+  };
+  std::vector<std::string> randoms;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.arg);
+    Served r = resident.request(
+        box.path(s.folder), {"prog", s.arg},
+        s.env.empty() ? std::vector<std::string>{} : std::vector<std::string>{s.env}, s.input);
+    const size_t first = r.out.find('\n'), second = r.out.find('\n', first + 1);
+    ASSERT_NE(second, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(0, first), s.first_line);
+    randoms.push_back(r.out.substr(first + 1, second - first - 1));
+    EXPECT_EQ(r.out.substr(second + 1), s.here + "\nunflushed");
+    EXPECT_EQ(r.err, s.err);
+    EXPECT_EQ(r.ending, s.ending);
+    EXPECT_EQ(r.exit_code, s.exit_code);
+    EXPECT_TRUE(box.exists(s.folder + "/mark.txt")) << "the run wrote into its own folder";
+    EXPECT_EQ(resident.descriptors(), (std::vector<std::string>{"0", "1", "2", "3"}));
+  }
+  EXPECT_NE(randoms[0], randoms[1]);
+  EXPECT_NE(randoms[1], randoms[2]);
+  EXPECT_EQ(resident.finish(), 0);
+}
+
+}  // namespace
+}  // namespace sr::test
