@@ -166,7 +166,8 @@ bool run_request(const LoadedProgram& program, int socket_fd, Ending& ending, in
   DescriptorWorld world{streams[0], streams[1], streams[2], request.environment.data()};
   ending = Ending::not_run;
   exit_code = 1;
-  if (chdir(request.folder) != 0) {
+  // Relative to what the previous request left, a relative folder would name different places.
+  if (request.folder[0] != '/' || chdir(request.folder) != 0) {
     write_fully(streams[2], bytes_of("Cannot enter the working folder\n"));
   } else {
     const Host host =
@@ -223,6 +224,7 @@ int serve_resident(const LoadedProgram& program, int socket_fd) {
     if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) give_up("no descriptor 0-2");
   }
   close_all_but(socket_fd);
+  if (chdir("/") != 0) give_up("cannot enter /");
   while (serve_one(program, socket_fd)) {
   }
   return 0;

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,16 @@ class Resident {
     return fds;
   }
 
+  // Its resident memory in KiB.
+  long resident_kib() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+    }
+    return -1;
+  }
+
   // Closes the socket; the process's exit status.
   int finish() {
     close(socket_);
@@ -164,8 +175,31 @@ TEST(ResidentMode, RequestsShareNothing) {
     EXPECT_TRUE(box.exists(s.folder + "/mark.txt")) << "the run wrote into its own folder";
     EXPECT_EQ(resident.descriptors(), (std::vector<std::string>{"0", "1", "2", "3"}));
   }
+  Served relative = resident.request("one", {"prog", "x"}, {}, "");
+  EXPECT_EQ(relative.ending, 2u);
+  EXPECT_EQ(relative.out, "");
+  EXPECT_EQ(relative.err, "Cannot enter the working folder\n");
   EXPECT_NE(randoms[0], randoms[1]);
   EXPECT_NE(randoms[1], randoms[2]);
+  EXPECT_EQ(resident.finish(), 0);
+}
+
+// A run that fails while a frame holds a text (here the 4 MiB value being stored at an index out
+// of range) skips that frame; the process must still get the text back once the run is over.
+TEST(ResidentMode, FailedRunsLeaveNoMemoryBehind) {
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nDim a$(3)\nb$ = \"0123456789abcdef\"\nFor i = 1 To 18\n"
+                        "  b$ = b$ + b$\nNext\na$(9) = b$\n")
+                .exit_code,
+            0);
+  Resident resident(box.path("prog"));
+  long first = 0;
+  for (int i = 0; i < 25; ++i) {
+    Served r = resident.request(box.dir(), {"prog"}, {}, "");
+    ASSERT_EQ(r.ending, 1u) << r.err;
+    if (i == 0) first = resident.resident_kib();
+  }
+  EXPECT_LT(resident.resident_kib() - first, 16 * 1024) << "KiB grown over 24 failed runs";
   EXPECT_EQ(resident.finish(), 0);
 }
 
