@@ -73,6 +73,7 @@ Event Connection::handle_record(std::uint8_t type, std::uint16_t id, std::string
     }
     return Event::none;
   }
+  if (id == finished_id_ && (type == kParams || type == kStdin)) return discard(type, content);
   if (type == kBeginRequest) return begin_request(id, content);
   // Records of a request that is not the active one are ignored.
   if (!request || request->id != id) return Event::none;
@@ -85,11 +86,7 @@ Event Connection::handle_record(std::uint8_t type, std::uint16_t id, std::string
         request->params_done = true;
         return Event::params_done;
       }
-      if (request->params.size() + content.size() > limits_.max_params) {
-        return Event::protocol_error;
-      }
-      request->params.append(content);
-      return Event::none;
+      return add_params(content);
     case kStdin:
       if (!request->params_done) return Event::protocol_error;
       if (request->body_done) return Event::none;
@@ -104,9 +101,50 @@ Event Connection::handle_record(std::uint8_t type, std::uint16_t id, std::string
   }
 }
 
+Event Connection::add_params(std::string_view content) {
+  Request& r = *request;
+  if (!r.refusal.empty()) return Event::none;
+  r.params.append(content);
+  // Each pair is measured as soon as its lengths are in, so that nothing beyond the limits is
+  // ever held, and each byte is looked at once.
+  std::size_t name = 0, value = 0;
+  for (std::size_t at = r.metered; read_pair_lengths(r.params, at, name, value); at = r.metered) {
+    const std::size_t entry = name + value + 2;  // "=" and the NUL
+    if (entry > kMaxEnvironmentEntry) {
+      r.refusal = "a parameter of " + std::to_string(entry) + " bytes; at most " +
+                  std::to_string(kMaxEnvironmentEntry);
+    } else if (r.pairs + 1 > limits_.max_pairs) {
+      r.refusal = "more than " + std::to_string(limits_.max_pairs) + " parameters";
+    } else if (r.environment_bytes + entry + kEnvironmentPointer > limits_.max_environment) {
+      r.refusal = "parameters of more than " + std::to_string(limits_.max_environment) + " bytes";
+    }
+    if (!r.refusal.empty()) {
+      r.params = std::string();
+      return Event::params_refused;
+    }
+    if (r.params.size() - at < name + value) break;
+    ++r.pairs;
+    r.environment_bytes += entry + kEnvironmentPointer;
+    r.metered = at + name + value;
+  }
+  return Event::none;
+}
+
+Event Connection::discard(std::uint8_t type, std::string_view content) {
+  discarded_ += content.size();
+  if (type == kStdin && content.empty()) {
+    finished_id_ = 0;
+    return Event::drained;
+  }
+  return discarded_ > limits_.max_discarded ? Event::drain_limit : Event::none;
+}
+
 Event Connection::begin_request(std::uint16_t id, std::string_view content) {
   BeginRequest begin;
   if (!parse_begin_request(content, begin)) return Event::protocol_error;
+  // A new request on a kept connection: whatever the web server still had to send for the
+  // answered one has come.
+  finished_id_ = 0;
   if (request) {
     if (request->id == id) return Event::protocol_error;
     refuse(id, kCantMpxConn);
@@ -157,6 +195,11 @@ void Connection::end_request(std::uint32_t app_status) {
   append_record(output_, kStdout, request->id, {});
   append_end_request(output_, request->id, app_status, kRequestComplete);
   if (!request->keep_conn) close_after_output = true;
+  kept_ = request->keep_conn;
+  if (!request->body_done) {
+    finished_id_ = request->id;
+    discarded_ = 0;
+  }
   request.reset();
 }
 
@@ -175,6 +218,12 @@ bool Connection::write_output() {
   release(output_);
   output_sent_ = 0;
   return true;
+}
+
+void Connection::end_writing() {
+  if (write_ended_ || pending_output() > 0) return;
+  ::shutdown(socket_.get(), SHUT_WR);
+  write_ended_ = true;
 }
 
 void Connection::release_handled_input() {

@@ -27,6 +27,10 @@ std::string apply(Options& options, std::string_view name, std::string_view valu
   } else if (name == "--timeout") {
     if (!parse_number(value, 10, 86400 * 365, number)) return "--timeout needs seconds";
     options.timeout_seconds = static_cast<int>(number);
+  } else if (name == "--request-read-timeout") {
+    if (!parse_number(value, 10, 3600, number) || number == 0)
+      return "--request-read-timeout needs seconds from 1";
+    options.request_read_timeout_seconds = static_cast<int>(number);
   } else if (name == "--env") {
     const std::size_t equals = value.find('=');
     if (equals == 0 || equals == std::string_view::npos) return "--env needs NAME=VALUE";
@@ -74,6 +78,9 @@ std::string usage_text() {
          "  --socket-mode MODE    permissions of the unix socket, octal (default 0660)\n"
          "  --max-children N      requests served at once (default 8)\n"
          "  --timeout SECONDS     kill a request's script after this long; 0 = never (default 0)\n"
+         "  --request-read-timeout SECONDS\n"
+         "                        close a connection whose request has not arrived whole\n"
+         "                        within this long (default 5)\n"
          "  --env NAME=VALUE      add a variable to every request's environment (repeatable)\n"
          "  --help                show this text\n"
          "\n"

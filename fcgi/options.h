@@ -14,6 +14,9 @@ struct Options {
   mode_t socket_mode = 0660;
   int max_children = 8;
   int timeout_seconds = 0;  // 0: no limit
+  // For a connection's request to arrive (its begin and params), and for the rest of an answered
+  // request's body.
+  int request_read_timeout_seconds = 5;
   std::vector<std::pair<std::string, std::string>> env;
   bool help = false;
 };

@@ -37,12 +37,17 @@ void append_length(std::string& out, std::size_t length) {
 
 }  // namespace
 
+bool read_pair_lengths(std::string_view data, std::size_t& at, std::size_t& name_length,
+                       std::size_t& value_length) {
+  return read_length(data, at, name_length) && read_length(data, at, value_length);
+}
+
 bool decode_name_values(std::string_view data, NameValuePairs& pairs) {
   std::size_t at = 0;
   while (at < data.size()) {
     std::size_t name_length = 0;
     std::size_t value_length = 0;
-    if (!read_length(data, at, name_length) || !read_length(data, at, value_length)) return false;
+    if (!read_pair_lengths(data, at, name_length, value_length)) return false;
     const std::size_t left = data.size() - at;
     if (name_length > left || value_length > left - name_length) return false;
     pairs.emplace_back(std::string(data.substr(at, name_length)),

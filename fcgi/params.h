@@ -15,6 +15,11 @@ using NameValuePairs = std::vector<std::pair<std::string, std::string>>;
 // a pair runs past its end; `pairs` then holds the pairs before the broken one.
 bool decode_name_values(std::string_view data, NameValuePairs& pairs);
 
+// Reads the two lengths of the pair at `at` and moves past them; false when `data` ends within
+// them.
+bool read_pair_lengths(std::string_view data, std::size_t& at, std::size_t& name_length,
+                       std::size_t& value_length);
+
 void append_name_value(std::string& out, std::string_view name, std::string_view value);
 
 }  // namespace sr::fcgi

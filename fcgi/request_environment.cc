@@ -11,10 +11,35 @@ void RequestEnvironment::set(std::string_view name, std::string_view value) {
   entry += value.substr(0, value.find('\0'));
   const auto [at, added] = index_.try_emplace(std::string(name), entries_.size());
   if (added) {
+    if (recording_) changes_.push_back({entries_.size(), {}});
     entries_.push_back(std::move(entry));
   } else {
+    if (recording_) changes_.push_back({at->second, entries_[at->second]});
     entries_[at->second] = std::move(entry);
   }
+}
+
+void RequestEnvironment::checkpoint() {
+  recording_ = true;
+  changes_.clear();
+}
+
+void RequestEnvironment::rollback() {
+  for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
+    if (!change->previous.empty()) {
+      entries_[change->at] = std::move(change->previous);
+      continue;
+    }
+    const std::string& added = entries_[change->at];
+    index_.erase(added.substr(0, added.find('=')));
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(change->at));
+  }
+  changes_.clear();
+  recording_ = false;
+}
+
+bool runner_variable(std::string_view name) {
+  return name.starts_with("ZR_Interpreter_") || name == "TAMRIVOLE_HOME";
 }
 
 std::string RequestEnvironment::get(std::string_view name) const {
@@ -38,7 +63,10 @@ std::vector<char*> RequestEnvironment::entries() {
 RequestEnvironment request_environment(
     const NameValuePairs& params, const std::vector<std::pair<std::string, std::string>>& extra) {
   RequestEnvironment environment;
-  for (const auto& [name, value] : params) environment.set(name, value);
+  for (const auto& [name, value] : params) {
+    // A request must not switch on the runner's modes or move its home.
+    if (!runner_variable(name)) environment.set(name, value);
+  }
   for (const auto& [name, value] : extra) environment.set(name, value);
   return environment;
 }

@@ -24,12 +24,28 @@ class RequestEnvironment {
   // "NAME=VALUE" entries and a null, valid until the next set.
   std::vector<char*> entries();
 
+  // Remembers what each later set() changes, so that rollback() can undo exactly that: the
+  // runner's exports can be taken back without building the environment again.
+  void checkpoint();
+  void rollback();
+
  private:
+  struct Change {
+    std::size_t at;
+    std::string previous;  // "" when the entry was added
+  };
   std::vector<std::string> entries_;
   std::unordered_map<std::string, std::size_t> index_;
+  bool recording_ = false;
+  std::vector<Change> changes_;
 };
 
-// The params, then --env: the whole environment that a web server's CGI child would get.
+// The runner's own variables: what the runner exports and reads (ZR_Interpreter_*,
+// TAMRIVOLE_HOME). A request's params by these names are dropped; --env may set them.
+bool runner_variable(std::string_view name);
+
+// The params (without the runner's own variables), then --env: the whole environment that a web
+// server's CGI child would get.
 RequestEnvironment request_environment(
     const NameValuePairs& params, const std::vector<std::pair<std::string, std::string>>& extra);
 

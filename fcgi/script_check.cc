@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "runtime/files/unique_fd.h"
+#include "runtime/strings/log_text.h"
 
 namespace sr::fcgi {
 namespace {
@@ -87,31 +88,39 @@ std::optional<InterpreterLine> parse_interpreter_line(std::string_view head) {
 
 ScriptLaunch check_script(const std::string& script_path) {
   ScriptLaunch launch;
+  // The path is the request's text: a control byte in it must not start a line of its own.
+  const std::string named = escape_for_log(script_path);
+  // A relative name would be taken from the server's folder, and the compiler would look for
+  // the script's include files there.
+  if (!script_path.starts_with('/')) {
+    launch.refusal = "The script's path is not absolute: " + named;
+    return launch;
+  }
   struct stat status;
   // Checked before opening, so that opening a pipe or a device cannot block or do anything.
   if (::stat(script_path.c_str(), &status) != 0) {
-    launch.refusal = "The script cannot be found: " + script_path;
+    launch.refusal = "The script cannot be found: " + named;
     return launch;
   }
   if (!S_ISREG(status.st_mode)) {
-    launch.refusal = "The script is not a regular file: " + script_path;
+    launch.refusal = "The script is not a regular file: " + named;
     return launch;
   }
   UniqueFd file(::open(script_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   // What was opened is what counts: the name may have been replaced after the check above.
   if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    launch.refusal = "The script cannot be read: " + script_path;
+    launch.refusal = "The script cannot be read: " + named;
     return launch;
   }
   if ((status.st_mode & 0111) == 0 ||
       ::faccessat(AT_FDCWD, script_path.c_str(), X_OK, AT_EACCESS) != 0) {
-    launch.refusal = "The script is not executable: " + script_path;
+    launch.refusal = "The script is not executable: " + named;
     return launch;
   }
   const std::optional<std::string> head = read_head(file.get());
   const std::optional<InterpreterLine> line = head ? parse_interpreter_line(*head) : std::nullopt;
   if (!line || file_name(line->interpreter) != kRunnerName) {
-    launch.refusal = "The script's first line does not name scriptrunner: " + script_path;
+    launch.refusal = "The script's first line does not name scriptrunner: " + named;
     return launch;
   }
   launch.argv.push_back(line->interpreter);

@@ -28,6 +28,26 @@ constexpr std::size_t kClientsPerChild = 16;
 constexpr std::size_t kReservedDescriptors = 16;
 // Descriptors that a running request holds: its three pipes.
 constexpr std::size_t kDescriptorsPerJob = 3;
+// The kernel's bounds on the strings a process starts with: 3/4 of its 8 MiB default stack
+// limit at most, a quarter of the actual one, and never less than 32 pages.
+constexpr std::size_t kMostArgumentSpace = 6 << 20;
+constexpr std::size_t kLeastArgumentSpace = 32 * 4096;
+
+// What the params of a request may take of the runner's argument space: the kernel's bound,
+// less the --env entries that every request carries.
+std::size_t environment_limit(const std::vector<std::pair<std::string, std::string>>& env) {
+  std::size_t limit = kMostArgumentSpace;
+  rlimit stack{};
+  if (::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY) {
+    limit = std::min<std::size_t>(limit, stack.rlim_cur / 4);
+  }
+  limit = std::max(limit, kLeastArgumentSpace);
+  for (const auto& [name, value] : env) {
+    const std::size_t entry = name.size() + value.size() + 2 + kEnvironmentPointer;
+    limit = limit > entry ? limit - entry : 0;
+  }
+  return limit;
+}
 
 }  // namespace
 
@@ -80,6 +100,8 @@ std::size_t Server::connection_limit() const {
 
 bool Server::set_up() {
   max_clients_ = connection_limit();
+  connection_limits_.max_requests = options_.max_children;
+  connection_limits_.max_environment = environment_limit(options_.env);
   const sigset_t handled = handled_signals();
   signals_.reset(::signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC));
   epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
@@ -171,7 +193,9 @@ void Server::dispatch(Watch& watch, std::uint32_t events) {
 }
 
 void Server::accept_clients() {
-  for (int i = 0; i < kAcceptsPerEvent && listener_.socket && clients_.size() < max_clients_; ++i) {
+  for (int i = 0; i < kAcceptsPerEvent && listener_.socket; ++i) {
+    Client* room = clients_.size() < max_clients_ ? nullptr : evictable_client();
+    if (clients_.size() >= max_clients_ && room == nullptr) break;
     const int fd =
         ::accept4(listener_.socket.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
@@ -184,19 +208,85 @@ void Server::accept_clients() {
       }
       return;
     }
-    ConnectionLimits limits;
-    limits.max_requests = options_.max_children;
-    auto client = std::make_unique<Client>(Connection(UniqueFd(fd), limits));
+    if (room != nullptr) {
+      overload_log_.write("at the limit of " + std::to_string(max_clients_) +
+                          " connections: closed one that sent no request for a new one");
+      drop_client(*room);
+    }
+    auto client = std::make_unique<Client>(Connection(UniqueFd(fd), connection_limits_));
+    Client& added = *client;
     watch(fd, client->watch, EPOLLIN);
     clients_.emplace(client.get(), std::move(client));
+    update_deadline(added);
+    // A web server sends its request with the connection: taken now, it holds its place.
+    on_socket(added, EPOLLIN);
   }
   update_listener();
 }
 
+Server::Client* Server::evictable_client() const {
+  const Clock::time_point old_enough = Clock::now() - eviction_age();
+  Client* oldest = nullptr;
+  for (const auto& [key, client] : clients_) {
+    const bool idle = client->wait == Wait::request || client->wait == Wait::next_request;
+    if (idle && client->since <= old_enough && (oldest == nullptr || client->since < oldest->since))
+      oldest = client.get();
+  }
+  return oldest;
+}
+
+Server::Clock::duration Server::eviction_age() const {
+  return std::min<Clock::duration>(kEvictionAge, request_read_timeout());
+}
+
+Server::Clock::duration Server::request_read_timeout() const {
+  return std::chrono::seconds(options_.request_read_timeout_seconds);
+}
+
 void Server::update_listener() {
   if (!listener_.socket) return;
-  const bool accepting = !shutting_down_ && !out_of_descriptors_ && clients_.size() < max_clients_;
+  const bool accepting = !shutting_down_ && !out_of_descriptors_ &&
+                         (clients_.size() < max_clients_ || evictable_client() != nullptr);
   set_events(listener_.socket.get(), listener_watch_, accepting ? std::uint32_t{EPOLLIN} : 0u);
+}
+
+Server::Wait Server::waiting_for(const Client& client) const {
+  const Connection& conn = client.conn;
+  if (client.job != nullptr || client.queued) return Wait::nothing;
+  if (conn.request) return conn.request->params_done ? Wait::nothing : Wait::request;
+  if (conn.draining()) return Wait::rest_of_stream;
+  if (conn.kept_idle()) return Wait::next_request;
+  return conn.close_after_output ? Wait::nothing : Wait::request;
+}
+
+void Server::update_deadline(Client& client) {
+  const Wait wait = waiting_for(client);
+  if (wait == client.wait) return;
+  client.wait = wait;
+  client.since = Clock::now();
+  client.deadline = Clock::time_point::max();
+  if (wait == Wait::request || wait == Wait::rest_of_stream) {
+    client.deadline = client.since + request_read_timeout();
+  } else if (wait == Wait::next_request) {
+    client.deadline = client.since + kKeptIdleLimit;
+  }
+}
+
+void Server::check_client_deadlines(Clock::time_point now) {
+  std::vector<Client*> expired;
+  for (auto& [key, client] : clients_) {
+    if (client->deadline <= now) expired.push_back(client.get());
+  }
+  for (Client* client : expired) {
+    if (client->wait == Wait::request) {
+      timeout_log_.write("no whole request within " +
+                         std::to_string(options_.request_read_timeout_seconds) +
+                         " s; connection closed");
+    }
+    drop_client(*client);
+  }
+  // Connections that have become old enough to make room for new ones.
+  if (!expired.empty() || clients_.size() >= max_clients_) update_listener();
 }
 
 void Server::on_socket(Client& client, std::uint32_t events) {
@@ -233,8 +323,11 @@ void Server::on_socket(Client& client, std::uint32_t events) {
 
 bool Server::wants_input(const Client& client) const {
   const Connection& conn = client.conn;
-  // A connection that is to close after its output still reads the request it is serving.
-  if (!conn.open() || (conn.close_after_output && !conn.request)) return false;
+  // A connection that is to close after its output still reads the request it is serving, and
+  // the rest of the one it has answered.
+  if (!conn.open() || (conn.close_after_output && !conn.request && !conn.draining())) {
+    return false;
+  }
   return conn.pending_output() < kOutputLimit &&
          (!conn.request || conn.request->body.size() < kBodyLimit);
 }
@@ -244,6 +337,7 @@ void Server::update_socket_events(Client& client) {
   std::uint32_t events = wants_input(client) ? std::uint32_t{EPOLLIN} : 0u;
   if (client.conn.pending_output() > 0) events |= EPOLLOUT;
   set_events(client.conn.fd(), client.watch, events);
+  update_deadline(client);
 }
 
 void Server::handle_records(Client& client) {
@@ -264,8 +358,17 @@ void Server::handle_records(Client& client) {
       case Event::abort:
         abort_request(client);
         break;
+      case Event::params_refused:
+        refuse_params(client);
+        break;
+      case Event::drained:
+        if (!write_client(client)) return;
+        break;
+      case Event::drain_limit:
+        drop_client(client);
+        return;
       case Event::protocol_error:
-        log_message("malformed record; connection closed");
+        malformed_log_.write("malformed record; connection closed");
         drop_client(client);
         return;
     }
@@ -280,8 +383,11 @@ bool Server::write_client(Client& client) {
   }
   if (client.conn.pending_output() == 0 && client.conn.close_after_output &&
       client.job == nullptr && !client.conn.request) {
-    drop_client(client);
-    return false;
+    if (!client.conn.draining()) {
+      drop_client(client);
+      return false;
+    }
+    client.conn.end_writing();
   }
   update_socket_events(client);
   return true;
@@ -345,6 +451,7 @@ void Server::begin_shutdown() {
 
 void Server::check_deadlines() {
   const Clock::time_point now = Clock::now();
+  check_client_deadlines(now);
   // A script that has ended but whose client does not take the response keeps its slot only
   // until the time-out too.
   std::vector<Client*> stalled;
@@ -378,6 +485,12 @@ void Server::check_deadlines() {
 
 int Server::next_timeout_ms() const {
   Clock::time_point next = shutdown_deadline_;
+  const bool full = clients_.size() >= max_clients_;
+  for (const auto& [key, client] : clients_) {
+    next = std::min(next, client->deadline);
+    if (full && client->wait != Wait::nothing)
+      next = std::min(next, client->since + eviction_age());
+  }
   for (const auto& [pid, job] : jobs_) {
     const bool running = !job->stopping && !job->exited;
     const bool delivering_late = job->exited && job->client != nullptr;

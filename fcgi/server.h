@@ -14,6 +14,7 @@
 #include "fcgi/connection.h"
 #include "fcgi/error_lines.h"
 #include "fcgi/listener.h"
+#include "fcgi/log_limit.h"
 #include "fcgi/options.h"
 #include "fcgi/request_environment.h"
 #include "fcgi/worker.h"
@@ -36,6 +37,12 @@ class Server {
   using Clock = std::chrono::steady_clock;
   // Unsent output of a connection above which its worker's pipes are no longer read.
   static constexpr std::size_t kOutputLimit = 64 * 1024;
+  // How long a kept connection may wait for its next request: longer than nginx keeps its own
+  // idle upstream connections by default, so that nginx is the one that closes them.
+  static constexpr std::chrono::seconds kKeptIdleLimit{120};
+  // A connection younger than this is not closed to make room: its request may be on its way.
+  // Short, as a web server writes its request as soon as it has connected.
+  static constexpr std::chrono::milliseconds kEvictionAge{100};
   enum class WatchKind { listener, signals, socket, worker_input, worker_output, worker_error };
   struct Watch {
     WatchKind kind;
@@ -43,12 +50,17 @@ class Server {
     std::uint32_t events = 0;
   };
   struct Job;
+  // What a connection without a running or waiting request waits for, each with a time limit.
+  enum class Wait { nothing, request, next_request, rest_of_stream };
   struct Client {
     explicit Client(Connection c) : conn(std::move(c)) {}
     Connection conn;
     Watch watch{WatchKind::socket, this};
     Job* job = nullptr;
     bool queued = false;
+    Wait wait = Wait::nothing;
+    Clock::time_point since;  // when the wait began
+    Clock::time_point deadline = Clock::time_point::max();
   };
   struct Job {
     Worker worker;
@@ -80,7 +92,16 @@ class Server {
   void dispatch(Watch& watch, std::uint32_t events);
 
   void accept_clients();
+  // At the connection limit, the connection that a new one replaces: the one that has waited
+  // longest (and at least eviction_age()) for a request, so that connections that send nothing
+  // cannot keep out one that sends its request at once; null when every one holds a request.
+  Client* evictable_client() const;
+  Clock::duration eviction_age() const;
+  Clock::duration request_read_timeout() const;
   void update_listener();
+  Wait waiting_for(const Client& client) const;
+  void update_deadline(Client& client);
+  void check_client_deadlines(Clock::time_point now);
   void on_socket(Client& client, std::uint32_t events);
   bool wants_input(const Client& client) const;
   void update_socket_events(Client& client);
@@ -92,13 +113,14 @@ class Server {
   void spawn(Client& client);
   // Starts the cached executable when the request is warm, the runner otherwise; false when
   // neither could start.
-  bool start_job(const NameValuePairs& params, RequestEnvironment& environment,
-                 const std::vector<std::string>& argv, Job& job);
+  bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv, Job& job);
   // Ends a request for which no process was started, with one error line and `status`.
   void end_unstarted(Client& client, const std::string& error_line, std::uint32_t status);
   void start_waiting();
   void pass_body(Client& client);
   void abort_request(Client& client);
+  // Ends a request whose params exceed a limit, before anything is built from them.
+  void refuse_params(Client& client);
 
   bool delivering(const Job& job) const;
   void drain_pipe(Job& job, bool error_pipe, int max_reads);
@@ -125,7 +147,11 @@ class Server {
   // Connections kept open at most: requests wait in one queue in the order they became ready,
   // not in the listen backlog behind requests of kept connections.
   std::size_t max_clients_ = 1;
+  ConnectionLimits connection_limits_;
   bool out_of_descriptors_ = false;
+  RateLimitedLog malformed_log_;
+  RateLimitedLog timeout_log_;
+  RateLimitedLog overload_log_;
   bool shutting_down_ = false;
   Clock::time_point shutdown_deadline_ = Clock::time_point::max();
   std::unordered_map<Client*, std::unique_ptr<Client>> clients_;

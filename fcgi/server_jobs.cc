@@ -63,7 +63,7 @@ void Server::spawn(Client& client) {
   Request& request = *client.conn.request;
   NameValuePairs params;
   if (!decode_name_values(request.params, params)) {
-    log_message("malformed params; connection closed");
+    malformed_log_.write("malformed params; connection closed");
     drop_client(client);
     return;
   }
@@ -76,7 +76,7 @@ void Server::spawn(Client& client) {
     return;
   }
   auto job = std::make_unique<Job>();
-  if (!start_job(params, environment, launch.argv, *job)) {
+  if (!start_job(environment, launch.argv, *job)) {
     log_message(std::string("cannot start a worker: ") + std::strerror(errno));
     end_unstarted(client, "The request cannot be served now: no process.", 1);
     return;
@@ -105,18 +105,26 @@ void Server::spawn(Client& client) {
   update_pipe_events(started);
 }
 
-bool Server::start_job(const NameValuePairs& params, RequestEnvironment& environment,
-                       const std::vector<std::string>& argv, Job& job) {
+bool Server::start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
+                       Job& job) {
   int exec_error = 0;
+  environment.checkpoint();
   if (std::optional<WarmRun> warm = prepare_warm_run(environment, argv, runner_path_)) {
     if (start_worker(warm->start, environment, job.worker, exec_error)) {
       job.direct = true;
       job.body_left = warm->content_length;
       return true;
     }
-    // A file that the system refuses to start: the runner says why, as under CGI. It makes the
-    // exports itself.
-    environment = request_environment(params, options_.env);
+  }
+  // A file that the system refuses to start: the runner says why, as under CGI. It makes the
+  // exports itself.
+  environment.rollback();
+  if (!options_.env.empty()) {
+    // Set last, so that no request can name them: the variables that the runner passes on to
+    // the compiler and upx.
+    std::string names;
+    for (const auto& [name, value] : options_.env) names += (names.empty() ? "" : " ") + name;
+    environment.set("ZR_Interpreter_ToolEnv", names);
   }
   WorkerStart runner;
   runner.file = runner_path_;
@@ -124,6 +132,15 @@ bool Server::start_job(const NameValuePairs& params, RequestEnvironment& environ
   if (start_worker(runner, environment, job.worker, exec_error)) return true;
   if (exec_error != 0) errno = exec_error;
   return false;
+}
+
+void Server::refuse_params(Client& client) {
+  const std::string refusal = client.conn.request->refusal;
+  end_unstarted(client,
+                "The request cannot be served: its parameters exceed what the runner can be "
+                "started with (" +
+                    refusal + ").",
+                1);
 }
 
 void Server::end_unstarted(Client& client, const std::string& error_line, std::uint32_t status) {

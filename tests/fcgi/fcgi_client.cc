@@ -101,6 +101,7 @@ bool FcgiClient::fill(int timeout_ms) {
   char buffer[65536];
   const ssize_t n = ::read(fd_, buffer, sizeof buffer);
   if (n <= 0) {
+    reset_ = n < 0 && errno == ECONNRESET;
     at_end_ = true;
     return false;
   }

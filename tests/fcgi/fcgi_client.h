@@ -37,6 +37,9 @@ class FcgiClient {
   FcgiClient& operator=(const FcgiClient&) = delete;
 
   bool connected() const { return fd_ >= 0; }
+  // True once a read failed because the server reset the connection (it closed it with bytes
+  // of ours unread) rather than ending it.
+  bool reset() const { return reset_; }
   int fd() const { return fd_; }
 
   // Each returns false when the server no longer takes the bytes.
@@ -62,6 +65,7 @@ class FcgiClient {
   int fd_ = -1;
   std::string input_;
   bool at_end_ = false;
+  bool reset_ = false;
 };
 
 // One whole request on a fresh connection: begin, params, the body and its end, the response.

@@ -5,7 +5,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <sys/resource.h>
+
+#include <atomic>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -73,6 +77,9 @@ TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndAServerError) {
       {"directory", sandbox.dir() + "/folder", "The script is not a regular file: "},
       {"named pipe", sandbox.dir() + "/fifo", "The script is not a regular file: "},
       {"missing", sandbox.dir() + "/missing", "The script cannot be found: "},
+      // Taken from the server's folder, a relative name would have the compiler look for the
+      // script's include files there.
+      {"relative path", "upload.txt", "The script's path is not absolute: "},
   };
   ServerProcess server(sandbox);
   for (const auto& row : rows) {
@@ -82,6 +89,11 @@ TEST(FcgiHostile, FilesThatAreNotScriptsForTheRunnerGetOneLineAndAServerError) {
     EXPECT_EQ(r.out, kServerError);
     EXPECT_EQ(r.err, row.message + row.path + "\n");
   }
+  SCOPED_TRACE("a line break in the name");
+  const FcgiResponse forged = fcgi_request(
+      server.socket_path(), request_params(sandbox.dir() + "/x\nscriptrunner-fcgi: forged"));
+  EXPECT_EQ(forged.err,
+            "The script cannot be found: " + sandbox.dir() + "/x\\x0Ascriptrunner-fcgi: forged\n");
   EXPECT_EQ(sandbox.compile_count(), 0);
   EXPECT_TRUE(sandbox.cache_files().empty());
 }
@@ -232,6 +244,36 @@ TEST(FcgiHostile, AClientThatStopsReadingHoldsTheScriptNotTheServersMemory) {
 #ifndef __SANITIZE_ADDRESS__
   EXPECT_LT(server.resident_kib() - before, 8 * 1024);
 #endif
+}
+
+// A page that never reads its body is answered while the web server still sends the body; the
+// server must read the rest before it closes (closing with it unread resets the connection,
+// and the web server loses the response), and on a kept connection serve the next request.
+TEST(FcgiHostile, TheUnreadBodyOfAnAnsweredRequestIsReadBeforeTheConnectionEnds) {
+  RunnerSandbox sandbox;
+  const std::string script =
+      served_script(sandbox, "unread", "printf 'Content-Type: text/plain\\n\\nunread\\n'\n");
+  ServerProcess server(sandbox, {}, Listen::tcp);
+  const std::string body(1 << 20, 'b');
+  for (const bool keep_conn : {false, true}) {
+    SCOPED_TRACE(keep_conn ? "kept connection" : "connection that closes");
+    FcgiClient client(server.socket_path());
+    client.begin(1, 1, keep_conn);
+    client.params(1, request_params(script, {{"REQUEST_METHOD", "POST"},
+                                             {"CONTENT_LENGTH", std::to_string(body.size())}}));
+    client.body(1, body.substr(0, 1000));
+    const FcgiResponse r = client.read_response(1);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.out, kHeader + "unread\n");
+    EXPECT_TRUE(client.body(1, body.substr(1000)));
+    EXPECT_TRUE(client.body_end(1));
+    if (keep_conn) {
+      EXPECT_EQ(request_on_kept(client, script, "", "").out, kHeader + "unread\n");
+    } else {
+      EXPECT_TRUE(client.wait_for_close());
+      EXPECT_FALSE(client.reset()) << "closed with the body unread";
+    }
+  }
 }
 
 TEST(FcgiHostile, TimeOutKillsAScriptThatIgnoresSigtermWithItsProcessGroup) {
@@ -387,6 +429,66 @@ TEST(FcgiHostile, WaitingConnectionsAreBoundedAndAllServed) {
   }
 }
 
+// Connections that take a place and send no request (nothing at all, a params record a byte at
+// a time, nothing more on a kept connection) must not keep out a web server's request: idle
+// ones make room for new ones and are closed at the request read time-out.
+TEST(FcgiHostile, ConnectionsThatSendNoRequestDoNotKeepOutOneThatDoes) {
+  rlimit files{};
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
+  ::setrlimit(RLIMIT_NOFILE, &files);
+  RunnerSandbox sandbox;
+  const std::string quick =
+      served_script(sandbox, "quick", "printf 'Content-Type: text/plain\\n\\nquick\\n'\n");
+  ServerProcess server(sandbox, {"--max-children", "2", "--request-read-timeout", "3"});
+  ASSERT_EQ(fcgi_request(server.socket_path(), request_params(quick)).out, kHeader + "quick\n");
+  enum class Kind { silent, trickle, kept };
+  // 16 connections per child are held: as many kept ones as there are places.
+  const struct {
+    const char* name;
+    Kind kind;
+    int count;
+  } rows[] = {
+      {"silent", Kind::silent, 500}, {"trickle", Kind::trickle, 500}, {"kept", Kind::kept, 32}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::unique_ptr<FcgiClient>> hostile;
+    std::string params;
+    append_record(params, kParams, 1, std::string(64, 'p'));
+    for (int i = 0; i < row.count; ++i) {
+      hostile.push_back(std::make_unique<FcgiClient>(server.socket_path()));
+      if (row.kind == Kind::trickle) {
+        hostile.back()->begin(1);
+        hostile.back()->send_raw(params.substr(0, 9));
+      }
+      if (row.kind == Kind::kept) {
+        ASSERT_EQ(request_on_kept(*hostile.back(), quick, "", "").out, kHeader + "quick\n");
+      }
+    }
+    std::atomic<bool> done = false;
+    std::thread trickler([&] {
+      for (std::size_t at = 9; !done && row.kind == Kind::trickle && at < params.size(); ++at) {
+        for (auto& client : hostile) client->send_raw(params.substr(at, 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const FcgiResponse r = fcgi_request(server.socket_path(), request_params(quick), "", 20000);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    done = true;
+    trickler.join();
+    EXPECT_TRUE(r.ended) << "not served while " << row.count << " connections were " << row.name;
+    EXPECT_EQ(r.out, kHeader + "quick\n");
+    std::cout << "[ latency  ] during " << row.count << " " << row.name << " connections: "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(waited).count() << " ms\n";
+    if (row.kind != Kind::kept) {
+      EXPECT_TRUE(hostile.back()->wait_for_close(10000));
+    }
+  }
+  EXPECT_NE(server.log().find("no whole request within 3 s; connection closed"), std::string::npos)
+      << server.log();
+}
+
 TEST(FcgiHostile, SigtermLetsTheRunningRequestFinishThenExits) {
   RunnerSandbox sandbox;
   const std::string script =
@@ -409,17 +511,33 @@ TEST(FcgiHostile, SigtermLetsTheRunningRequestFinishThenExits) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// The runner's own variables in a request would turn on its modes (an error page for every
+// failure) or move its home; they reach neither the runner nor the script, warm or not.
 TEST(FcgiHostile, TheWorkerSeesTheParamsAndEnvOptionsOnly) {
   RunnerSandbox sandbox;
-  const std::string script = served_script(
-      sandbox, "env", "printf 'Content-Type: text/plain\\n\\n'\n/usr/bin/env | /usr/bin/sort\n");
-  ServerProcess server(sandbox, {"--env", "SITE=one=two", "--env", "X_FROM_REQUEST=server"});
-  const FcgiResponse r =
-      fcgi_request(server.socket_path(), request_params(script, {{"X_FROM_REQUEST", "request"}}));
-  EXPECT_NE(r.out.find("\nSITE=one=two\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\nX_FROM_REQUEST=server\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\nSCRIPT_FILENAME=" + script + "\n"), std::string::npos);
-  EXPECT_EQ(r.out.find("SERVER_ONLY"), std::string::npos) << r.out;
+  const std::string script = sandbox.write_file(
+      "env",
+      "#!" + sandbox.runner_path() +
+          "\nprintf 'Content-Type: text/plain\\n\\n'\n/usr/bin/env | /usr/bin/sort\n",
+      0755);
+  ServerProcess server(sandbox, {"--env", "SITE=one=two", "--env", "X_FROM_REQUEST=server", "--env",
+                                 "ZR_Interpreter_FromServer=kept"});
+  const Params injected = {{"X_FROM_REQUEST", "request"},
+                           {"ZR_Interpreter_ParamWarn", "1"},
+                           {"ZR_Interpreter_Injected", "request"},
+                           {"TAMRIVOLE_HOME", "/tmp/injected"}};
+  for (const char* round : {"compiles", "warm"}) {
+    SCOPED_TRACE(round);
+    const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script, injected));
+    EXPECT_NE(r.out.find("\nSITE=one=two\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nX_FROM_REQUEST=server\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nZR_Interpreter_FromServer=kept\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nSCRIPT_FILENAME=" + script + "\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("SERVER_ONLY"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("ZR_Interpreter_ParamWarn=1"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("ZR_Interpreter_Injected"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("/tmp/injected"), std::string::npos) << r.out;
+  }
 }
 
 // The server was started with its log file open on a descriptor of its own (the test's start

@@ -130,6 +130,13 @@ class Parity : public ::testing::Test {
 
 const std::string kPlain = "printf 'Content-Type: text/plain\\n\\n'\n";
 
+Params eleven_large_headers() {
+  Params headers;
+  for (char c = 'a'; c < 'a' + 11; ++c)
+    headers.emplace_back(std::string("HTTP_X_") + c, std::string(100000, c));
+  return headers;
+}
+
 // Cases that both the server's own client and the library's run.
 const Case kNoSwitches = {"no switches", "plain", "", kPlain + "echo \"args:$#:$*\"\n", {}, ""};
 const Case kBigBody = {"1 MiB body",
@@ -190,6 +197,9 @@ TEST_F(Parity, ScriptsThroughTheRunnersPhases) {
       kErrorLines,
       {"exit code", "exit3", "-w", kPlain + "exit 3\n", {}, ""},
       {"no header at all", "bare", "", "echo just text\n", {}, ""},
+      {"eleven headers of 100 KB: more than 1 MiB, within the kernel's limits", "headers", "-w",
+       kPlain + "/usr/bin/env | /bin/grep '^HTTP_X' | /usr/bin/md5sum\n", eleven_large_headers(),
+       ""},
   };
   compare(cases);
 }

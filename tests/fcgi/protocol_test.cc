@@ -1,9 +1,12 @@
 // The server's protocol as a web server meets it: kept connections, refused second requests and
 // roles, management records, and malformed input that closes one connection and nothing else.
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <algorithm>
 
 #include "fcgi/params.h"
 #include "fcgi/record.h"
@@ -193,16 +196,46 @@ TEST(FcgiProtocol, MalformedRecordsCloseThatConnectionOnly) {
   EXPECT_TRUE(server.wait_for_children(0));
 }
 
-TEST(FcgiProtocol, OversizedParamsCloseTheConnection) {
+// Params beyond what the kernel would start the runner with, or too many to be worth building,
+// are refused as they arrive: an answer, one line, and no process.
+TEST(FcgiProtocol, OversizedParamsAreAnsweredWithARefusal) {
   RunnerSandbox sandbox;
+  const std::string script = sandbox.write_file("never", "#!" + sandbox.runner_path() + "\n", 0755);
+  Params tiny, too_much;
+  for (int i = 0; i < 200000; ++i) tiny.emplace_back("a", "");
+  for (int i = 0; i < 25; ++i)
+    too_much.emplace_back("HTTP_X_" + std::to_string(i), std::string(100000, 'x'));
+  const struct {
+    const char* name;
+    Params params;
+    const char* says;
+  } rows[] = {
+      {"200,000 tiny pairs", tiny, "more than 4096 parameters"},
+      {"one string beyond 128 KiB",
+       {{"HTTP_X", std::string(200000, 'x')}},
+       "a parameter of 200008 bytes"},
+      {"2.5 MB in all", too_much, "parameters of more than"},
+  };
   ServerProcess server(sandbox);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Params params = request_params(script);
+    params.insert(params.end(), row.params.begin(), row.params.end());
+    const FcgiResponse r = fcgi_request(server.socket_path(), params);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.out, "Status: 500 Internal Server Error\r\n\r\n");
+    EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  EXPECT_EQ(sandbox.compile_count(), 0);
+  // Raw records that no web server would send: pairs that claim more than is allowed.
   FcgiClient client(server.socket_path());
   client.begin(1);
   std::string records;
   const std::string chunk(65535, 'p');
   for (int i = 0; i < 20; ++i) append_record(records, kParams, 1, chunk);
   client.send_raw(records);
-  EXPECT_TRUE(client.wait_for_close());
+  EXPECT_TRUE(client.read_response(1).ended);
   EXPECT_TRUE(server.children().empty());
 }
 

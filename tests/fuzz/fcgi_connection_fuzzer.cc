@@ -79,8 +79,13 @@ bool handle(Connection& connection) {
         if (connection.request->body_done) connection.end_request(0);
         break;
       case Event::abort:
+      case Event::params_refused:
         connection.end_request(0);
         break;
+      case Event::drained:
+        break;
+      case Event::drain_limit:
+        return false;
     }
   }
 }
