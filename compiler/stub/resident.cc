@@ -52,10 +52,34 @@ void put32(char* at, uint32_t v) {
 
 // Closes every descriptor but the standard three and the socket: what one request brought or
 // a failed run left open must not reach the next.
+void close_from_to(unsigned first, unsigned last) {
+  if (syscall(SYS_close_range, first, last, 0u) == 0) return;
+  for (unsigned fd = first; fd <= last && fd < 65536; ++fd) close(static_cast<int>(fd));
+}
+
 void close_all_but(int socket_fd) {
-  if (socket_fd > 3) syscall(SYS_close_range, 3u, static_cast<unsigned>(socket_fd - 1), 0u);
-  if (syscall(SYS_close_range, static_cast<unsigned>(socket_fd + 1), ~0u, 0u) == 0) return;
-  for (int fd = socket_fd + 1; fd < 65536; ++fd) close(fd);  // kernels before close_range
+  if (socket_fd > 3) close_from_to(3, static_cast<unsigned>(socket_fd - 1));
+  close_from_to(static_cast<unsigned>(socket_fd + 1), ~0u);
+}
+
+// Adds the descriptors that came with `message` to `streams`; past three (or when some were cut
+// off), `count` says more than three and the extra ones are closed.
+void take_descriptors(msghdr& message, int (&streams)[kStreamCount], int& count) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    const size_t fds = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (size_t i = 0; i < fds; ++i) {
+      int fd;
+      memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+      if (count < kStreamCount) {
+        streams[count++] = fd;
+      } else {
+        close(fd);
+        count = kStreamCount + 1;
+      }
+    }
+  }
+  if ((message.msg_flags & MSG_CTRUNC) != 0) count = kStreamCount + 1;
 }
 
 // Receives exactly `size` bytes; the first read may carry the request's streams. Returns false
@@ -72,23 +96,10 @@ bool receive(int socket_fd, char* into, size_t size, int (&streams)[kStreamCount
     message.msg_controllen = sizeof control;
     ssize_t n = recvmsg(socket_fd, &message, MSG_CMSG_CLOEXEC);
     if (n < 0 && errno == EINTR) continue;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-      const size_t fds = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-      for (size_t i = 0; i < fds; ++i) {
-        int fd;
-        memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-        if (count < kStreamCount) {
-          streams[count++] = fd;
-        } else {
-          close(fd);
-          count = kStreamCount + 1;  // too many: refused below
-        }
-      }
-    }
-    if ((message.msg_flags & MSG_CTRUNC) != 0) count = kStreamCount + 1;
+    if (n < 0) give_up("the socket cannot be read");
+    take_descriptors(message, streams, count);
     if (n == 0 && got == 0) return false;
-    if (n <= 0) give_up("the socket closed in the middle of a request");
+    if (n == 0) give_up("the socket closed in the middle of a request");
     got += static_cast<size_t>(n);
   }
   return true;
