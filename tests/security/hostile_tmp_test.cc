@@ -246,6 +246,27 @@ TEST_F(HostileTmp, TheFastCgiServerStartsNoPlantedName) {
   }
 }
 
+// The FastCGI server hands every request that must compile to the runner with the request's
+// params as its environment; none of them may reach the compiler: a library to preload there
+// would run as the runner's user before any script does.
+TEST_F(HostileTmp, TheFastCgiServersCompilesSeeNothingOfTheRequest) {
+  const std::string env_file = sandbox_->dir() + "/compiler.env";
+  sandbox_->set_compiler(sandbox_->default_compiler("/usr/bin/env > \"$d/compiler.env\"\n"));
+  const std::string script = served_script(*sandbox_, "s.cgi", "echo GOOD\n");
+  ServerProcess server(*sandbox_, {}, Listen::unix_path, as_user(users_.runner, 022));
+  ASSERT_TRUE(server.ready());
+  const FcgiResponse r = fcgi_request(
+      server.socket_path(),
+      request_params(
+          script, {{"LD_PRELOAD", "/tmp/planted.so"}, {"PATH", "/tmp"}, {"HTTP_COOKIE", "s=1"}}));
+  EXPECT_EQ(r.out, kGood) << r.err;
+  const std::string seen = RunnerSandbox::read_file(env_file);
+  ASSERT_NE(seen.find("SCRIPT_FILENAME=" + script + "\n"), std::string::npos) << seen;
+  for (const char* entry : {"LD_PRELOAD=", "HTTP_", "QUERY_STRING=", "PATH=/tmp"}) {
+    EXPECT_EQ(seen.find(entry), std::string::npos) << entry << " reached the compiler:\n" << seen;
+  }
+}
+
 // Force-mode names are unique, but inotify shows each one the moment its temporary source
 // appears; the attacker plants the executable's name at once.
 TEST_F(HostileTmp, ForceModeBuildsCannotBePlanted) {
