@@ -12,6 +12,23 @@ bool parse_number(std::string_view text, int base, long long max, long long& val
   return error == std::errc() && end == text.data() + text.size() && value >= 0 && value <= max;
 }
 
+// MiB, or a number with K, M or G (powers of 1024).
+bool parse_size(std::string_view text, unsigned long long& bytes) {
+  int shift = 20;
+  if (!text.empty()) {
+    const char unit = text.back();
+    const int unit_shift = unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : -1;
+    if (unit_shift >= 0) {
+      shift = unit_shift;
+      text.remove_suffix(1);
+    }
+  }
+  long long number = 0;
+  if (!parse_number(text, 10, (1ll << 40) - 1, number)) return false;
+  bytes = static_cast<unsigned long long>(number) << shift;
+  return true;
+}
+
 std::string apply(Options& options, std::string_view name, std::string_view value) {
   long long number = 0;
   if (name == "--listen") {
@@ -31,6 +48,10 @@ std::string apply(Options& options, std::string_view name, std::string_view valu
     if (!parse_number(value, 10, 3600, number) || number == 0)
       return "--request-read-timeout needs seconds from 1";
     options.request_read_timeout_seconds = static_cast<int>(number);
+  } else if (name == "--memory-limit") {
+    if (!parse_size(value, options.memory_limit_bytes)) {
+      return "--memory-limit needs MiB, or a size with K, M or G";
+    }
   } else if (name == "--env") {
     const std::size_t equals = value.find('=');
     if (equals == 0 || equals == std::string_view::npos) return "--env needs NAME=VALUE";
@@ -81,11 +102,13 @@ std::string usage_text() {
          "  --request-read-timeout SECONDS\n"
          "                        close a connection whose request has not arrived whole\n"
          "                        within this long (default 5)\n"
+         "  --memory-limit SIZE   address space of every process started, in MiB or with\n"
+         "                        K, M or G; 0 = unlimited (default 1024)\n"
          "  --env NAME=VALUE      add a variable to every request's environment (repeatable)\n"
          "  --help                show this text\n"
          "\n"
-         "SIGTERM or SIGINT: stop accepting, let running requests finish (within --timeout),\n"
-         "then exit 0; a second signal stops the running requests at once.\n";
+         "SIGTERM, SIGINT or SIGHUP: stop accepting, let running requests finish (within\n"
+         "--timeout), then exit 0; a second signal stops the running requests at once.\n";
 }
 
 }  // namespace sr::fcgi

@@ -17,6 +17,8 @@ struct Options {
   // For a connection's request to arrive (its begin and params), and for the rest of an answered
   // request's body.
   int request_read_timeout_seconds = 5;
+  // RLIMIT_AS of every process the server starts, in bytes; 0: unlimited.
+  unsigned long long memory_limit_bytes = 1024ull << 20;
   std::vector<std::pair<std::string, std::string>> env;
   bool help = false;
 };

@@ -92,7 +92,7 @@ ScriptLaunch check_script(const std::string& script_path) {
   const std::string named = escape_for_log(script_path);
   // A relative name would be taken from the server's folder, and the compiler would look for
   // the script's include files there.
-  if (!script_path.starts_with('/')) {
+  if (!script_path.empty() && !script_path.starts_with('/')) {
     launch.refusal = "The script's path is not absolute: " + named;
     return launch;
   }

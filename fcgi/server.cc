@@ -72,7 +72,7 @@ namespace {
 sigset_t handled_signals() {
   sigset_t handled;
   sigemptyset(&handled);
-  for (int signal : {SIGTERM, SIGINT, SIGCHLD}) sigaddset(&handled, signal);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&handled, signal);
   return handled;
 }
 
@@ -117,6 +117,9 @@ bool Server::set_up() {
 int Server::run() {
   if (!set_up()) return 1;
   log_message("listening on " + listener_.description + ", answering as " + runner_path_);
+  if (::geteuid() == 0) {
+    log_message("running as root with no user to drop to: scripts run as root");
+  }
   std::array<epoll_event, 64> events;
   while (!finished()) {
     const int n = ::epoll_wait(epoll_.get(), events.data(), events.size(), next_timeout_ms());
@@ -420,6 +423,8 @@ void Server::on_signals() {
     if (info.ssi_signo == SIGCHLD) {
       reap();
     } else {
+      // A hang-up (the terminal or a supervisor going away) stops the server as TERM does.
+      if (info.ssi_signo == SIGHUP) log_message("SIGHUP: stopping as on SIGTERM");
       begin_shutdown();
     }
   }

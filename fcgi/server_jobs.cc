@@ -110,6 +110,7 @@ bool Server::start_job(RequestEnvironment& environment, const std::vector<std::s
   int exec_error = 0;
   environment.checkpoint();
   if (std::optional<WarmRun> warm = prepare_warm_run(environment, argv, runner_path_)) {
+    warm->start.memory_limit = options_.memory_limit_bytes;
     if (start_worker(warm->start, environment, job.worker, exec_error)) {
       job.direct = true;
       job.body_left = warm->content_length;
@@ -129,6 +130,7 @@ bool Server::start_job(RequestEnvironment& environment, const std::vector<std::s
   WorkerStart runner;
   runner.file = runner_path_;
   runner.arguments = argv;
+  runner.memory_limit = options_.memory_limit_bytes;
   if (start_worker(runner, environment, job.worker, exec_error)) return true;
   if (exec_error != 0) errno = exec_error;
   return false;

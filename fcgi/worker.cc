@@ -44,6 +44,7 @@ bool start_worker(const WorkerStart& start, RequestEnvironment& environment, Wor
   setup.error = error.write.get();
   setup.exec_report = report.write.get();
   setup.own_group = true;
+  setup.address_space_limit = start.memory_limit;
   // The runner cleans up after itself and is let finish if the server dies; an executable that
   // the server runs in the runner's place dies with it, as it would with the runner.
   setup.outlives_parent = start.executable < 0;

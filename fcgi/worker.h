@@ -22,10 +22,11 @@ struct Worker {
 };
 
 struct WorkerStart {
-  std::string file;                    // the program to run, when `executable` is not open
-  int executable = -1;                 // an open file to run instead
-  std::vector<std::string> arguments;  // entry 0 is the program's name
-  std::string directory;               // "" stays in the server's
+  std::string file;                     // the program to run, when `executable` is not open
+  int executable = -1;                  // an open file to run instead
+  std::vector<std::string> arguments;   // entry 0 is the program's name
+  std::string directory;                // "" stays in the server's
+  unsigned long long memory_limit = 0;  // RLIMIT_AS in bytes; 0: unlimited
 };
 
 // Starts the process; our ends of its pipes are non-blocking and close-on-exec. False when no

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace sr {
@@ -54,6 +56,14 @@ void run_child(const ChildSetup& setup) {
     if (::getppid() != setup.follow_parent) ::_exit(1);
   }
   if (setup.own_group) ::setpgid(0, 0);
+  if (setup.address_space_limit > 0) {
+    // Both limits, so that the program cannot lift it; never above what we may set.
+    rlimit limit{};
+    ::getrlimit(RLIMIT_AS, &limit);
+    const rlim_t wanted = static_cast<rlim_t>(setup.address_space_limit);
+    limit.rlim_cur = limit.rlim_max = std::min(wanted, limit.rlim_max);
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(1);
+  }
   if (setup.directory && ::chdir(setup.directory) != 0) {
     // The program runs in the inherited directory instead.
   }

@@ -26,6 +26,7 @@ struct ChildSetup {
   bool outlives_parent = false;
   char** environment = nullptr;  // null: the environment of this process
   bool own_group = false;        // leads a process group of its own, so the group can be stopped
+  unsigned long long address_space_limit = 0;  // RLIMIT_AS in bytes for the program; 0: as is
 };
 
 // Enters the directory (a failure is ignored), installs the pipes as 0/1/2, restores the

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -489,26 +490,48 @@ TEST(FcgiHostile, ConnectionsThatSendNoRequestDoNotKeepOutOneThatDoes) {
       << server.log();
 }
 
+// A hang-up (a closed terminal, a supervisor's reload) stops the server as TERM does.
 TEST(FcgiHostile, SigtermLetsTheRunningRequestFinishThenExits) {
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    RunnerSandbox sandbox;
+    const std::string script =
+        served_script(sandbox, "slow", "printf 'Content-Type: text/plain\\n\\n'\n/bin/cat\n");
+    ServerProcess server(sandbox);
+    FcgiClient idle(server.socket_path());
+    FcgiClient client(server.socket_path());
+    client.begin(1);
+    client.params(1, request_params(script, {{"CONTENT_LENGTH", "3"}}));
+    ASSERT_TRUE(server.wait_for_children(1));
+    ::kill(server.pid(), signal);
+    // The idle connection is closed and no new one is taken.
+    EXPECT_TRUE(idle.wait_for_close());
+    EXPECT_FALSE(FcgiClient(server.socket_path()).connected());
+    client.body(1, "end");
+    client.body_end(1);
+    EXPECT_EQ(client.read_response(1).out, kHeader + "end");
+    const int status = server.stop(0);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+}
+
+// Every process the server starts, the runner and a cached executable alike, gets the limit.
+TEST(FcgiHostile, TheMemoryLimitBoundsEveryProcessTheServerStarts) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's runtime does not start within a memory limit";
+#endif
   RunnerSandbox sandbox;
-  const std::string script =
-      served_script(sandbox, "slow", "printf 'Content-Type: text/plain\\n\\n'\n/bin/cat\n");
-  ServerProcess server(sandbox);
-  FcgiClient idle(server.socket_path());
-  FcgiClient client(server.socket_path());
-  client.begin(1);
-  client.params(1, request_params(script, {{"CONTENT_LENGTH", "3"}}));
-  ASSERT_TRUE(server.wait_for_children(1));
-  ::kill(server.pid(), SIGTERM);
-  // The idle connection is closed and no new one is taken.
-  EXPECT_TRUE(idle.wait_for_close());
-  EXPECT_FALSE(FcgiClient(server.socket_path()).connected());
-  client.body(1, "end");
-  client.body_end(1);
-  EXPECT_EQ(client.read_response(1).out, kHeader + "end");
-  const int status = server.stop(0);
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string script = served_script(
+      sandbox, "limits",
+      "printf 'Content-Type: text/plain\\n\\n'\n/bin/grep 'address space' /proc/$$/limits\n");
+  ServerProcess server(sandbox, {"--memory-limit", "300"});
+  for (const char* round : {"through the runner", "warm"}) {
+    SCOPED_TRACE(round);
+    const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script));
+    EXPECT_NE(r.out.find("314572800            314572800"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(server.log().find("scripts run as root") != std::string::npos, ::geteuid() == 0);
 }
 
 // The runner's own variables in a request would turn on its modes (an error page for every

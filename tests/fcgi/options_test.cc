@@ -19,13 +19,16 @@ std::string parse(std::vector<std::string> args, Options& options) {
 TEST(ServerOptions, EveryOptionInBothSpellings) {
   Options options;
   ASSERT_EQ(parse({"--listen", "unix:/run/sr.sock", "--socket-mode=0600", "--max-children", "12",
-                   "--timeout=30", "--env", "PATH=/usr/bin:/bin", "--env=EMPTY=", "--help"},
+                   "--timeout=30", "--request-read-timeout", "2", "--memory-limit=2G", "--env",
+                   "PATH=/usr/bin:/bin", "--env=EMPTY=", "--help"},
                   options),
             "");
   EXPECT_EQ(options.listen, "unix:/run/sr.sock");
   EXPECT_EQ(options.socket_mode, 0600u);
   EXPECT_EQ(options.max_children, 12);
   EXPECT_EQ(options.timeout_seconds, 30);
+  EXPECT_EQ(options.request_read_timeout_seconds, 2);
+  EXPECT_EQ(options.memory_limit_bytes, 2ull << 30);
   EXPECT_EQ(options.env, (std::vector<std::pair<std::string, std::string>>{
                              {"PATH", "/usr/bin:/bin"}, {"EMPTY", ""}}));
   EXPECT_TRUE(options.help);
@@ -37,7 +40,14 @@ TEST(ServerOptions, DefaultsWithoutArguments) {
   EXPECT_EQ(options.listen, "");
   EXPECT_EQ(options.socket_mode, 0660u);
   EXPECT_EQ(options.timeout_seconds, 0);
+  EXPECT_EQ(options.request_read_timeout_seconds, 5);
+  EXPECT_EQ(options.memory_limit_bytes, 1024ull << 20);
   EXPECT_GE(options.max_children, 1);
+  for (const auto& [size, bytes] :
+       {std::pair{"0", 0ull}, {"300", 300ull << 20}, {"64K", 64ull << 10}}) {
+    ASSERT_EQ(parse({"--memory-limit", size}, options), "");
+    EXPECT_EQ(options.memory_limit_bytes, bytes) << size;
+  }
 }
 
 TEST(ServerOptions, BadArgumentsAreNamed) {
@@ -51,6 +61,9 @@ TEST(ServerOptions, BadArgumentsAreNamed) {
       {{"--timeout", "ten"}, "--timeout needs seconds"},
       {{"--socket-mode", "0999"}, "--socket-mode needs an octal mode"},
       {{"--socket-mode", "01777"}, "--socket-mode needs an octal mode"},
+      {{"--request-read-timeout", "0"}, "--request-read-timeout needs seconds from 1"},
+      {{"--memory-limit", "1T"}, "--memory-limit needs MiB, or a size with K, M or G"},
+      {{"--memory-limit", "M"}, "--memory-limit needs MiB, or a size with K, M or G"},
       {{"--env", "NOVALUE"}, "--env needs NAME=VALUE"},
       {{"--env", "=value"}, "--env needs NAME=VALUE"},
       {{"--listen="}, "--listen needs unix:PATH or HOST:PORT"},

@@ -90,6 +90,10 @@ ServerProcess::ServerProcess(const RunnerSandbox& sandbox,
   } else {
     inherited = listening_unix_socket(socket_path_);
   }
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // A sanitizer's runtime reserves far more address space than any memory limit allows.
+  args.insert(args.end(), {"--memory-limit", "0"});
+#endif
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   pid_ = ::fork();
   if (pid_ == 0) {
