@@ -56,18 +56,18 @@ std::optional<std::string> read_head(int fd) {
 }  // namespace
 
 std::optional<InterpreterLine> parse_interpreter_line(std::string_view head) {
-  // The kernel's buffer: the file's bytes, zero-filled, its last byte always a NUL.
+  // The kernel's buffer: the file's first bytes, zero-filled when the file is shorter.
   std::string buffer(head.substr(0, kInterpreterLineBuffer));
   buffer.resize(kInterpreterLineBuffer, '\0');
-  const std::size_t buffer_end = kInterpreterLineBuffer - 1;
   if (buffer[0] != '#' || buffer[1] != '!') return std::nullopt;
   std::size_t line_end = buffer.find('\n');
   if (line_end == std::string::npos) {
-    const std::size_t name = skip_blanks(buffer, 2, buffer_end);
-    if (name == buffer_end) return std::nullopt;
-    // Without a later blank or NUL the interpreter's name may have been cut off.
-    if (find_terminator(buffer, name, buffer_end) == buffer_end) return std::nullopt;
-    line_end = buffer_end;
+    // The name must end (a blank, a tab or a NUL) within the buffer, its last byte included:
+    // else it may have been cut off. The line then ends at that last byte.
+    const std::size_t name = skip_blanks(buffer, 2, buffer.size());
+    if (name == buffer.size()) return std::nullopt;
+    if (find_terminator(buffer, name, buffer.size()) == buffer.size()) return std::nullopt;
+    line_end = buffer.size() - 1;
   }
   while (line_end > 2 && blank(buffer[line_end - 1])) --line_end;
   const std::size_t name = skip_blanks(buffer, 2, line_end);

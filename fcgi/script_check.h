@@ -19,8 +19,9 @@ struct InterpreterLine {
 
 // Reads `head` (the file's first bytes, at most kInterpreterLineBuffer of them are used) as the
 // kernel reads "#!": blanks and tabs around the interpreter and at the line's end are trimmed,
-// a NUL ends the name or the argument, and a name that does not end within the buffer is no
-// name. std::nullopt when the kernel would not run the file as a script.
+// a NUL ends the name or the argument, a name that does not end within the buffer (its last
+// byte included) is no name, and without a LF in it the line ends before its last byte.
+// std::nullopt when the kernel would not run the file as a script.
 std::optional<InterpreterLine> parse_interpreter_line(std::string_view head);
 
 struct ScriptLaunch {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -53,6 +56,64 @@ TEST(InterpreterLine, OnlyTheKernelsBufferCounts) {
   EXPECT_EQ(line->argument, std::string(255 - 3 - name.size(), 'a'));
   // A name that does not end within the buffer may have been cut: no script.
   EXPECT_FALSE(parse_interpreter_line("#!/" + std::string(300, 'n') + "\n"));
+}
+
+// What the kernel does with a script whose first line is `head`: the interpreter's arguments
+// before the script's path as "[argument]", or "error N" when the exec fails. The interpreter
+// is a shell script that prints them.
+std::string kernel_runs(const std::string& script, const std::string& head) {
+  std::ofstream(script, std::ios::binary | std::ios::trunc) << head << "\nbody\n";
+  ::chmod(script.c_str(), 0755);
+  int out[2];
+  if (::pipe(out) != 0) return "no pipe";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    char* argv[] = {const_cast<char*>(script.c_str()), nullptr};
+    char* envp[] = {nullptr};
+    ::execve(script.c_str(), argv, envp);
+    ::dprintf(1, "error %d", errno);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  ::close(out[0]);
+  ::waitpid(pid, nullptr, 0);
+  const std::size_t path = text.rfind("[" + script + "]");
+  return path == std::string::npos ? text : text.substr(0, path);
+}
+
+// Interpreter paths around the buffer's length, each followed by what the kernel keeps or cuts.
+TEST(InterpreterLine, AgreesWithTheKernelAtTheBuffersEnd) {
+  char base_template[] = "/tmp/sr-shebang-XXXXXX";
+  const std::string base = ::mkdtemp(base_template);
+  const std::string script = base + "/script";
+  for (std::size_t length = 250; length <= 260; ++length) {
+    const std::string dir = base + "/" + std::string(length - base.size() - 14, 'd');
+    const std::string interpreter = dir + "/scriptrunner";
+    std::filesystem::create_directory(dir);
+    std::ofstream(interpreter) << "#!/bin/sh\nfor a; do printf '[%s]' \"$a\"; done\n";
+    ::chmod(interpreter.c_str(), 0755);
+    for (const char* rest : {"", " -w", "\t-w -f", " ", "  -w  ", " -w -f -p -c"}) {
+      for (const char* lead : {"", " "}) {
+        const std::string head = std::string("#!") + lead + interpreter + rest;
+        SCOPED_TRACE(std::to_string(length) + " bytes, then \"" + rest + "\", lead \"" + lead +
+                     "\"");
+        const std::string kernel = kernel_runs(script, head);
+        const std::optional<InterpreterLine> line = parse_interpreter_line(head + "\nbody\n");
+        if (kernel.starts_with("error ")) {
+          EXPECT_TRUE(!line || line->interpreter != interpreter) << kernel;
+        } else {
+          ASSERT_TRUE(line) << "the kernel ran it: " << kernel;
+          EXPECT_EQ(line->interpreter, interpreter);
+          EXPECT_EQ(line->argument ? "[" + *line->argument + "]" : "", kernel);
+        }
+      }
+    }
+  }
+  std::filesystem::remove_all(base);
 }
 
 class ScriptCheck : public ::testing::Test {
