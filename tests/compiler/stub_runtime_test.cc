@@ -3,11 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
-#include "compiler/stub/machine.h"
 #include "tests/compiler/compile_harness.h"
 #include "tests/compiler/run_cases.h"
 
@@ -181,76 +179,6 @@ TEST(StubRuntime, OutOfMemoryEndsTheRunWithAMessage) {
 #endif
   EXPECT_EQ(r.out, "kept");
   EXPECT_EQ(r.exit_code, 1);
-}
-
-// A world of strings for runs inside this process.
-struct StringWorld {
-  std::map<std::string, std::string> env;
-  std::string input, out, err;
-  size_t read = 0;
-
-  zr::Host host(std::vector<char*>& argv) {
-    return zr::Host{
-        this,
-        [](void* c, const char* name) -> const char* {
-          auto found = static_cast<StringWorld*>(c)->env.find(name);
-          return found == static_cast<StringWorld*>(c)->env.end() ? nullptr : found->second.c_str();
-        },
-        [](void* c, char* into, size_t size) -> ssize_t {
-          StringWorld& w = *static_cast<StringWorld*>(c);
-          const size_t n = std::min(size, w.input.size() - w.read);
-          w.input.copy(into, n, w.read);
-          w.read += n;
-          return static_cast<ssize_t>(n);
-        },
-        [](void* c, zr::Bytes data) {
-          static_cast<StringWorld*>(c)->out.append(data.data, data.size);
-        },
-        [](void* c, zr::Bytes data) {
-          static_cast<StringWorld*>(c)->err.append(data.data, data.size);
-        },
-        static_cast<int>(argv.size()),
-        argv.data()};
-  }
-};
-
-// A run that fails or ends returns to its caller, and the next run of the same loaded program
-// in the same process starts from nothing: variables, input and output of its own.
-TEST(StubRuntime, RunsInOneProcessEndOnTheirOwnAndStartAfresh) {
-  CompileSandbox box;
-  ASSERT_EQ(box.compile(";\nn = n + 1\nWriteLine Env$(\"NAME\") + \" \" + Arg$(1) + \" \" + "
-                        "Str$(n) + \" \" + ReadLine$()\nWrite \"unflushed\"\n"
-                        "If Arg$(1) = \"fail\"\n  WriteLine 1 / (n - 1)\nEndIf\nEnd 3\n")
-                .exit_code,
-            0);
-  const std::string exe = box.read_file("prog");
-  uint64_t length = 0;
-  ASSERT_TRUE(zr::read_trailer(zr::Bytes{exe.data() + exe.size() - 16, 16}, length));
-  zr::LoadedProgram program;
-  ASSERT_TRUE(zr::read_program(zr::Bytes{exe.data() + exe.size() - 16 - length, length}, program));
-  struct Run {
-    std::string arg, name, input, out, err;
-    int code;
-  };
-  const std::vector<Run> runs = {
-      {"fail", "a", "one\ntwo\n", "a fail 1 one\nunflushed",
-       "Runtime error at line 6: Division by zero\n", 1},
-      {"ok", "b", "three", "b ok 1 three\nunflushed", "", 3},
-      {"fail", "c", "", "c fail 1 \nunflushed", "Runtime error at line 6: Division by zero\n", 1},
-  };
-  for (const Run& run : runs) {
-    SCOPED_TRACE(run.arg + " " + run.name);
-    StringWorld world;
-    world.env = {{"NAME", run.name}};
-    world.input = run.input;
-    std::string name = "prog", arg = run.arg;
-    std::vector<char*> argv = {name.data(), arg.data()};
-    const zr::RunEnd end = zr::run_program(program, world.host(argv));
-    EXPECT_EQ(end.exit_code, run.code);
-    EXPECT_EQ(end.failed, !run.err.empty());
-    EXPECT_EQ(world.out, run.out);
-    EXPECT_EQ(world.err, run.err);
-  }
 }
 
 }  // namespace
