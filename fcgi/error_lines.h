@@ -20,8 +20,16 @@ class ErrorLines {
   // Appends the unfinished last line, if any: the stream has ended.
   void finish(std::string& out);
 
+  // For a stream whose lines are already the log's (the runner's): `bytes` as they are, with a
+  // LF after each kLongestLine bytes without one, the rule that feed() follows.
+  void split(std::string_view bytes, std::string& out);
+
  private:
+  void emit_full_pieces(std::string& out);
+
   std::string partial_;
+  std::size_t run_ = 0;      // split(): bytes since the last LF
+  bool just_split_ = false;  // split(): a LF was added, so one that follows ends nothing
 };
 
 }  // namespace sr::fcgi

@@ -234,11 +234,14 @@ void Server::deliver(Job& job, bool error_pipe, std::string_view bytes) {
   Connection& conn = job.client->conn;
   if (!error_pipe) {
     conn.append_output(kStdout, bytes);
-  } else if (!job.direct) {
-    conn.append_output(kStderr, bytes);
   } else {
+    // One rule for the length of a line in the log, whoever wrote it.
     std::string lines;
-    job.error_lines.feed(bytes, lines);
+    if (job.direct) {
+      job.error_lines.feed(bytes, lines);
+    } else {
+      job.error_lines.split(bytes, lines);
+    }
     if (!lines.empty()) conn.append_output(kStderr, lines);
   }
 }
