@@ -19,6 +19,7 @@
 #include "fcgi/record.h"
 #include "tests/fcgi/fcgi_client.h"
 #include "tests/fcgi/server_process.h"
+#include "tests/security/two_users.h"
 
 namespace sr::test {
 namespace {
@@ -513,25 +514,34 @@ TEST(FcgiHostile, SigtermLetsTheRunningRequestFinishThenExits) {
     const int status = server.stop(0);
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(server.log().find("scripts run as root") != std::string::npos, ::geteuid() == 0);
   }
 }
 
-// Every process the server starts, the runner and a cached executable alike, gets the limit.
+// Every process the server starts, the runner and a cached executable alike, gets the limit,
+// and a script of a server that is not root cannot lift it.
 TEST(FcgiHostile, TheMemoryLimitBoundsEveryProcessTheServerStarts) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "a sanitizer's runtime does not start within a memory limit";
 #endif
   RunnerSandbox sandbox;
-  const std::string script = served_script(
-      sandbox, "limits",
-      "printf 'Content-Type: text/plain\\n\\n'\n/bin/grep 'address space' /proc/$$/limits\n");
-  ServerProcess server(sandbox, {"--memory-limit", "300"});
-  for (const char* round : {"through the runner", "warm"}) {
-    SCOPED_TRACE(round);
-    const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script));
-    EXPECT_NE(r.out.find("314572800            314572800"), std::string::npos) << r.out;
+  const uid_t uid = users_for_slot(1000).runner;
+  hand_over(sandbox, uid);
+  const std::string script =
+      served_script(sandbox, "limits",
+                    "printf 'Content-Type: text/plain\\n\\n'\n/bin/grep 'address space' "
+                    "/proc/$$/limits\nulimit -v unlimited 2>/dev/null && echo lifted\n");
+  {
+    ServerProcess server(sandbox, {"--memory-limit", "300"}, Listen::unix_path, as_user(uid, 022));
+    for (const char* round : {"through the runner", "warm"}) {
+      SCOPED_TRACE(round);
+      const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script));
+      EXPECT_NE(r.out.find("314572800            314572800"), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find("lifted"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(server.log().find("scripts run as root"), std::string::npos) << server.log();
   }
-  EXPECT_EQ(server.log().find("scripts run as root") != std::string::npos, ::geteuid() == 0);
+  remove_tmp_entries_of(uid);
 }
 
 // The runner's own variables in a request would turn on its modes (an error page for every
