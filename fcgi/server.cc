@@ -490,11 +490,14 @@ void Server::check_deadlines() {
 
 int Server::next_timeout_ms() const {
   Clock::time_point next = shutdown_deadline_;
+  // When all places are held, the moment the next one becomes free for a new connection.
   const bool full = clients_.size() >= max_clients_;
+  const Clock::time_point now = Clock::now();
   for (const auto& [key, client] : clients_) {
     next = std::min(next, client->deadline);
-    if (full && client->wait != Wait::nothing)
-      next = std::min(next, client->since + eviction_age());
+    const bool idle = client->wait == Wait::request || client->wait == Wait::next_request;
+    const Clock::time_point evictable_at = client->since + eviction_age();
+    if (full && idle && evictable_at > now) next = std::min(next, evictable_at);
   }
   for (const auto& [pid, job] : jobs_) {
     const bool running = !job->stopping && !job->exited;
