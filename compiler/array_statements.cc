@@ -11,7 +11,7 @@ bool StatementCompiler::dim(TokenCursor& in, bool keep) {
                   describe_token(in.peek()));
     }
     const std::string name = in.next().text;
-    if (context_.decls.procedure(name) != nullptr || !find_builtins(name).empty()) {
+    if (context_.decls.procedure(name) != nullptr || is_builtin_name(name)) {
       return fail(name + " is the name of a function; an array needs a name of its own");
     }
     if (!in.take_symbol("(")) {

@@ -21,4 +21,8 @@ struct BuiltinSignature {
 // The signatures named `name` (lower case), one per accepted argument count; empty if none.
 std::vector<const BuiltinSignature*> find_builtins(std::string_view name);
 
+// Whether `name` (lower case) is a built-in function's, UBound's included (an array
+// instruction, not a call): such a name is never a procedure's, a variable's or an array's.
+bool is_builtin_name(std::string_view name);
+
 }  // namespace sr::zr

@@ -95,7 +95,7 @@ void Declarations::collect(const std::vector<SourceLine>& lines) {
     }
   }
   for (const auto& [in_scope, name] : passed_) {
-    if (procedures_.count(name) == 0 && find_builtins(name).empty()) arrays_[in_scope].insert(name);
+    if (procedures_.count(name) == 0 && !is_builtin_name(name)) arrays_[in_scope].insert(name);
   }
 }
 

@@ -31,7 +31,7 @@ bool StatementCompiler::procedure_start(TokenCursor& in, bool is_function) {
   const ProcedureDecl* decl = nullptr;
   if (!parse_procedure_header(in, header, problem)) {
     fail(problem);
-  } else if (!find_builtins(header.name).empty() || header.name == "ubound") {
+  } else if (is_builtin_name(header.name)) {
     fail(keyword + " " + header.name + " has the name of a built-in function");
   } else if (context_.decls.procedure(header.name) == nullptr ||
              context_.decls.procedure(header.name)->defined_at != index_) {
@@ -156,8 +156,8 @@ bool StatementCompiler::global_statement(TokenCursor& in) {
 
 // `name(...)`: an element store when `name` is an array, else a call whose value is dropped.
 bool StatementCompiler::call_statement(const std::string& name, TokenCursor& in) {
-  if (context_.decls.procedure(name) == nullptr && find_builtins(name).empty() &&
-      name != "ubound" && context_.is_array(name)) {
+  if (context_.decls.procedure(name) == nullptr && !is_builtin_name(name) &&
+      context_.is_array(name)) {
     return element_store(name, in);
   }
   Type type = Type::integer;

@@ -1,5 +1,7 @@
 #include "compiler/stub/array_instructions.h"
 
+#include "compiler/stub/builtin_calls.h"
+
 namespace sr::zr {
 namespace {
 
@@ -56,17 +58,14 @@ void run_array_instruction(MachineState& m, const Instruction& in) {
   }
 }
 
-bool is_array_builtin(Builtin builtin) {
-  return builtin == Builtin::split || builtin == Builtin::join;
+void call_split(MachineState& m) {
+  Text separator = m.pop_text(), text = m.pop_text();
+  m.push_int(split_text(m.calls.pop_ref(true), text.view(), separator.view()));
 }
 
-void call_array_builtin(MachineState& m, Builtin builtin) {
+void call_join(MachineState& m) {
   Text separator = m.pop_text();
-  if (builtin == Builtin::join) {
-    return m.push_text(join_texts(m.calls.pop_ref(true), separator.view()));
-  }
-  Text text = m.pop_text();
-  m.push_int(split_text(m.calls.pop_ref(true), text.view(), separator.view()));
+  m.push_text(join_texts(m.calls.pop_ref(true), separator.view()));
 }
 
 }  // namespace sr::zr

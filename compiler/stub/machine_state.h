@@ -48,7 +48,4 @@ struct MachineState {
   uint32_t line = 0;
 };
 
-// Runs one builtin function, taking its arguments from the stacks and pushing its result.
-void call_builtin(MachineState& m, Builtin builtin);
-
 }  // namespace sr::zr

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -211,6 +212,44 @@ TEST(ProgramFormat, Trailer) {
   EXPECT_FALSE(read_trailer(bytes_view(make_trailer(1) + "x"), length));
   t[0] ^= 2;  // the version of executables that run once per process
   EXPECT_TRUE(read_trailer(bytes_view(t), length));
+}
+
+// Cached executables are not rebuilt when the compiler changes: a row inserted or moved in
+// either list would run their programs with other instructions or functions.
+TEST(ProgramFormat, CodesOfWrittenExecutablesStayTheSame) {
+  auto words = [](std::string_view text) {
+    std::vector<std::string_view> out;
+    for (size_t at = 0, end = 0; at < text.size(); at = end + 1) {
+      end = std::min(text.find(' ', at), text.size());
+      out.push_back(text.substr(at, end - at));
+    }
+    return out;
+  };
+#define SR_TEST_NAME(name, ...) #name,
+  const std::vector<std::string_view> ops = {SR_ZR_OPCODES(SR_TEST_NAME)};
+  const std::vector<std::string_view> builtins = {SR_ZR_BUILTINS(SR_TEST_NAME)};
+#undef SR_TEST_NAME
+  const auto written_ops = words(
+      "push_int push_string load_int store_int load_string store_string add sub mul div mod "
+      "negate concat int_compare string_compare logical_not jump jump_if_false jump_if_true "
+      "for_enter for_next write_int write_string write_newline flush call end load_global_int "
+      "store_global_int load_global_string store_global_string for_enter_global "
+      "for_next_global call_procedure return_procedure drop_int drop_string array_dim "
+      "array_load array_store array_ubound array_push_ref array_bind");
+  const auto written_builtins = words(
+      "env arg arg_count read_all read_line len asc chr str val left right mid2 mid3 find2 "
+      "find3 replace trim upper lower field url_decode html_escape time abs min max url_encode "
+      "json_escape form_value format_date random read_file write_file append_file file_exists "
+      "file_size delete_file split join");
+  ASSERT_GE(ops.size(), written_ops.size());
+  ASSERT_GE(builtins.size(), written_builtins.size());
+  EXPECT_EQ(std::vector(ops.begin(), ops.begin() + written_ops.size()), written_ops);
+  EXPECT_EQ(std::vector(builtins.begin(), builtins.begin() + written_builtins.size()),
+            written_builtins);
+  for (size_t i = 0; i < written_ops.size(); ++i) {
+    const bool three = written_ops[i].starts_with("for_") || written_ops[i].starts_with("array_");
+    EXPECT_EQ(has_three_operands(static_cast<Op>(i)), three) << written_ops[i];
+  }
 }
 
 // What a server reads from an opened executable before it starts one resident.

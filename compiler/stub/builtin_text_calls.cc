@@ -1,0 +1,110 @@
+// The built-in functions on texts: parts, searches, conversions, forms and dates.
+#include "compiler/stub/builtin_calls.h"
+#include "compiler/stub/date_text.h"
+#include "compiler/stub/text_functions.h"
+
+namespace sr::zr {
+namespace {
+
+// The functions that take one text and give one text.
+void convert_text(MachineState& m, Text (*convert)(Bytes)) {
+  Text s = m.pop_text();
+  m.push_text(convert(s.view()));
+}
+
+// Left$, Right$ and the two-argument Mid$: a text, then a count or a position.
+void take_part(MachineState& m, Text (*part)(Bytes, int64_t)) {
+  const int64_t n = m.pop_int();
+  Text s = m.pop_text();
+  m.push_text(part(s.view(), n));
+}
+
+Text mid_to_end(Bytes s, int64_t start) {
+  return mid_part(s, start, -1);
+}
+
+void find_from(MachineState& m, int64_t start) {
+  Text sought = m.pop_text(), s = m.pop_text();
+  m.push_int(find_text(s.view(), sought.view(), start));
+}
+
+}  // namespace
+
+void call_left(MachineState& m) {
+  take_part(m, left_part);
+}
+
+void call_right(MachineState& m) {
+  take_part(m, right_part);
+}
+
+void call_mid2(MachineState& m) {
+  take_part(m, mid_to_end);
+}
+
+void call_mid3(MachineState& m) {
+  const int64_t count = m.pop_int(), start = m.pop_int();
+  Text s = m.pop_text();
+  m.push_text(mid_part(s.view(), start, count < 0 ? 0 : count));
+}
+
+void call_find2(MachineState& m) {
+  find_from(m, 1);
+}
+
+void call_find3(MachineState& m) {
+  find_from(m, m.pop_int());
+}
+
+void call_replace(MachineState& m) {
+  Text by = m.pop_text(), sought = m.pop_text(), s = m.pop_text();
+  m.push_text(replace_all(s.view(), sought.view(), by.view()));
+}
+
+void call_field(MachineState& m) {
+  Text separator = m.pop_text();
+  const int64_t n = m.pop_int();
+  Text s = m.pop_text();
+  m.push_text(field_of(s.view(), n, separator.view()));
+}
+
+void call_trim(MachineState& m) {
+  convert_text(m, trim_blanks);
+}
+
+void call_upper(MachineState& m) {
+  convert_text(m, upper_ascii);
+}
+
+void call_lower(MachineState& m) {
+  convert_text(m, lower_ascii);
+}
+
+void call_url_decode(MachineState& m) {
+  convert_text(m, url_decode);
+}
+
+void call_html_escape(MachineState& m) {
+  convert_text(m, html_escape);
+}
+
+void call_url_encode(MachineState& m) {
+  convert_text(m, url_encode);
+}
+
+void call_json_escape(MachineState& m) {
+  convert_text(m, json_escape);
+}
+
+void call_form_value(MachineState& m) {
+  Text name = m.pop_text(), form = m.pop_text();
+  m.push_text(form_value(form.view(), name.view()));
+}
+
+void call_format_date(MachineState& m) {
+  const int64_t seconds = m.pop_int();
+  Text format = m.pop_text();
+  m.push_text(format_date(format.view(), seconds));
+}
+
+}  // namespace sr::zr
