@@ -106,9 +106,9 @@ TEST(InterpreterLine, AgreesWithTheKernelAtTheBuffersEnd) {
         if (kernel.starts_with("error ")) {
           EXPECT_TRUE(!line || line->interpreter != interpreter) << kernel;
         } else {
-          ASSERT_TRUE(line) << "the kernel ran it: " << kernel;
-          EXPECT_EQ(line->interpreter, interpreter);
-          EXPECT_EQ(line->argument ? "[" + *line->argument + "]" : "", kernel);
+          EXPECT_TRUE(line) << "the kernel ran it: " << kernel;
+          EXPECT_EQ(line ? line->interpreter : "", interpreter);
+          EXPECT_EQ(line && line->argument ? "[" + *line->argument + "]" : "", kernel);
         }
       }
     }
