@@ -54,8 +54,9 @@ void free_array(ValueArray* array) {
 }
 
 void resize_array(ValueArray& array, int64_t highest, bool keep) {
-  if (highest < 0) fail_run("Invalid array size");
-  const size_t count = static_cast<size_t>(highest) + 1;
+  // The indexes 0 to -1 are none: an empty array. Below that the size itself is negative.
+  if (highest < -1) fail_run("Invalid array size");
+  const size_t count = static_cast<size_t>(highest + 1);
   if (!keep || array.size == 0) {
     // Afresh: fresh zeroed pages cost nothing until they are written.
     release_texts(array, 0);

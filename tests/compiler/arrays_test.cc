@@ -25,6 +25,11 @@ TEST(Arrays, ElementsAndBounds) {
       {"ubound before the first dim and of dim 0",
        "WriteLine UBound(a())\nWriteLine UBound(b$())\nDim a(0)\nWriteLine UBound(a())\n",
        "-1\n-1\n0\n"},
+      {"a highest index of -1 gives no elements, by dim and by redim",
+       "Dim a(-1)\nWriteLine UBound(a())\nDim s$(2)\ns$(0) = \"x\"\nReDim s$(-1)\n"
+       "WriteLine Str$(UBound(s$())) + \"[\" + Join$(s$(), \",\") + \"]\"\nReDim s$(0)\n"
+       "WriteLine \"[\" + s$(0) + \"]\"\n",
+       "-1\n-1[]\n[]\n"},
       {"dim again makes the array afresh",
        "Dim a(3)\na(1) = 9\nDim a(5)\nWriteLine Str$(a(1)) + Str$(UBound(a()))\n", "05\n"},
       {"redim keeps the elements that still fit",
@@ -52,7 +57,7 @@ TEST(Arrays, RuntimeErrors) {
        "Runtime error at line 2: Index out of range\n", 1},
       {"a size below zero", "n = -2\nDim a(n)\n", "",
        "Runtime error at line 3: Invalid array size\n", 1},
-      {"redim below zero", "Dim a(1)\nReDim a(-1)\n", "",
+      {"redim below zero", "Dim a(1)\nReDim a(-2)\n", "",
        "Runtime error at line 3: Invalid array size\n", 1},
       {"more memory than there is", "Write \"kept\"\nDim a(4611686018427387903)\n", "kept",
        "Runtime error at line 3: Out of memory\n", 1},
