@@ -1,6 +1,8 @@
 // zrcompiler --quiet --executable EXE SRC: compiles SRC into the executable EXE.
-// zrcompiler --check SRC: the same checks, no executable. Every message goes to standard output
-// as one line, since any output there means failure to the runner.
+// zrcompiler --check SRC: the same checks, no executable; each error line begins with "SRC: ", so
+// that the lines of several checked files stay apart. Every message goes to standard output as
+// one line, since any output there means failure to the runner (whose compiles keep the
+// unprefixed "Line N: message" that it shows).
 #include <unistd.h>
 
 #include <climits>
@@ -19,8 +21,8 @@ constexpr const char* kUsage =
     "Usage: zrcompiler [--quiet] --executable EXE SRC   compile SRC into the program EXE\n"
     "       zrcompiler --check SRC                      check SRC, write nothing\n"
     "       zrcompiler --help | --version\n"
-    "Errors are printed one per line as \"Line N: message\"; the exit status is 0 on success,\n"
-    "1 otherwise.\n";
+    "Errors are printed one per line as \"Line N: message\" (with --check as\n"
+    "\"SRC: Line N: message\"); the exit status is 0 on success, 1 otherwise.\n";
 
 int fail(const std::string& message) {
   std::fputs((message + "\n").c_str(), stdout);
@@ -83,8 +85,9 @@ std::string main_program_path(const std::string& source) {
   return script != nullptr && script[0] == '/' ? script : "";
 }
 
-// Compiles the source; prints the errors and returns false when there are any.
-bool compile_source(const std::string& path, sr::zr::Program& program) {
+// Compiles the source; prints the errors, each after `prefix`, and returns false when there are
+// any.
+bool compile_source(const std::string& path, const std::string& prefix, sr::zr::Program& program) {
   std::string text, error;
   if (!sr::zr::read_whole_file(path, text)) {
     fail("Cannot read the source file " + path);
@@ -92,7 +95,7 @@ bool compile_source(const std::string& path, sr::zr::Program& program) {
   }
   std::vector<std::string> lines;
   if (!sr::zr::split_source_lines(text, lines, error)) {
-    fail("Line 1: " + error);
+    fail(prefix + "Line 1: " + error);
     return false;
   }
   // A script's shebang line is a comment to the compiler, as the runner passes it (";#!...").
@@ -103,7 +106,9 @@ bool compile_source(const std::string& path, sr::zr::Program& program) {
     return true;
   }
   std::string out;
-  for (const auto& e : errors) out += "Line " + std::to_string(e.line) + ": " + e.message + "\n";
+  for (const auto& e : errors) {
+    out += prefix + "Line " + std::to_string(e.line) + ": " + e.message + "\n";
+  }
   std::fputs(out.c_str(), stdout);
   return false;
 }
@@ -118,8 +123,9 @@ int main(int argc, char** argv) {
   if (args.mode == Arguments::Mode::version)
     return std::fputs("zrcompiler " SR_VERSION "\n", stdout), 0;
   sr::zr::Program program;
-  if (!compile_source(args.source, program)) return 1;
-  if (args.mode == Arguments::Mode::check) return 0;
+  const bool check = args.mode == Arguments::Mode::check;
+  if (!compile_source(args.source, check ? args.source + ": " : "", program)) return 1;
+  if (check) return 0;
   std::string stub;
   const std::string stub_file = stub_path();
   if (!sr::zr::read_whole_file(stub_file, stub)) return fail("Cannot read the stub " + stub_file);

@@ -191,9 +191,11 @@ TEST(CompilerModes, CheckHelpAndVersion) {
   EXPECT_EQ(good.out, "");
   EXPECT_EQ(good.exit_code, 0);
   ProcessResult bad = run_process({kCompiler, "--check", box.path("bad.zr")});
+  const std::string bad_name = box.path("bad.zr");
   EXPECT_EQ(bad.out,
-            "Line 2: Type mismatch: '-' needs integers, not a string and an integer\n"
-            "Line 3: Unknown statement 'print'\n");
+            bad_name +
+                ": Line 2: Type mismatch: '-' needs integers, not a string and an integer\n" +
+                bad_name + ": Line 3: Unknown statement 'print'\n");
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_EQ(box.files(), (std::vector<std::string>{"bad.zr", "good.zr", "lib.inc"}))
       << "--check writes nothing";
