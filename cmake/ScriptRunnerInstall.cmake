@@ -3,11 +3,13 @@
 #   <prefix>/lib/scriptrunner/scriptrunner-fcgi      the FastCGI server, which finds the
 #                                                    compiler the same way
 #   <prefix>/lib/scriptrunner/compilers/zrcompiler   the compiler it starts, and its stub
+#   <prefix>/bin/zrcompiler                          a link to it, for authors' --check
 #   <prefix>/share/scriptrunner/examples/            example scripts, shebang naming this prefix
 #   <prefix>/share/scriptrunner/deploy/              web-server configuration snippets
 #   <prefix>/share/scriptrunner/LANGUAGE.md          the script language, for script authors
-#   <prefix>/share/man/man1/scriptrunner.1, scriptrunner-fcgi.1
-#   <prefix>/lib/systemd/system/scriptrunner-fcgi.{socket,service}
+#   <prefix>/share/man/man1/scriptrunner.1, scriptrunner-fcgi.1, zrcompiler.1
+#   <prefix>/lib/systemd/system/scriptrunner-fcgi.{socket,service}   one server as www-data
+#   <prefix>/lib/systemd/system/scriptrunner-fcgi@.{socket,service}  one server per site user
 include(GNUInstallDirs)
 
 set(SR_INSTALL_LIBDIR lib/scriptrunner)
@@ -18,16 +20,24 @@ install(TARGETS scriptrunner-fcgi RUNTIME DESTINATION ${SR_INSTALL_LIBDIR})
 install(TARGETS zrcompiler RUNTIME DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
 # A stub linked against musl is a file made by a custom command, not a CMake executable.
 install(PROGRAMS ${SR_BIN_DIR}/compilers/zrstub DESTINATION ${SR_INSTALL_LIBDIR}/compilers)
+# A relative link, so that it holds below any prefix; the compiler finds its stub through the
+# link's target.
+set(SR_LINK_DIR ${CMAKE_BINARY_DIR}/install-links)
+file(MAKE_DIRECTORY ${SR_LINK_DIR})
+file(CREATE_LINK ../${SR_INSTALL_LIBDIR}/compilers/zrcompiler ${SR_LINK_DIR}/zrcompiler SYMBOLIC)
+install(FILES ${SR_LINK_DIR}/zrcompiler DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/deploy/ DESTINATION ${SR_INSTALL_DATADIR}/deploy)
 install(FILES ${CMAKE_SOURCE_DIR}/man/scriptrunner.1 ${CMAKE_SOURCE_DIR}/man/scriptrunner-fcgi.1
-  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  ${CMAKE_SOURCE_DIR}/man/zrcompiler.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/compiler/LANGUAGE.md DESTINATION ${SR_INSTALL_DATADIR})
 
 # The service units name the server where the package puts it; an install elsewhere gets copies
 # that name the server below its own prefix.
 set(SR_UNIT_FILES ${CMAKE_SOURCE_DIR}/deploy/systemd/scriptrunner-fcgi.socket
-  ${CMAKE_SOURCE_DIR}/deploy/systemd/scriptrunner-fcgi.service)
+  ${CMAKE_SOURCE_DIR}/deploy/systemd/scriptrunner-fcgi.service
+  ${CMAKE_SOURCE_DIR}/deploy/systemd/scriptrunner-fcgi@.socket
+  ${CMAKE_SOURCE_DIR}/deploy/systemd/scriptrunner-fcgi@.service)
 install(CODE "
   set(staging \"${CMAKE_BINARY_DIR}/install-units\")
   file(REMOVE_RECURSE \"\${staging}\")
@@ -74,7 +84,7 @@ set(CPACK_PACKAGE_DESCRIPTION
   "ScriptRunner is named in a script's shebang line and started by any CGI web server. It
 compiles the script into a native executable, caches it in /tmp and runs it for each request.
 scriptrunner-fcgi serves the same scripts over FastCGI (nginx, lighttpd, Apache), with systemd
-units that run it as www-data.")
+units that run it as www-data, or one server per site user.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)

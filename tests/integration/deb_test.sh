@@ -39,6 +39,10 @@ files=$(dpkg -L scriptrunner)
 check "the package puts the runner in /usr/lib/scriptrunner" test -x /usr/lib/scriptrunner/scriptrunner
 check "the package puts the compiler below it" test -x /usr/lib/scriptrunner/compilers/zrcompiler
 check "the package puts the stub below it" test -x /usr/lib/scriptrunner/compilers/zrstub
+check "the package puts zrcompiler on the PATH" \
+  equals "$(readlink -f /usr/bin/zrcompiler)" /usr/lib/scriptrunner/compilers/zrcompiler
+check "the package carries the per-user units" \
+  contains "$files" /usr/lib/systemd/system/scriptrunner-fcgi@.service
 check "the package carries the man page" contains "$files" /usr/share/man/man1/scriptrunner.1
 check "the package puts the FastCGI server beside the runner" \
   test -x /usr/lib/scriptrunner/scriptrunner-fcgi
