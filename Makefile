@@ -40,10 +40,14 @@ demo-fastcgi: deps $(BUILD)/build.ninja
 	BUILD=$(BUILD) PORT=$(PORT) scripts/demo-fastcgi
 
 # build/scriptrunner_<version>_<arch>.deb, installable with apt-get install ./build/<name>.deb.
-package: build
+# The package holds what `make install` installs, so the whole tree is built first.
+package:
+	@echo "make package: building the whole tree first (a few minutes the first time), then the package"
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && cpack -G DEB
 
-# Installs below PREFIX (default /usr/local): the runner in lib/scriptrunner/.
+# Installs below PREFIX (default /usr/local): the runner and the FastCGI server in
+# lib/scriptrunner/, zrcompiler in bin/, the units in lib/systemd/system/.
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -26,12 +26,17 @@ WriteLine "deployed, " + UrlDecode$(Env$("GET_name")) + ", by " + Env$("SR_NODE"
 EOF
 sed -i "1s|@RUNNER@|$work/runner/scriptrunner|" "$srv/cgi/hello.zr"
 chmod 755 "$srv/cgi/hello.zr"
+# Not a page: a web server that sent it would show the source of every page that includes it.
+printf 'Global password$ = "secret"\n' >"$srv/cgi/layout.inc"
+chmod 644 "$srv/cgi/layout.inc"
 
 # The snippet with its system paths moved below DIR; port 80 becomes PORT.
 localise() {
   local snippet=$1 dir=$2
   sed -e "s|/srv/scriptrunner|$srv|g" \
     -e "s|/run/scriptrunner-fcgi.sock|$socket_path|g" \
+    -e "s|/run/fcgiwrap.socket|$socket_path|g" \
+    -e "s#/srv/\(alice\|bob\)#$work/srv-\1#g" -e "s|/run/scriptrunner-fcgi/|$work/pools/|g" \
     -e "s|/var/log/[a-z0-9]*/[a-z-]*\\.log|$dir/error.log|g" \
     -e "s|listen 80;|listen 127.0.0.1:$PORT;|" \
     "$deploy/$snippet" >"$dir/snippet.conf"
@@ -42,7 +47,8 @@ start_nginx_with() {
   localise "$snippet" "$dir"
   cp /etc/nginx/fastcgi_params "$dir/"
   mkdir -p "$dir/temp"
-  ERROR_LOG=$dir/error.log nginx_conf_head "$dir" 64 >"$dir/nginx.conf"
+  echo "${nginx_user:-}" >"$dir/nginx.conf"
+  ERROR_LOG=$dir/error.log nginx_conf_head "$dir" 64 >>"$dir/nginx.conf"
   cat >>"$dir/nginx.conf" <<EOF
   include $dir/snippet.conf;
 }
@@ -68,7 +74,8 @@ EOF
   server_pids+=("$SERVER_PID")
 }
 
-# The modules that the snippet's instructions enable (a2enmod proxy_fcgi) are loaded here.
+# The modules that the snippet's instructions enable (a2enmod proxy_fcgi) and those that Debian
+# enables by default (mod_mime, for AddHandler) are loaded here.
 start_apache_with() {
   local dir=$1 snippet=$2 modules=/usr/lib/apache2/modules
   localise "$snippet" "$dir"
@@ -85,6 +92,8 @@ Mutex file:$dir/run default
 LoadModule mpm_event_module $modules/mod_mpm_event.so
 LoadModule authz_core_module $modules/mod_authz_core.so
 LoadModule alias_module $modules/mod_alias.so
+LoadModule mime_module $modules/mod_mime.so
+TypesConfig /dev/null
 LoadModule proxy_module $modules/mod_proxy.so
 LoadModule proxy_fcgi_module $modules/mod_proxy_fcgi.so
 User www-data
@@ -97,11 +106,10 @@ EOF
   server_pids+=("$SERVER_PID")
 }
 
-# serve_through KIND SNIPPET NODE: starts the web server with the snippet on a free port (three
-# tries) and checks that the script answers through it, from the server named NODE (a pattern),
-# and that a missing script is not found. The web server stays up until stop_servers.
-serve_through() {
-  local kind=$1 snippet=$2 node=$3 dir=$work/$2 attempt
+# start_with KIND SNIPPET: starts the web server with the snippet on a free port (three tries);
+# it stays up until stop_servers.
+start_with() {
+  local kind=$1 snippet=$2 dir=$work/$2 attempt
   mkdir -p "$dir"
   for attempt in 1 2 3; do
     PORT=$(pick_port)
@@ -112,11 +120,21 @@ serve_through() {
     kill -TERM -- "-$SERVER_PID" 2>/dev/null || true
     wait "$SERVER_PID" 2>/dev/null || true
   done
+}
+
+# serve_through KIND SNIPPET NODE: start_with, then checks that the script answers through it,
+# from the server named NODE (a pattern), that a missing script is not found and that an include
+# file is not sent.
+serve_through() {
+  local kind=$1 snippet=$2 node=$3
+  start_with "$kind" "$snippet"
   fetch "$snippet" "http://127.0.0.1:$PORT/cgi/hello.zr?name=Ann%20B"
   check "$snippet serves the script" \
     eval '[[ "$STATUS:$BODY" =~ ^"200:deployed, Ann B, by "($node)$ ]]'
   fetch "$snippet-missing" "http://127.0.0.1:$PORT/cgi/missing.zr"
   check "$snippet answers 404 for a script that does not exist" equals "$STATUS" 404
+  fetch "$snippet-include" "http://127.0.0.1:$PORT/cgi/layout.inc"
+  check "$snippet refuses an include file" eval '[[ $STATUS == 403 || $STATUS == 404 ]]'
 }
 
 socket_path=$work/fcgi/socket
@@ -127,6 +145,45 @@ for kind in nginx lighttpd apache; do
   kill -TERM -- "-$SERVER_PID"
   wait "$SERVER_PID" 2>/dev/null || true
 done
+
+# The CGI snippet for nginx, in front of fcgiwrap (as www-data, as its comment starts it).
+if command -v fcgiwrap >/dev/null; then
+  socket_path=$work/fcgiwrap/socket
+  mkdir -p "$work/fcgiwrap"
+  as=()
+  if [ "$(id -u)" -eq 0 ]; then
+    as=(setpriv --reuid=www-data --regid=www-data --clear-groups)
+    chown www-data: "$work/fcgiwrap"
+  fi
+  start_in_group "${as[@]}" fcgiwrap -f -c 2 -s "unix:$socket_path" </dev/null \
+    >"$work/fcgiwrap/stderr" 2>&1
+  for _ in $(seq 1 100); do [ -S "$socket_path" ] && break; sleep 0.05; done
+  chmod 666 "$socket_path"  # nginx's workers here are nobody
+  serve_through nginx nginx-scriptrunner.conf ""
+  kill -TERM -- "-$SERVER_PID" "-$BG_PID"
+  wait "$SERVER_PID" 2>/dev/null || true
+fi
+
+# The hand start of deploy/README.md as written, with /usr/lib/scriptrunner/ and /run/ moved
+# below the work folder: as www-data, with the nginx snippet naming its socket.
+if [ "$(id -u)" -eq 0 ]; then
+  recipe=$(awk '/^### Starting the server by hand/ { on = 1; next }
+    on && /^    / { print substr($0, 5); seen = 1; next }
+    seen { exit }' "$deploy/README.md")
+  mkdir -p "$work/run"
+  recipe=$(sed -e "s|/usr/lib/scriptrunner/|$work/runner/|g" -e "s|/run/|$work/run/|g" \
+    <<<"$recipe")
+  start_in_group bash -euc "$recipe" </dev/null >"$work/run/stderr" 2>&1
+  socket_path=$(grep -o "unix:[^ ]*" <<<"$recipe" | head -n 1) || true
+  socket_path=${socket_path#unix:}
+  for _ in $(seq 1 100); do [ -S "$socket_path" ] && break; sleep 0.05; done
+  BODY=$(stat -c %U "$socket_path" 2>&1)
+  check "the hand-started server's socket belongs to www-data" equals "$BODY" www-data
+  check "the hand-started server has a --timeout" contains "$recipe" "--timeout "
+  nginx_user="user www-data;" serve_through nginx nginx-scriptrunner-fcgi.conf ""
+  kill -TERM -- "-$SERVER_PID" "-$BG_PID"
+  wait "$SERVER_PID" 2>/dev/null || true
+fi
 
 # The service unit's command line, started as its socket unit starts it: the socket is made first
 # and handed over at the first connection (LISTEN_FDS), here by systemd-socket-activate.
@@ -159,6 +216,66 @@ if command -v systemd-socket-activate >/dev/null; then
   wait "$SERVER_PID" 2>/dev/null || true
 fi
 
+# denied_to UID COMMAND FILE: FILE is there and the shell COMMAND on it ($1) fails as UID.
+denied_to() {
+  [ -f "$3" ] && ! setpriv --reuid="$1" --regid="$1" --clear-groups sh -c "$2" - "$3" \
+    >/dev/null 2>&1
+}
+
+# One server per site user: the template unit's command line run by two uids, each on a socket
+# made as its socket unit makes it, behind the snippet with the two sites. The users are bare
+# uids, apart from those of the security tests; their folders are made as deploy/README.md says.
+if [ "$(id -u)" -eq 0 ] && command -v systemd-socket-activate >/dev/null; then
+  declare -A uid_of=([alice]=61200 [bob]=61201) other=([alice]=bob [bob]=alice)
+  units=$deploy/systemd
+  arguments=$(sed -n 's|^ExecStart=/usr/lib/scriptrunner/scriptrunner-fcgi||p' \
+    "$units/scriptrunner-fcgi@.service")
+  mkdir -p "$work/pools"
+  for user in alice bob; do
+    uid=${uid_of[$user]}
+    install -d -m 0750 -o "$uid" -g www-data "$work/srv-$user" "$work/srv-$user/cgi"
+    forget_cache_below "$work/srv-$user"
+    page=$work/srv-$user/cgi/hello.zr
+    # Each page tries to read the other author's script, which a shared uid could.
+    cat >"$page" <<EOF
+#!$work/runner/scriptrunner
+Write "Content-Type: text/plain" + #LF\$ + #LF\$
+WriteLine "$user reads " + Str\$(FileSize("$work/srv-${other[$user]}/cgi/hello.zr"))
+EOF
+    chown "$uid:$uid" "$page"
+    chmod 755 "$page"
+    socket=$work/pools/$user.sock
+    # shellcheck disable=SC2086  # the unit's arguments, split as systemd splits them
+    start_in_group systemd-socket-activate -l "$socket" \
+      setpriv --reuid="$uid" --regid="$uid" --clear-groups \
+      "$work/runner/scriptrunner-fcgi" $arguments </dev/null >"$work/pools/$user.stderr" 2>&1
+    for _ in $(seq 1 100); do [ -S "$socket" ] && break; sleep 0.05; done
+    chown "$uid:$(sed -n 's/^SocketGroup=//p' "$units/scriptrunner-fcgi@.socket")" "$socket"
+    chmod "$(sed -n 's/^SocketMode=//p' "$units/scriptrunner-fcgi@.socket")" "$socket"
+  done
+  nginx_user="user www-data;" start_with nginx nginx-scriptrunner-fcgi-users.conf
+  for user in alice bob; do
+    fetch "pool-$user" "http://127.0.0.1:$PORT/cgi/hello.zr" -H "Host: $user.example.org"
+    check "$user's site is served by $user's server, which cannot read the other's script" \
+      equals "$STATUS:$BODY" "200:$user reads -1"
+    cached=$(cache_file_for "$work/srv-$user/cgi/hello.zr")
+    BODY=$(stat -c %u "$cached" 2>&1) || true
+    check "$user's page is cached as $user" equals "$BODY" "${uid_of[$user]}"
+    intruder=${uid_of[${other[$user]}]}
+    for file in "$cached" "$cached.script"; do
+      check "${other[$user]} cannot read $user's $file" denied_to "$intruder" 'cat "$1"' "$file"
+      check "${other[$user]} cannot write $user's $file" denied_to "$intruder" ': >>"$1"' "$file"
+      check "${other[$user]} cannot remove $user's $file" denied_to "$intruder" 'rm -f "$1"' "$file"
+    done
+  done
+  # Asked for bob's script directly, alice's server cannot reach it.
+  BODY=$(env -i SCRIPT_FILENAME="$work/srv-bob/cgi/hello.zr" REQUEST_METHOD=GET \
+    cgi-fcgi -bind -connect "$work/pools/alice.sock" 2>&1)
+  check "alice's server refuses bob's script" \
+    eval '[[ $BODY == *"Status: 500"* && $BODY == *"The script cannot be found"* ]]'
+  stop_servers
+fi
+
 # The upstream snippet names two loopback ports; the servers take two free ones instead.
 upstream_ports=()
 for node in one two; do
@@ -184,4 +301,11 @@ check "the upstream snippet spreads requests over both servers" \
   eval '[[ $nodes == *one* && $nodes == *two* ]]'
 
 stop_servers
+
+# The CGI snippets of lighttpd and Apache, last: lighttpd started by root runs the script as root,
+# whose cache files the servers above (www-data) would have to build around.
+for kind in apache lighttpd; do
+  serve_through "$kind" "$kind-scriptrunner.conf" ""
+  stop_servers
+done
 finish
