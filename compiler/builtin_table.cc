@@ -28,4 +28,9 @@ bool is_builtin_name(std::string_view name) {
   return name == "ubound" || !find_builtins(name).empty();
 }
 
+std::string builtin_name_taken(const std::string& name, std::string_view what) {
+  return name + " is the name of a built-in function; " + std::string(what) +
+         " needs a name of its own";
+}
+
 }  // namespace sr::zr

@@ -1,6 +1,7 @@
 // The functions a program can call, with the types the compiler checks them against.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,5 +25,7 @@ std::vector<const BuiltinSignature*> find_builtins(std::string_view name);
 // Whether `name` (lower case) is a built-in function's, UBound's included (an array
 // instruction, not a call): such a name is never a procedure's, a variable's or an array's.
 bool is_builtin_name(std::string_view name);
+// The compile error for a built-in's `name` used as `what` ("an array", ...).
+std::string builtin_name_taken(const std::string& name, std::string_view what);
 
 }  // namespace sr::zr

@@ -15,6 +15,16 @@ Op store_for(const Parameter& param) {
   }
 }
 
+// A plain variable may share a built-in's name (the call has its parentheses, the variable
+// none), and pages do that; an array may not, as `name(...)` would mean either.
+const Parameter* array_named_like_builtin(const std::vector<Parameter>& params) {
+  for (const Parameter& p : params) {
+    const bool array = p.kind == ParamKind::int_array || p.kind == ParamKind::string_array;
+    if (array && is_builtin_name(p.name)) return &p;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 // The body is skipped where it stands; a call enters it at `entry`, where the arguments are
@@ -33,6 +43,8 @@ bool StatementCompiler::procedure_start(TokenCursor& in, bool is_function) {
     fail(problem);
   } else if (is_builtin_name(header.name)) {
     fail(keyword + " " + header.name + " has the name of a built-in function");
+  } else if (const Parameter* p = array_named_like_builtin(header.params)) {
+    fail(builtin_name_taken(p->name, "an array parameter"));
   } else if (context_.decls.procedure(header.name) == nullptr ||
              context_.decls.procedure(header.name)->defined_at != index_) {
     fail("A procedure named " + header.name + " is already defined");
@@ -132,6 +144,7 @@ bool StatementCompiler::global_statement(TokenCursor& in) {
     const std::string name = in.next().text;
     const bool array = in.take_symbol("(");
     if (array && !in.take_symbol(")")) return fail("A global array is written " + name + "()");
+    if (array && is_builtin_name(name)) return fail(builtin_name_taken(name, "an array"));
     for (const Parameter& p : decl.params) {
       if (p.name == name) return fail(name + " is a parameter of " + decl.name);
     }

@@ -55,6 +55,14 @@ TEST(CompileErrors, LineNumberedMessages) {
       {"wrong argument count", "s$ = Mid$(\"a\")\n",
        "Line 2: Wrong number of arguments for mid$\n"},
       {"unknown function", "n = Foo(1)\n", "Line 2: Unknown function foo\n"},
+      // `name(...)` of such an array would mean either; a plain variable's name may be one's.
+      {"built-in names are no array's",
+       "Sub s(Left$, Asc(), v$())\nGlobal Val()\nEndSub\nDim UBound(3)\nDim a(1), Split(2)\n",
+       "Line 2: asc is the name of a built-in function; an array parameter needs a name of its "
+       "own\n"
+       "Line 3: val is the name of a built-in function; an array needs a name of its own\n"
+       "Line 5: ubound is the name of a function; an array needs a name of its own\n"
+       "Line 6: split is the name of a function; an array needs a name of its own\n"},
       {"unknown constant", "s$ = #NL$\n", "Line 2: Unknown constant #nl$\n"},
       {"open string", "s$ = \"abc\n", "Line 2: String literal without closing quote\n"},
       {"number too large", "n = 9223372036854775808\n", "Line 2: Number too large\n"},
