@@ -2,6 +2,7 @@
 #include "compiler/stub/builtin_calls.h"
 #include "compiler/stub/date_text.h"
 #include "compiler/stub/text_functions.h"
+#include "compiler/stub/zone_offset.h"
 
 namespace sr::zr {
 namespace {
@@ -101,10 +102,15 @@ void call_form_value(MachineState& m) {
   m.push_text(form_value(form.view(), name.view()));
 }
 
+// The local time of the run's TZ; UTC without one, and where the local time would pass the
+// 64-bit limits.
 void call_format_date(MachineState& m) {
   const int64_t seconds = m.pop_int();
   Text format = m.pop_text();
-  m.push_text(format_date(format.view(), seconds));
+  int64_t local = seconds;
+  const int64_t offset = zone_offset(m.host.environment(m.host.context, "TZ"), seconds);
+  if (__builtin_add_overflow(seconds, offset, &local)) local = seconds;
+  m.push_text(format_date(format.view(), local));
 }
 
 }  // namespace sr::zr

@@ -3,6 +3,7 @@
 // turning points, and the random numbers' range and seeding.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -145,6 +146,38 @@ TEST(ScalarBuiltins, FormatDateAtTheCalendarsTurningPoints) {
         run_process({box.path("prog")}, {{"FORMAT", row.format}, {"SECONDS", row.seconds}});
     EXPECT_EQ(r.out, std::string("[") + row.text + "]\n");
     EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
+}
+
+// Local time where TZ names a zone (a rule, or a zone file's name read from the file first, so
+// that EST5EDT changes back in winter), UTC without one; the largest count has no local time.
+TEST(ScalarBuiltins, FormatDateInTheZoneThatTzNames) {
+  struct Row {
+    const char* tz;
+    const char* text;
+    bool zone_file = false;  // skipped on a machine without the zone files
+  };
+  const char* utc = "2023-11-14 22:13 2023-07-22 04:26 292277026596-12-04 15:30";
+  const Row rows[] = {
+      {"", utc},
+      {"UTC0", utc},
+      {"EST5EDT,M3.2.0,M11.1.0", "2023-11-14 17:13 2023-07-22 00:26 292277026596-12-04 15:30"},
+      {"EST5EDT", "2023-11-14 17:13 2023-07-22 00:26 292277026596-12-04 15:30", true},
+      {"Europe/Berlin", "2023-11-14 23:13 2023-07-22 06:26 292277026596-12-04 15:30", true},
+  };
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nf$ = \"%Y-%m-%d %H:%M\"\nWriteLine FormatDate$(f$, 1700000000) + \" \" "
+                        "+ FormatDate$(f$, 1690000000) + \" \" + FormatDate$(f$, "
+                        "9223372036854775807)\n")
+                .exit_code,
+            0);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.tz);
+    if (row.zone_file && !std::filesystem::exists(std::string("/usr/share/zoneinfo/") + row.tz)) {
+      continue;
+    }
+    ProcessResult r = run_process({box.path("prog")}, {{"TZ", row.tz}});
+    EXPECT_EQ(r.out, std::string(row.text) + "\n");
   }
 }
 
