@@ -37,17 +37,24 @@ size_t append_escaped(char* into, size_t used, size_t capacity, Bytes piece) {
   return used;
 }
 
-// Under a web server's warning mode the visitor sees the error on the page too, after what the
-// program wrote; a page that had sent nothing yet first gets a header, so the text is shown.
-void report_on_page(const Host& host, bool wrote_anything, Bytes line_number, Bytes place,
+// A page that had sent nothing yet answers 500 (what it had buffered is dropped), so that a
+// failure never passes for a whole page. Under a web server's warning mode the visitor sees the
+// error on the page too: after what the program sent, or as that 500's text/html body.
+void report_on_page(const Host& host, bool page_started, Bytes line_number, Bytes place,
                     const char* message) {
-  const char* warn = host.environment(host.context, "ZR_Interpreter_ParamWarn");
-  if (warn == nullptr || strcmp(warn, "1") != 0) return;
+  const char* warn_value = host.environment(host.context, "ZR_Interpreter_ParamWarn");
+  const bool warn = warn_value != nullptr && strcmp(warn_value, "1") == 0;
   char page[512];
   const size_t room = sizeof page;
   size_t used = 0;
-  if (!wrote_anything) {
-    used = append(page, used, room, bytes_of("Content-Type: text/html\n\n"));
+  if (!page_started) {
+    used = append(page, used, room, bytes_of("Status: 500 Internal Server Error\n"));
+    used = append(page, used, room,
+                  bytes_of(warn ? "Content-Type: text/html\n\n" : "Content-Type: text/plain\n\n"));
+  }
+  if (!warn) {
+    if (used != 0) host.write_output(host.context, Bytes{page, used});
+    return;
   }
   used = append(page, used, room, bytes_of("<p>Runtime error at line "));
   used = append(page, used, room, line_number);
@@ -87,12 +94,17 @@ void fail_run(const char* message) {
   // A failure while reporting one only ends the run: the first report stands.
   if (run.failing) longjmp(run.failed, 1);
   run.failing = true;
-  run.out.flush();
+  const bool page_started = run.out.sent_anything();
+  if (page_started) {
+    run.out.flush();
+  } else {
+    run.out.discard();
+  }
   Bytes place;
   const Decimal line(run.program.reported_line(run.line, place));
   run.host.write_error(run.host.context,
                        Bytes{report, error_line(report, line.view(), place, message)});
-  report_on_page(run.host, run.out.wrote_anything(), line.view(), place, message);
+  report_on_page(run.host, page_started, line.view(), place, message);
   longjmp(run.failed, 1);
 }
 

@@ -13,14 +13,16 @@ struct Host;
 struct LoadedProgram;
 
 // Writes "Runtime error at line N: message" to the error stream in one write. In a watched run,
-// the output buffered so far reaches its reader first, N is the run's current line, and the run
-// goes back to its entry; otherwise N is 0, the report goes to descriptor 2 and the process
-// exits with 1.
+// N is the run's current line, and the run goes back to its entry; otherwise N is 0, the report
+// goes to descriptor 2 and the process exits with 1. Output: when the run had sent some, the
+// rest of its buffer follows; else the buffer is dropped and the answer is a CGI header
+// "Status: 500 Internal Server Error" (text/plain, empty; text/html with the error under the
+// warning mode, ZR_Interpreter_ParamWarn=1).
 [[noreturn]] void fail_run(const char* message);
 
-// Makes fail_run flush `out`, name the line that `line` points at and report through `host`,
-// for as long as it lives; a line of an included file is named as the program's Include line
-// and the place in the file. The run's entry calls setjmp(failed) once, before the run starts:
+// Makes fail_run finish `out` as above, name the line that `line` points at and report through
+// `host`, for as long as it lives; a line of an included file is named as the program's Include
+// line and the place in the file. The run's entry calls setjmp(failed) once, before the run starts:
 // fail_run comes back there with 1, skipping every frame between (whose blocks the allocation
 // ledger still holds).
 class WatchedRun {

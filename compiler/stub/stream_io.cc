@@ -16,17 +16,20 @@ void write_fully(int fd, Bytes data) {
 }
 
 void OutputBuffer::write(Bytes data) {
-  if (!data.empty()) wrote_anything_ = true;
   if (used_ + data.size > kCapacity) {
     flush();
     // A piece larger than the whole buffer goes out directly instead of being copied.
-    if (data.size >= kCapacity) return host_.write_output(host_.context, data);
+    if (data.size >= kCapacity) {
+      sent_anything_ = true;
+      return host_.write_output(host_.context, data);
+    }
   }
   memcpy(buffer_ + used_, data.data, data.size);
   used_ += data.size;
 }
 
 void OutputBuffer::flush() {
+  if (used_ != 0) sent_anything_ = true;
   host_.write_output(host_.context, Bytes{buffer_, used_});
   used_ = 0;
 }

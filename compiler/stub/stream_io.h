@@ -21,13 +21,14 @@ class OutputBuffer {
   explicit OutputBuffer(const Host& host) : host_(host) {}
   void write(Bytes data);
   void flush();
-  bool wrote_anything() const { return wrote_anything_; }  // since the run started
+  void discard() { used_ = 0; }                          // drops what is buffered, unsent
+  bool sent_anything() const { return sent_anything_; }  // to the host, since the run started
 
  private:
   const Host& host_;
   char buffer_[kCapacity];
   size_t used_ = 0;
-  bool wrote_anything_ = false;
+  bool sent_anything_ = false;
 };
 
 class InputReader {

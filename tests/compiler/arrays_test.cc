@@ -49,20 +49,20 @@ TEST(Arrays, ElementsAndBounds) {
 
 TEST(Arrays, RuntimeErrors) {
   check_cases({
-      {"read past the end", "Dim a(2)\nWrite \"x\"\nn = a(3)\n", "x",
-       "Runtime error at line 4: Index out of range\n", 1},
-      {"write below 0", "Dim s$(2)\ns$(-1) = \"a\"\n", "",
+      {"read past the end", "Dim a(2)\nWrite \"x\"\nFlush\nn = a(3)\n", "x",
+       "Runtime error at line 5: Index out of range\n", 1},
+      {"write below 0", "Dim s$(2)\ns$(-1) = \"a\"\n", kFailedPage,
        "Runtime error at line 3: Index out of range\n", 1},
-      {"read before the first dim", "WriteLine a(0)\nDim a(1)\n", "",
+      {"read before the first dim", "WriteLine a(0)\nDim a(1)\n", kFailedPage,
        "Runtime error at line 2: Index out of range\n", 1},
-      {"a size below zero", "n = -2\nDim a(n)\n", "",
+      {"a size below zero", "n = -2\nDim a(n)\n", kFailedPage,
        "Runtime error at line 3: Invalid array size\n", 1},
-      {"redim below zero", "Dim a(1)\nReDim a(-2)\n", "",
+      {"redim below zero", "Dim a(1)\nReDim a(-2)\n", kFailedPage,
        "Runtime error at line 3: Invalid array size\n", 1},
-      {"more memory than there is", "Write \"kept\"\nDim a(4611686018427387903)\n", "kept",
+      {"more memory than there is", "Write \"dropped\"\nDim a(4611686018427387903)\n", kFailedPage,
        "Runtime error at line 3: Out of memory\n", 1},
-      {"an index past the end after a redim that shrank", "Dim a(5)\nReDim a(1)\na(2) = 1\n", "",
-       "Runtime error at line 4: Index out of range\n", 1},
+      {"an index past the end after a redim that shrank", "Dim a(5)\nReDim a(1)\na(2) = 1\n",
+       kFailedPage, "Runtime error at line 4: Index out of range\n", 1},
   });
 }
 
@@ -73,14 +73,14 @@ TEST(Arrays, OutOfMemoryWithinTheProcessLimit) {
   GTEST_SKIP() << "sanitizer run-times reserve more address space than a limit would leave";
 #else
   CompileSandbox box;
-  ASSERT_EQ(box.compile(";\nDim small$(10)\nWrite \"kept\"\nDim big(100000000)\n"
+  ASSERT_EQ(box.compile(";\nDim small$(10)\nWrite \"kept\"\nFlush\nDim big(100000000)\n"
                         "ReDim small$(100000000)\n")
                 .exit_code,
             0);
   ProcessResult r =
       run_process({"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\"", box.path("prog")});
   EXPECT_EQ(r.out, "kept");
-  EXPECT_EQ(r.err, "Runtime error at line 4: Out of memory\n");
+  EXPECT_EQ(r.err, "Runtime error at line 5: Out of memory\n");
   EXPECT_EQ(r.exit_code, 1);
 #endif
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/compiler/compile_harness.h"
+#include "tests/compiler/run_cases.h"
 
 namespace sr::test {
 namespace {
@@ -203,7 +204,7 @@ TEST(CompileErrors, DamagedExecutableIsRefused) {
   box.write_file("damaged", damaged);
   std::filesystem::permissions(box.path("damaged"), std::filesystem::perms::owner_all);
   ProcessResult r = run_process({box.path("damaged")});
-  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.out, kFailedPage);
   EXPECT_EQ(r.err, "Runtime error at line 0: this executable holds no valid program\n");
   EXPECT_EQ(r.exit_code, 1);
 }

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/compiler/compile_harness.h"
+#include "tests/compiler/run_cases.h"
 
 namespace sr::test {
 namespace {
@@ -260,7 +261,7 @@ TEST_F(FileFunctions, CachedProgramsOfTheRunnerAreRefused) {
     for (const char* op : {"read", "write", "append", "delete", "size"}) {
       SCOPED_TRACE(path + " " + op);
       ProcessResult r = run_as(kOwner, {box_.path("one"), op, path});
-      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.out, kFailedPage);
       EXPECT_TRUE(r.err.ends_with(refusal)) << r.err;
       EXPECT_EQ(r.exit_code, 1);
       EXPECT_EQ(slurp(cached), "password");

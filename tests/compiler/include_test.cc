@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/compiler/compile_harness.h"
+#include "tests/compiler/run_cases.h"
 
 namespace sr::test {
 namespace {
@@ -38,7 +39,7 @@ TEST(Include, RunTimeErrorsNameTheIncludeLineAndThePlaceInTheFile) {
   box.write_file("outer.inc", "Include \"inner.inc\"\nSub Outer(n)\n Inner(n)\nEndSub\n");
   box.write_file("inner.inc", "Sub Inner(n)\n WriteLine 10 / n\nEndSub\n");
   ProcessResult r = box.compile_and_run(";\nInclude \"outer.inc\"\nOuter(5)\nOuter(0)\n");
-  EXPECT_EQ(r.out, "2\n");
+  EXPECT_EQ(r.out, kFailedPage);
   EXPECT_EQ(r.err,
             "Runtime error at line 2: outer.inc line 1: inner.inc line 2: Division by zero\n");
   EXPECT_EQ(r.exit_code, 1);
@@ -148,23 +149,31 @@ TEST(PageErrors, ShownOnThePageUnderParamWarn) {
   };
   const std::string before = ";\nn = 0\nWriteLine 1 / n\n";
   const std::string after =
+      ";\nWrite \"Content-Type: text/plain\" + #LF$ + #LF$ + \"partial\"\nFlush\nn = 0\n"
+      "WriteLine 1 / n\n";
+  const std::string unsent =
       ";\nWrite \"Content-Type: text/plain\" + #LF$ + #LF$ + \"partial\"\nn = 0\nWriteLine 1 / n\n";
+  const std::string kPage500 = "Status: 500 Internal Server Error\nContent-Type: text/html\n\n";
   const std::vector<Case> cases = {
-      {"before any output a header comes first",
+      {"before any output a 500 header comes first",
        before,
        {{"ZR_Interpreter_ParamWarn", "1"}},
-       "Content-Type: text/html\n\n<p>Runtime error at line 3: Division by zero</p>\n"},
-      {"after output the line follows it",
+       kPage500 + "<p>Runtime error at line 3: Division by zero</p>\n"},
+      {"after output was sent the line follows it",
        after,
        {{"ZR_Interpreter_ParamWarn", "1"}},
-       "Content-Type: text/plain\n\npartial<p>Runtime error at line 4: Division by zero</p>\n"},
-      {"only for the value 1", before, {{"ZR_Interpreter_ParamWarn", "0"}}, ""},
+       "Content-Type: text/plain\n\npartial<p>Runtime error at line 5: Division by zero</p>\n"},
+      {"output not yet sent is dropped for the 500 page",
+       unsent,
+       {{"ZR_Interpreter_ParamWarn", "1"}},
+       kPage500 + "<p>Runtime error at line 4: Division by zero</p>\n"},
+      {"only for the value 1", before, {{"ZR_Interpreter_ParamWarn", "0"}}, kFailedPage},
       {"not without the variable", after, {}, "Content-Type: text/plain\n\npartial"},
       {"the place in an included file is escaped",
        ";\nInclude \"a<&>.inc\"\n",
        {{"ZR_Interpreter_ParamWarn", "1"}},
-       "Content-Type: text/html\n\n<p>Runtime error at line 2: a&lt;&amp;&gt;.inc line 2: Index "
-       "out of range</p>\n"},
+       kPage500 + "<p>Runtime error at line 2: a&lt;&amp;&gt;.inc line 2: Index "
+                  "out of range</p>\n"},
       {"after a flush the header is not sent again",
        ";\nWrite \"x\"\nFlush\nEnd 1 / 0\n",
        {{"ZR_Interpreter_ParamWarn", "1"}},

@@ -142,12 +142,12 @@ TEST(Language, Functions) {
 
 TEST(Language, RuntimeErrors) {
   check_cases({
-      {"division by zero names its line and keeps earlier output",
-       "Write \"partial\"\nn = 0\nWriteLine 1 / n\nWriteLine \"never\"\n", "partial",
+      {"division by zero names its line and keeps the output sent before",
+       "Write \"partial\"\nFlush\nWrite \"rest\"\nn = 0\nWriteLine 1 / n\nWriteLine \"never\"\n",
+       "partialrest", "Runtime error at line 6: Division by zero\n", 1},
+      {"remainder by zero", "n = 0\n\nWriteLine 5 % n\n", kFailedPage,
        "Runtime error at line 4: Division by zero\n", 1},
-      {"remainder by zero", "n = 0\n\nWriteLine 5 % n\n", "",
-       "Runtime error at line 4: Division by zero\n", 1},
-      {"chr out of range", "Write Chr$(256)\n", "",
+      {"chr out of range", "Write Chr$(256)\n", kFailedPage,
        "Runtime error at line 2: Chr$ needs a value from 0 to 255\n", 1},
   });
 }
@@ -169,7 +169,7 @@ TEST(Language, SourceForms) {
   for (const Form& f : forms) {
     SCOPED_TRACE(f.name);
     ProcessResult r = box.compile_and_run(f.source);
-    EXPECT_EQ(r.out, "1\n");
+    EXPECT_EQ(r.out, kFailedPage);
     EXPECT_EQ(r.err, "Runtime error at line 3: Division by zero\n");
     EXPECT_EQ(r.exit_code, 1);
   }

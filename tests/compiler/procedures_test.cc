@@ -88,7 +88,7 @@ TEST(Procedures, DepthLimit) {
   check_cases({
       {"ten thousand calls deep", depth + "WriteLine Depth(10000)\n", "10000\n"},
       {"a runaway recursion ends with a message",
-       "Sub Forever(n)\n Forever(n + 1)\nEndSub\nWrite \"start\"\nForever(1)\n", "start",
+       "Sub Forever(n)\n Forever(n + 1)\nEndSub\nWrite \"start\"\nForever(1)\n", kFailedPage,
        "Runtime error at line 3: Call depth limit reached\n", 1},
   });
 }

@@ -134,7 +134,7 @@ TEST(ResidentMode, RequestsShareNothing) {
   CompileSandbox box;
   ASSERT_EQ(box.compile(";\nn = n + 1\nDim a(3)\na(1) = a(1) + 5\n"
                         "WriteLine Str$(n) + Str$(a(1)) + Env$(\"FIRST\") + Arg$(1) + ReadLine$()\n"
-                        "WriteLine Random(1000000000)\nWriteLine FileExists(\"mark.txt\")\n"
+                        "Flush\nWriteLine Random(1000000000)\nWriteLine FileExists(\"mark.txt\")\n"
                         "x = WriteFile(\"mark.txt\", \"1\")\nWrite \"unflushed\"\n"
                         "If Arg$(1) = \"fail\"\n  WriteLine 1 / (n - 1)\nEndIf\n"
                         "If Arg$(1) = \"end\"\n  End 7\nEndIf\n")
@@ -154,7 +154,7 @@ TEST(ResidentMode, RequestsShareNothing) {
   };
   const std::vector<Step> steps = {
       {"one", "fail", "FIRST=yes", "in\nnext\n", "15yesfailin", "0",
-       "Runtime error at line 11: Division by zero\n", 1, 1},
+       "Runtime error at line 12: Division by zero\n", 1, 1},
       {"two", "end", "OTHER=1", "", "15end", "0", "", 0, 7},
       {"one", "again", "", "x", "15againx", "1", "", 0, 0},
   };

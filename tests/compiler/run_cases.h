@@ -7,6 +7,10 @@
 
 namespace sr::test {
 
+// What a program that fails before it sent any output writes: the buffered part is dropped.
+inline const std::string kFailedPage =
+    "Status: 500 Internal Server Error\nContent-Type: text/plain\n\n";
+
 struct RunCase {
   const char* name;
   std::string source;  // the program after the runner's ";" first line

@@ -209,9 +209,9 @@ TEST(ScalarBuiltins, RandomStaysInRangeAndFailsBelowOne) {
        "For i = 1 To 1000\n  If Random(9223372036854775807) < 0\n    WriteLine \"negative\"\n"
        "  EndIf\nNext\nWriteLine \"done\"\n",
        "done\n"},
-      {"zero", "Write \"kept\"\nn = 0\nWriteLine Random(n)\n", "kept",
-       "Runtime error at line 4: Random needs a value of 1 or more\n", 1},
-      {"below zero", "WriteLine Random(-5)\n", "",
+      {"zero", "Write \"kept\"\nFlush\nn = 0\nWriteLine Random(n)\n", "kept",
+       "Runtime error at line 5: Random needs a value of 1 or more\n", 1},
+      {"below zero", "WriteLine Random(-5)\n", kFailedPage,
        "Runtime error at line 2: Random needs a value of 1 or more\n", 1},
   });
 }

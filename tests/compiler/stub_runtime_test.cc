@@ -97,7 +97,7 @@ TEST(StubRuntime, IntegerLimitsAndExitCodes) {
       {"end keeps the low byte of its value", "End 300\n", "", "", 44},
       {"end of minus one", "End -1\n", "", "", 255},
       {"end of 256", "Write \"x\"\nEnd 256\n", "x", "", 0},
-      {"chr below zero", "Write \"kept\"\nWrite Chr$(-1)\n", "kept",
+      {"chr below zero", "Write \"dropped\"\nWrite Chr$(-1)\n", kFailedPage,
        "Runtime error at line 3: Chr$ needs a value from 0 to 255\n", 1},
   });
 }
@@ -146,9 +146,12 @@ TEST(StubRuntime, OutputBufferHandsOverInOrder) {
        "e\n" + ab + "f\nb"},
       {"a piece the size of the buffer goes out directly after what is buffered",
        make_full + "Write \"x\"\nWrite s$\nWriteError \"e\"\nWriteLine\n", "x" + ab + "e\n\n"},
-      {"a run-time error hands over the output before its message",
+      {"a run-time error after output was sent hands over the rest before its message",
+       make_full + "Write \"x\"\nFlush\nWrite \"y\"\nWriteError \"e\"\nn = 0\nWrite 1 / n\n",
+       "xe\nyRuntime error at line 11: Division by zero\n"},
+      {"a run-time error before any output was sent drops the buffer and answers 500",
        make_full + "Write \"x\"\nWriteError \"e\"\nn = 0\nWrite 1 / n\n",
-       "e\nxRuntime error at line 9: Division by zero\n"},
+       "e\nRuntime error at line 9: Division by zero\n" + kFailedPage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -160,11 +163,11 @@ TEST(StubRuntime, OutputBufferHandsOverInOrder) {
 
 TEST(StubRuntime, OutOfMemoryEndsTheRunWithAMessage) {
   CompileSandbox box;
-  ASSERT_EQ(box.compile(";\nWrite \"kept\"\ns$ = \"0123456789abcdef\"\nWhile 1\n"
+  ASSERT_EQ(box.compile(";\nWrite \"kept\"\nFlush\ns$ = \"0123456789abcdef\"\nWhile 1\n"
                         "s$ = s$ + s$\nWend\n")
                 .exit_code,
             0);
-  const std::string message = "Runtime error at line 5: Out of memory\n";
+  const std::string message = "Runtime error at line 6: Out of memory\n";
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   // Sanitizer run-times reserve more address space than any limit could leave them, so their
   // allocator is told to refuse large blocks instead; it warns about that on standard error.
