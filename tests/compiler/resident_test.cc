@@ -132,14 +132,16 @@ class Resident {
 
 TEST(ResidentMode, RequestsShareNothing) {
   CompileSandbox box;
-  ASSERT_EQ(box.compile(";\nn = n + 1\nDim a(3)\na(1) = a(1) + 5\n"
-                        "WriteLine Str$(n) + Str$(a(1)) + Env$(\"FIRST\") + Arg$(1) + ReadLine$()\n"
-                        "Flush\nWriteLine Random(1000000000)\nWriteLine FileExists(\"mark.txt\")\n"
-                        "x = WriteFile(\"mark.txt\", \"1\")\nWrite \"unflushed\"\n"
-                        "If Arg$(1) = \"fail\"\n  WriteLine 1 / (n - 1)\nEndIf\n"
-                        "If Arg$(1) = \"end\"\n  End 7\nEndIf\n")
-                .exit_code,
-            0);
+  ASSERT_EQ(
+      box.compile(";\nn = n + 1\nDim a(3)\na(1) = a(1) + 5\n"
+                  "WriteLine Str$(n) + Str$(a(1)) + Env$(\"FIRST\") + Arg$(1) + ReadLine$() + "
+                  "FormatDate$(\"%H\", 0)\n"
+                  "Flush\nWriteLine Random(1000000000)\nWriteLine FileExists(\"mark.txt\")\n"
+                  "x = WriteFile(\"mark.txt\", \"1\")\nWrite \"unflushed\"\n"
+                  "If Arg$(1) = \"fail\"\n  WriteLine 1 / (n - 1)\nEndIf\n"
+                  "If Arg$(1) = \"end\"\n  End 7\nEndIf\n")
+          .exit_code,
+      0);
   const int exe = open(box.path("prog").c_str(), O_RDONLY);
   EXPECT_TRUE(zr::declares_resident_mode(exe));
   close(exe);
@@ -147,23 +149,30 @@ TEST(ResidentMode, RequestsShareNothing) {
   std::filesystem::create_directories(box.path("two"));
   Resident resident(box.path("prog"));
   struct Step {
-    std::string folder, arg, env, input, first_line;
+    std::string folder, arg;
+    std::vector<std::string> env;  // TZ, which the process's own takes, is the run's alone
+    std::string input, first_line;
     std::string here, err;
     uint32_t ending;
     int exit_code;
   };
   const std::vector<Step> steps = {
-      {"one", "fail", "FIRST=yes", "in\nnext\n", "15yesfailin", "0",
-       "Runtime error at line 12: Division by zero\n", 1, 1},
-      {"two", "end", "OTHER=1", "", "15end", "0", "", 0, 7},
-      {"one", "again", "", "x", "15againx", "1", "", 0, 0},
+      {"one",
+       "fail",
+       {"FIRST=yes", "TZ=EST5EDT,M3.2.0,M11.1.0"},
+       "in\nnext\n",
+       "15yesfailin19",
+       "0",
+       "Runtime error at line 12: Division by zero\n",
+       1,
+       1},
+      {"two", "end", {"OTHER=1"}, "", "15end00", "0", "", 0, 7},
+      {"one", "again", {}, "x", "15againx00", "1", "", 0, 0},
   };
   std::vector<std::string> randoms;
   for (const Step& s : steps) {
     SCOPED_TRACE(s.arg);
-    Served r = resident.request(
-        box.path(s.folder), {"prog", s.arg},
-        s.env.empty() ? std::vector<std::string>{} : std::vector<std::string>{s.env}, s.input);
+    Served r = resident.request(box.path(s.folder), {"prog", s.arg}, s.env, s.input);
     const size_t first = r.out.find('\n'), second = r.out.find('\n', first + 1);
     ASSERT_NE(second, std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(0, first), s.first_line);
