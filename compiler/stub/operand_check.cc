@@ -86,9 +86,27 @@ bool operand_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits&
     case Op::array_push_ref:
     case Op::array_bind:
       return array_operands_ok(in, p, frame);
-    default:
+    // No default: an instruction added to the list must say here what its operands may be.
+    case Op::push_int:  // any value
+    case Op::add:
+    case Op::sub:
+    case Op::mul:
+    case Op::div:
+    case Op::mod:
+    case Op::negate:
+    case Op::concat:
+    case Op::logical_not:
+    case Op::write_newline:
+    case Op::flush:
+    case Op::end:
+    case Op::return_procedure:
+    case Op::drop_int:
+    case Op::drop_string:
       return true;
+    case Op::kCount:
+      return false;
   }
+  return false;
 }
 
 bool entries_ok(const LoadedProgram& p) {
