@@ -52,7 +52,10 @@ int main(int argc, char** argv) {
   int socket_fd = -1;
   const bool resident = sr::zr::started_resident(argc, argv, socket_fd);
   // Its runs must be able to free all they made, so every block is on the ledger from the first.
-  if (resident) sr::zr::keep_block_ledger();
+  if (resident) {
+    sr::zr::keep_block_ledger();
+    sr::zr::set_unwatched_output_is_page(false);
+  }
   sr::zr::Text bytes;
   sr::zr::LoadedProgram program;
   int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);

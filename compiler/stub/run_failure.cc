@@ -13,6 +13,7 @@ namespace {
 
 // The run being watched; null between runs. Reporting needs no allocation.
 WatchedRun* watched = nullptr;
+bool unwatched_output_is_page = true;
 
 // Appends as much of `piece` as fits; the messages are short constants, so all of it does.
 size_t append(char* into, size_t used, size_t capacity, Bytes piece) {
@@ -87,7 +88,7 @@ void fail_run(const char* message) {
     const Host host = descriptor_host(world, 0, nullptr);
     const Bytes zero = bytes_of("0");
     host.write_error(host.context, Bytes{report, error_line(report, zero, Bytes{}, message)});
-    report_on_page(host, false, zero, Bytes{}, message);
+    if (unwatched_output_is_page) report_on_page(host, false, zero, Bytes{}, message);
     _exit(1);
   }
   WatchedRun& run = *watched;
@@ -106,6 +107,10 @@ void fail_run(const char* message) {
                        Bytes{report, error_line(report, line.view(), place, message)});
   report_on_page(run.host, page_started, line.view(), place, message);
   longjmp(run.failed, 1);
+}
+
+void set_unwatched_output_is_page(bool is_page) {
+  unwatched_output_is_page = is_page;
 }
 
 WatchedRun::WatchedRun(OutputBuffer& run_out, const uint32_t& run_line,

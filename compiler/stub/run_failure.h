@@ -20,6 +20,10 @@ struct LoadedProgram;
 // warning mode, ZR_Interpreter_ParamWarn=1).
 [[noreturn]] void fail_run(const char* message);
 
+// Outside a watched run, whether descriptor 1 is a page (a process started for one request, as
+// by default) or nobody's (a resident process, between its requests): only a page is answered.
+void set_unwatched_output_is_page(bool is_page);
+
 // Makes fail_run finish `out` as above, name the line that `line` points at and report through
 // `host`, for as long as it lives; a line of an included file is named as the program's Include
 // line and the place in the file. The run's entry calls setjmp(failed) once, before the run starts:

@@ -207,6 +207,12 @@ TEST(CompileErrors, DamagedExecutableIsRefused) {
   EXPECT_EQ(r.out, kFailedPage);
   EXPECT_EQ(r.err, "Runtime error at line 0: this executable holds no valid program\n");
   EXPECT_EQ(r.exit_code, 1);
+  // Started resident, its standard output is no request's page: nothing is written there.
+  r = run_process(
+      {"/bin/bash", "-c", "exec -a zr-resident \"$0\" 3 3</dev/null", box.path("damaged")});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Runtime error at line 0: this executable holds no valid program\n");
+  EXPECT_EQ(r.exit_code, 1);
 }
 
 }  // namespace
