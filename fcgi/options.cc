@@ -52,6 +52,14 @@ std::string apply(Options& options, std::string_view name, std::string_view valu
     if (!parse_size(value, options.memory_limit_bytes)) {
       return "--memory-limit needs MiB, or a size with K, M or G";
     }
+  } else if (name == "--resident-idle") {
+    if (!parse_number(value, 10, 86400, number) || number == 0)
+      return "--resident-idle needs seconds from 1";
+    options.resident_idle_seconds = static_cast<int>(number);
+  } else if (name == "--max-requests") {
+    if (!parse_number(value, 10, 1000000000, number) || number == 0)
+      return "--max-requests needs a number from 1";
+    options.max_requests = static_cast<int>(number);
   } else if (name == "--env") {
     const std::size_t equals = value.find('=');
     if (equals == 0 || equals == std::string_view::npos) return "--env needs NAME=VALUE";
@@ -69,6 +77,10 @@ std::string parse_options(int argc, char** argv, Options& options) {
     std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") {
       options.help = true;
+      continue;
+    }
+    if (argument == "--no-resident") {
+      options.resident = false;
       continue;
     }
     std::string_view name = argument;
@@ -89,9 +101,9 @@ std::string parse_options(int argc, char** argv, Options& options) {
 
 std::string usage_text() {
   return "Usage: scriptrunner-fcgi [OPTION]...\n"
-         "Serves scripts for the scriptrunner beside this program over FastCGI, starting the\n"
-         "cached executable (or the runner) per request; runs in the foreground and logs to\n"
-         "standard error.\n"
+         "Serves scripts for the scriptrunner beside this program over FastCGI: a warm request\n"
+         "goes to a resident process of the cached executable (or starts it), any other to the\n"
+         "runner; runs in the foreground and logs to standard error.\n"
          "\n"
          "  --listen unix:PATH    listen on a unix socket made at PATH\n"
          "  --listen HOST:PORT    listen on a TCP address\n"
@@ -104,6 +116,11 @@ std::string usage_text() {
          "                        within this long (default 5)\n"
          "  --memory-limit SIZE   address space of every process started, in MiB or with\n"
          "                        K, M or G; 0 = unlimited (default 1024)\n"
+         "  --no-resident         start the cached executable for every warm request\n"
+         "  --resident-idle SECONDS\n"
+         "                        retire a resident process idle this long (default 60)\n"
+         "  --max-requests N      requests a resident process serves before it retires\n"
+         "                        (default 1000)\n"
          "  --env NAME=VALUE      add a variable to every request's environment (repeatable)\n"
          "  --help                show this text\n"
          "\n"

@@ -19,6 +19,10 @@ struct Options {
   int request_read_timeout_seconds = 5;
   // RLIMIT_AS of every process the server starts, in bytes; 0: unlimited.
   unsigned long long memory_limit_bytes = 1024ull << 20;
+  // Warm requests of an executable that declares resident mode go to a long-lived process of it.
+  bool resident = true;
+  int resident_idle_seconds = 60;  // an idle resident process retires after this long
+  int max_requests = 1000;         // requests a resident process serves before it retires
   std::vector<std::pair<std::string, std::string>> env;
   bool help = false;
 };

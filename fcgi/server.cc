@@ -133,13 +133,14 @@ int Server::run() {
     check_deadlines();
     dead_clients_.clear();
     dead_jobs_.clear();
+    dead_processes_.clear();
   }
   log_message("stopped");
   return 0;
 }
 
 bool Server::finished() const {
-  return shutting_down_ && clients_.empty() && jobs_.empty();
+  return shutting_down_ && clients_.empty() && jobs_.empty() && processes_.empty();
 }
 
 void Server::watch(int fd, Watch& watch, std::uint32_t events) {
@@ -192,6 +193,9 @@ void Server::dispatch(Watch& watch, std::uint32_t events) {
       try_finish(job);
       break;
     }
+    case WatchKind::resident_socket:
+      on_resident_socket(*static_cast<Process*>(watch.owner));
+      break;
   }
 }
 
@@ -314,7 +318,7 @@ void Server::on_socket(Client& client, std::uint32_t events) {
   Job* job = client.job;
   if (job != nullptr && client.conn.pending_output() < kOutputLimit) {
     // A worker that has ended may hold nothing more that would wake the loop: take it now.
-    if (job->exited) {
+    if (job->state == RunState::ended) {
       drain_pipe(*job, false, kReadsPerEvent);
       drain_pipe(*job, true, kReadsPerEvent);
       try_finish(*job);
@@ -452,6 +456,7 @@ void Server::begin_shutdown() {
     if (!client->conn.request && client->job == nullptr) idle.push_back(client.get());
   }
   for (Client* client : idle) write_client(*client);
+  retire_idle(Clock::time_point::max());
 }
 
 void Server::check_deadlines() {
@@ -460,24 +465,27 @@ void Server::check_deadlines() {
   // A script that has ended but whose client does not take the response keeps its slot only
   // until the time-out too.
   std::vector<Client*> stalled;
-  for (auto& [pid, job] : jobs_) {
-    if (job->exited && job->client != nullptr && job->timeout_at <= now) {
+  for (auto& [key, job] : jobs_) {
+    if (job->state == RunState::ended && job->client != nullptr && job->timeout_at <= now) {
       stalled.push_back(job->client);
     }
-    if (!job->stopping && !job->exited && job->timeout_at <= now) {
+    if (job->state == RunState::running && job->timeout_at <= now) {
       log_message("timed out after " + std::to_string(options_.timeout_seconds) +
-                  " s; stopping process group " + std::to_string(pid));
+                  " s; stopping process group " + std::to_string(job->worker.pid));
       job->timed_out = true;
       stop_job(*job);
     }
     if (job->kill_at <= now) {
-      ::kill(-pid, SIGKILL);
+      ::kill(-job->worker.pid, SIGKILL);
       job->kill_at = Clock::time_point::max();
     }
   }
   for (Client* client : stalled) {
     log_message("timed out while the client was not reading the response; connection closed");
     drop_client(*client);
+  }
+  if (options_.resident_idle_seconds > 0) {
+    retire_idle(now - std::chrono::seconds(options_.resident_idle_seconds));
   }
   if (shutting_down_ && shutdown_deadline_ <= now) {
     shutdown_deadline_ = Clock::time_point::max();
@@ -499,9 +507,10 @@ int Server::next_timeout_ms() const {
     const Clock::time_point evictable_at = client->since + eviction_age();
     if (full && idle && evictable_at > now) next = std::min(next, evictable_at);
   }
-  for (const auto& [pid, job] : jobs_) {
-    const bool running = !job->stopping && !job->exited;
-    const bool delivering_late = job->exited && job->client != nullptr;
+  next = std::min(next, next_idle_retirement());
+  for (const auto& [key, job] : jobs_) {
+    const bool running = job->state == RunState::running;
+    const bool delivering_late = job->state == RunState::ended && job->client != nullptr;
     if (running || delivering_late) next = std::min(next, job->timeout_at);
     next = std::min(next, job->kill_at);
   }

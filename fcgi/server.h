@@ -17,6 +17,8 @@
 #include "fcgi/log_limit.h"
 #include "fcgi/options.h"
 #include "fcgi/request_environment.h"
+#include "fcgi/resident_link.h"
+#include "fcgi/warm_run.h"
 #include "fcgi/worker.h"
 
 namespace sr::fcgi {
@@ -43,13 +45,22 @@ class Server {
   // A connection younger than this is not closed to make room: its request may be on its way.
   // Short, as a web server writes its request as soon as it has connected.
   static constexpr std::chrono::milliseconds kEvictionAge{100};
-  enum class WatchKind { listener, signals, socket, worker_input, worker_output, worker_error };
+  enum class WatchKind {
+    listener,
+    signals,
+    socket,
+    worker_input,
+    worker_output,
+    worker_error,
+    resident_socket
+  };
   struct Watch {
     WatchKind kind;
     void* owner;
     std::uint32_t events = 0;
   };
   struct Job;
+  struct Process;
   // What a connection without a running or waiting request waits for, each with a time limit.
   enum class Wait { nothing, request, next_request, rest_of_stream };
   struct Client {
@@ -62,26 +73,47 @@ class Server {
     Clock::time_point since;  // when the wait began
     Clock::time_point deadline = Clock::time_point::max();
   };
+  // How far a request's run has got: its process runs it, has been told to stop, or the run is
+  // over (the process exited, or a resident one replied), and only its pipes are left to drain.
+  enum class RunState { running, stopping, ended };
+  // A started request: its streams and its run, served by a process of its own or a resident one.
   struct Job {
-    Worker worker;
-    Client* client = nullptr;  // null once the connection is gone
+    Worker worker;               // the pid of the process serving it, and the request's pipes
+    Process* process = nullptr;  // null once the run has ended
+    Client* client = nullptr;    // null once the connection is gone
     Watch input_watch{WatchKind::worker_input, this};
     Watch output_watch{WatchKind::worker_output, this};
     Watch error_watch{WatchKind::worker_error, this};
     // The cached executable itself rather than the runner: the server does what the runner
     // would do with its streams.
     bool direct = false;
+    bool resident = false;  // a direct run handed to a resident process
     ErrorLines error_lines;
     std::int64_t body_left = 0;  // of a direct run: the body bytes it still takes
     // Once a direct run has ended: what its pipes held then, which is all that is relayed.
     std::int64_t output_left = -1;
     std::int64_t error_left = -1;
-    bool exited = false;
-    int status = 0;
-    bool stopping = false;  // SIGTERM sent; output is no longer delivered
+    RunState state = RunState::running;
+    bool stopped = false;  // aborted, timed out or left: output is no longer delivered
+    int status = 0;        // the wait status of a process of its own
     bool timed_out = false;
     Clock::time_point timeout_at = Clock::time_point::max();
     Clock::time_point kill_at = Clock::time_point::max();
+  };
+  // A process the server started: a request's own (the runner or an executable run once), or a
+  // resident executable that serves request after request and outlives each.
+  struct Process {
+    pid_t pid = -1;      // also the id of its process group
+    Job* job = nullptr;  // the request it serves; null for an idle resident process
+    bool resident = false;
+    UniqueFd socket;  // of a resident process
+    Watch socket_watch{WatchKind::resident_socket, this};
+    ExecutableIdentity identity;
+    std::string executable_path;  // the cache name it was opened by
+    int served = 0;
+    bool retire_when_idle = false;  // its file was replaced, or it has served its number
+    std::string reply;              // the part of the run's reply read so far
+    Clock::time_point idle_since;
   };
 
   bool set_up();
@@ -114,6 +146,8 @@ class Server {
   // Starts the cached executable when the request is warm, the runner otherwise; false when
   // neither could start.
   bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv, Job& job);
+  // Gives the processes of a request that has its own the bookkeeping of a process.
+  void add_own_process(Job& job);
   // Ends a request for which no process was started, with one error line and `status`.
   void end_unstarted(Client& client, const std::string& error_line, std::uint32_t status);
   void start_waiting();
@@ -128,7 +162,25 @@ class Server {
   void update_pipe_events(Job& job);
   void stop_job(Job& job);
   void reap();
+  // A process that has exited: its request's run, if any, is over.
+  void process_exited(Process& process, int status);
+  void end_run(Job& job);
   void try_finish(Job& job);
+
+  // Resident processes (server_residents.cc). Hands a warm run to an idle resident process of
+  // its executable, or to a new one; false when it must run in a process of its own.
+  bool hand_to_resident(const WarmRun& warm, RequestEnvironment& environment, Job& job);
+  Process* idle_resident(const ExecutableIdentity& identity, const std::string& path);
+  Process* start_resident_process(int executable, const ExecutableIdentity& identity,
+                                  const std::string& path);
+  // Makes room for one more process within --max-children: retires an idle resident one.
+  bool room_for_process();
+  void on_resident_socket(Process& process);
+  void resident_run_ended(Process& process);
+  // Kills a resident process that is no longer needed or trusted and collects it.
+  void retire(Process& process);
+  void retire_idle(Clock::time_point idle_before);
+  Clock::time_point next_idle_retirement() const;
   static std::uint32_t app_status(const Job& job);
 
   void on_signals();
@@ -155,11 +207,13 @@ class Server {
   bool shutting_down_ = false;
   Clock::time_point shutdown_deadline_ = Clock::time_point::max();
   std::unordered_map<Client*, std::unique_ptr<Client>> clients_;
-  std::unordered_map<pid_t, std::unique_ptr<Job>> jobs_;
+  std::unordered_map<Job*, std::unique_ptr<Job>> jobs_;
+  std::unordered_map<pid_t, std::unique_ptr<Process>> processes_;
   std::deque<Client*> waiting_;
   // Freed after each batch of events, which may still name them.
   std::vector<std::unique_ptr<Client>> dead_clients_;
   std::vector<std::unique_ptr<Job>> dead_jobs_;
+  std::vector<std::unique_ptr<Process>> dead_processes_;
   std::vector<char> pipe_buffer_;
 };
 

@@ -36,7 +36,7 @@ std::int64_t pipe_count(const UniqueFd& fd) {
 // The exit status of the process that stood for the runner. A direct run answers as the runner
 // would have exited: 0 whatever the script's status, or by SIGTERM when it was stopped.
 std::uint32_t Server::app_status(const Job& job) {
-  if (job.direct) return job.stopping ? 128 + SIGTERM : 0;
+  if (job.direct) return job.stopped ? 128 + SIGTERM : 0;
   if (WIFEXITED(job.status)) return static_cast<std::uint32_t>(WEXITSTATUS(job.status));
   if (WIFSIGNALED(job.status)) return 128 + static_cast<std::uint32_t>(WTERMSIG(job.status));
   return 1;
@@ -99,7 +99,8 @@ void Server::spawn(Client& client) {
     unwatch(job->worker.input);
   }
   Job& started = *job;
-  jobs_.emplace(job->worker.pid, std::move(job));
+  if (!started.resident) add_own_process(started);
+  jobs_.emplace(job.get(), std::move(job));
   update_listener();
   pass_body(client);
   update_pipe_events(started);
@@ -111,7 +112,8 @@ bool Server::start_job(RequestEnvironment& environment, const std::vector<std::s
   environment.checkpoint();
   if (std::optional<WarmRun> warm = prepare_warm_run(environment, argv, runner_path_)) {
     warm->start.memory_limit = options_.memory_limit_bytes;
-    if (start_worker(warm->start, environment, job.worker, exec_error)) {
+    if (options_.resident && hand_to_resident(*warm, environment, job)) return true;
+    if (room_for_process() && start_worker(warm->start, environment, job.worker, exec_error)) {
       job.direct = true;
       job.body_left = warm->content_length;
       return true;
@@ -131,9 +133,22 @@ bool Server::start_job(RequestEnvironment& environment, const std::vector<std::s
   runner.file = runner_path_;
   runner.arguments = argv;
   runner.memory_limit = options_.memory_limit_bytes;
+  // Every process counts against --max-children; an idle resident one makes room.
+  if (!room_for_process()) {
+    errno = EAGAIN;
+    return false;
+  }
   if (start_worker(runner, environment, job.worker, exec_error)) return true;
   if (exec_error != 0) errno = exec_error;
   return false;
+}
+
+void Server::add_own_process(Job& job) {
+  auto process = std::make_unique<Process>();
+  process->pid = job.worker.pid;
+  process->job = &job;
+  job.process = process.get();
+  processes_.emplace(job.worker.pid, std::move(process));
 }
 
 void Server::refuse_params(Client& client) {
@@ -201,7 +216,7 @@ void Server::abort_request(Client& client) {
 }
 
 bool Server::delivering(const Job& job) const {
-  return job.client != nullptr && job.client->conn.open() && !job.stopping;
+  return job.client != nullptr && job.client->conn.open() && !job.stopped;
 }
 
 void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
@@ -221,7 +236,7 @@ void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // A process that has ended wrote all it will; a descendant holding the pipe is not waited
       // for.
-      if (job.exited) unwatch(fd);
+      if (job.state == RunState::ended) unwatch(fd);
       break;
     }
     unwatch(fd);
@@ -254,19 +269,22 @@ void Server::update_pipe_events(Job& job) {
 }
 
 void Server::stop_job(Job& job) {
-  if (job.stopping) return;
-  job.stopping = true;
+  if (job.stopped) return;
+  job.stopped = true;
   unwatch(job.worker.input);
   if (job.client != nullptr && job.client->conn.request) job.client->conn.request->body.clear();
-  if (job.exited) {
+  if (job.state == RunState::ended) {
     // Whatever is left in the pipes is no longer wanted.
     drain_pipe(job, false, kReadsPerExit);
     drain_pipe(job, true, kReadsPerExit);
     return;
   }
+  job.state = RunState::stopping;
   if (job.direct) {
-    // What the runner's end would do to it, and to all it started.
+    // What the runner's end would do to it, and to all it started. A resident process goes
+    // with its request: its program's state is not to be trusted with the next one.
     ::kill(-job.worker.pid, SIGKILL);
+    if (job.resident) unwatch(job.process->socket);
   } else {
     // The runner removes what it made on SIGTERM; whatever is left of the group gets SIGKILL.
     ::kill(job.worker.pid, SIGTERM);
@@ -277,36 +295,53 @@ void Server::stop_job(Job& job) {
 
 void Server::reap() {
   while (true) {
-    // Looked at before it is collected: while the worker is unreaped its pid, and so its group
+    // Looked at before it is collected: while the process is unreaped its pid, and so its group
     // id, cannot be taken by another process.
     siginfo_t info{};
     if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
     const pid_t pid = info.si_pid;
-    auto found = jobs_.find(pid);
+    auto found = processes_.find(pid);
+    Process* process = found == processes_.end() ? nullptr : found->second.get();
     // A stopped request leaves nothing running: the script and anything it started go too.
-    if (found != jobs_.end() && found->second->stopping) ::kill(-pid, SIGKILL);
+    if (process != nullptr && process->job != nullptr && process->job->stopped)
+      ::kill(-pid, SIGKILL);
     int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || found == jobs_.end()) continue;
-    Job& job = *found->second;
-    job.exited = true;
-    job.status = status;
-    job.kill_at = Clock::time_point::max();
-    unwatch(job.worker.input);
-    if (job.direct) {
-      // All it wrote is in the pipes now; a descendant that keeps them open may go on writing,
-      // and gets no more relayed.
-      job.output_left = pipe_count(job.worker.output);
-      job.error_left = pipe_count(job.worker.error);
-    }
-    drain_pipe(job, false, kReadsPerExit);
-    drain_pipe(job, true, kReadsPerExit);
-    try_finish(job);
+    if (::waitpid(pid, &status, 0) != pid || process == nullptr) continue;
+    process_exited(*process, status);
   }
 }
 
+void Server::process_exited(Process& process, int status) {
+  unwatch(process.socket);
+  Job* job = process.job;
+  auto found = processes_.find(process.pid);
+  dead_processes_.push_back(std::move(found->second));
+  processes_.erase(found);
+  if (job == nullptr) return;
+  job->status = status;
+  end_run(*job);
+}
+
+void Server::end_run(Job& job) {
+  if (job.process != nullptr) job.process->job = nullptr;
+  job.process = nullptr;
+  job.state = RunState::ended;
+  job.kill_at = Clock::time_point::max();
+  unwatch(job.worker.input);
+  if (job.direct) {
+    // All it wrote is in the pipes now; a descendant that keeps them open may go on writing,
+    // and gets no more relayed.
+    job.output_left = pipe_count(job.worker.output);
+    job.error_left = pipe_count(job.worker.error);
+  }
+  drain_pipe(job, false, kReadsPerExit);
+  drain_pipe(job, true, kReadsPerExit);
+  try_finish(job);
+}
+
 void Server::try_finish(Job& job) {
-  if (!job.exited || job.worker.output || job.worker.error) return;
-  auto found = jobs_.find(job.worker.pid);
+  if (job.state != RunState::ended || job.worker.output || job.worker.error) return;
+  auto found = jobs_.find(&job);
   if (found == jobs_.end()) return;
   dead_jobs_.push_back(std::move(found->second));
   jobs_.erase(found);

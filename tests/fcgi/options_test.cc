@@ -20,7 +20,8 @@ TEST(ServerOptions, EveryOptionInBothSpellings) {
   Options options;
   ASSERT_EQ(parse({"--listen", "unix:/run/sr.sock", "--socket-mode=0600", "--max-children", "12",
                    "--timeout=30", "--request-read-timeout", "2", "--memory-limit=2G", "--env",
-                   "PATH=/usr/bin:/bin", "--env=EMPTY=", "--help"},
+                   "PATH=/usr/bin:/bin", "--env=EMPTY=", "--help", "--no-resident",
+                   "--resident-idle=5", "--max-requests", "7"},
                   options),
             "");
   EXPECT_EQ(options.listen, "unix:/run/sr.sock");
@@ -32,6 +33,9 @@ TEST(ServerOptions, EveryOptionInBothSpellings) {
   EXPECT_EQ(options.env, (std::vector<std::pair<std::string, std::string>>{
                              {"PATH", "/usr/bin:/bin"}, {"EMPTY", ""}}));
   EXPECT_TRUE(options.help);
+  EXPECT_FALSE(options.resident);
+  EXPECT_EQ(options.resident_idle_seconds, 5);
+  EXPECT_EQ(options.max_requests, 7);
 }
 
 TEST(ServerOptions, DefaultsWithoutArguments) {
@@ -43,6 +47,9 @@ TEST(ServerOptions, DefaultsWithoutArguments) {
   EXPECT_EQ(options.request_read_timeout_seconds, 5);
   EXPECT_EQ(options.memory_limit_bytes, 1024ull << 20);
   EXPECT_GE(options.max_children, 1);
+  EXPECT_TRUE(options.resident);
+  EXPECT_EQ(options.resident_idle_seconds, 60);
+  EXPECT_EQ(options.max_requests, 1000);
   for (const auto& [size, bytes] :
        {std::pair{"0", 0ull}, {"300", 300ull << 20}, {"64K", 64ull << 10}}) {
     ASSERT_EQ(parse({"--memory-limit", size}, options), "");

@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include "tests/e2e/run_child.h"
@@ -84,18 +85,22 @@ class Parity : public ::testing::Test {
     return client.read_response(1);
   }
 
-  void compare(const std::vector<Case>& cases) {
+  // After the first request of each case (which compiles), `cached_rounds` more; an executable
+  // that runs resident serves them all in one process, whose program must start afresh each time.
+  // Returns the number of resident processes that were left when the cases were done.
+  std::size_t compare(const std::vector<Case>& cases, int cached_rounds = 1) {
     ServerProcess server(sandbox_);
     for (const Case& c : cases) {
       const std::string path = install(c);
-      for (const char* round : {"first request (compiles)", "cached"}) {
-        SCOPED_TRACE(std::string(c.name) + ", " + round);
-        const bool cold = round[0] == 'f';
+      for (int round = 0; round <= cached_rounds; ++round) {
+        SCOPED_TRACE(std::string(c.name) + ", " +
+                     (round == 0 ? "first request (compiles)" : "cached " + std::to_string(round)));
+        const bool cold = round == 0;
         if (cold) clear_cache();
         const RunResult cgi = through_cgi(c, path);
         if (cold) clear_cache();
         const FcgiResponse fcgi = through_server(server, c, path);
-        ASSERT_TRUE(fcgi.ended);
+        EXPECT_TRUE(fcgi.ended);
         // Where the runner wrote nothing the server answers with a bare server error.
         const std::string expected =
             cgi.out.empty() ? "Status: 500 Internal Server Error\r\n\r\n" : cgi.out;
@@ -104,7 +109,19 @@ class Parity : public ::testing::Test {
         EXPECT_EQ(fcgi.app_status, static_cast<std::uint32_t>(cgi.exit_code));
       }
     }
-    EXPECT_TRUE(server.wait_for_children(0));
+    // Only resident processes outlive their requests, and they end with the server.
+    const std::vector<pid_t> left = server.children();
+    for (pid_t pid : left) EXPECT_EQ(command_of(pid), "zr-resident");
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+    for (pid_t pid : left) EXPECT_FALSE(process_exists(pid)) << pid;
+    return left.size();
+  }
+
+  static std::string command_of(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string name;
+    std::getline(in, name, '\0');
+    return name;
   }
 
   // The same request sent by another implementation's client: the FastCGI library's cgi-fcgi,
@@ -262,6 +279,64 @@ TEST_F(Parity, TheShippedExamples) {
     cases.push_back({row.file, row.file, switches, text, row.params, row.body});
   }
   compare(cases);
+}
+
+// Warm requests of the bundled compiler's executables go to resident processes: three cached
+// requests per case, each the same bytes as the CGI runner's run of its own.
+TEST_F(Parity, ResidentProcessesServeWhatTheRunnerWould) {
+  sandbox_.use_stand_in_compiler();
+  const std::string header = "Write \"Content-Type: text/plain\" + #LF$ + #LF$\n";
+  const std::string failing = header + "Write \"before \"\nWriteError \"to the log\"\nx = 1 / 0\n";
+  const std::string variables =
+      header +
+      "names$ = \"Version ProgramFilename Date QueryStrings ParamForce ParamCompress ParamWarn "
+      "ParamParse\"\nFor i = 1 To 8\n  WriteLine Env$(\"ZR_Interpreter_\" + Field$(names$, i, "
+      "\" \"))\nNext i\nWriteLine Env$(\"GET_a\") + Env$(\"GET_b\") + Str$(ArgCount())\n";
+  const std::string body = header + "b$ = ReadAll$()\nWriteLine Str$(Len(b$)) + \":\" + " +
+                           "Left$(b$, 3) + Mid$(b$, 500000, 4) + Right$(b$, 2)\n";
+  const std::string files =
+      header +
+      "WriteLine Str$(WriteFile(\"data.txt\", \"one\")) + Str$(AppendFile(\"data.txt\", \"two\"))\n"
+      "WriteLine ReadFile$(\"data.txt\") + Str$(FileSize(\"data.txt\")) + "
+      "Str$(DeleteFile(\"data.txt\")) + Str$(FileExists(\"data.txt\"))\n";
+  std::string long_body(1 << 20, 'b');
+  long_body.replace(499999, 4, "MIDs");
+  const std::vector<Case> cases = {
+      {"run-time error with -w", "fails.zr", "-w", failing, {}, ""},
+      {"run-time error without -w", "fails2.zr", "", failing, {}, ""},
+      {"unflushed output and End",
+       "ends.zr",
+       "-w",
+       header + "Write \"no line end\"\nEnd 3\nWriteLine \"never\"\n",
+       {},
+       ""},
+      {"runner variables",
+       "vars.zr",
+       "-w -c",
+       variables,
+       {{"QUERY_STRING", "a=1&b=two"}, {"REQUEST_URI", "/vars.zr?a=1&b=two"}},
+       ""},
+      {"body shorter than CONTENT_LENGTH",
+       "short.zr",
+       "-w",
+       body,
+       {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "10"}},
+       "abcd"},
+      {"1 MiB body",
+       "long.zr",
+       "-w",
+       body,
+       {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "1048576"}},
+       long_body},
+      {"large output",
+       "large.zr",
+       "-w",
+       header + "For i = 1 To 200000\n  WriteLine i\nNext i\n",
+       {},
+       ""},
+      {"file functions", "files.zr", "-w", files, {}, ""},
+  };
+  EXPECT_GT(compare(cases, 3), 0u);
 }
 
 }  // namespace

@@ -164,5 +164,87 @@ TEST(FcgiWarmPath, ALongErrorLineReachesTheLogInPiecesOf64KiB) {
   }
 }
 
+const std::string kZrHeader = "Write \"Content-Type: text/plain\" + #LF$ + #LF$\n";
+
+// A script of the bundled language that shows what it finds of earlier requests: a global, the
+// environment, output left unflushed, a run-time error or End, and a random number.
+const std::string kStateScript =
+    kZrHeader +
+    "WriteLine \"n=\" + Str$(n) + \" secret=\" + Env$(\"HTTP_X_SECRET\")\n"
+    "WriteLine \"random=\" + Str$(Random(1000000000))\n"
+    "n = n + 1\nWrite \"unflushed\"\nq$ = Env$(\"QUERY_STRING\")\n"
+    "If q$ = \"fail\"\n  x = 1 / (Len(q$) - 4)\nEndIf\nIf q$ = \"end\"\n  End 2\nEndIf\n"
+    "If q$ = \"read\"\n  x = WriteFile(\"started\", \"1\")\n  b$ = ReadAll$()\nEndIf\n";
+
+FcgiResponse request_with(const ServerProcess& server, const std::string& script,
+                          const std::string& query, const Params& extra = {}) {
+  Params params = extra;
+  params.emplace_back("QUERY_STRING", query);
+  return fcgi_request(server.socket_path(), request_params(script, params));
+}
+
+TEST(FcgiWarmPath, AResidentProcessStartsEveryRequestAfresh) {
+  RunnerSandbox sandbox;
+  sandbox.use_stand_in_compiler();
+  const std::string script = served_script(sandbox, "state.zr", kStateScript);
+  // Room beside the resident process, so that the rebuild below need not retire it.
+  ServerProcess server(sandbox, {"--max-children", "2"});
+  ASSERT_TRUE(request_with(server, script, "").ended);  // compiles
+  const FcgiResponse failed = request_with(server, script, "fail", {{"HTTP_X_SECRET", "abc"}});
+  const std::vector<pid_t> resident = server.children();
+  ASSERT_EQ(resident.size(), 1u);
+  const FcgiResponse ended = request_with(server, script, "end");
+  const FcgiResponse plain = request_with(server, script, "");
+  EXPECT_EQ(server.children(), resident) << "one process served the three";
+  // A failed run's unflushed output gives way to the error page.
+  EXPECT_EQ(
+      failed.out,
+      "Status: 500 Internal Server Error\nContent-Type: text/html\n\n<p>Runtime error at line "
+      "9: Division by zero</p>\n");
+  for (const FcgiResponse* r : {&ended, &plain}) {
+    EXPECT_TRUE(r->ended);
+    EXPECT_EQ(r->out.find("Content-Type: text/plain\n\nn=0 secret=\nrandom="), 0u) << r->out;
+    EXPECT_EQ(r->out.substr(r->out.size() - 10), "\nunflushed");
+    EXPECT_EQ(r->err, "");
+  }
+  EXPECT_NE(number_after(ended.out, "random"), number_after(plain.out, "random"));
+  // Rebuilt between two requests: the next warm one runs the new code in a new process.
+  sandbox.write_file(
+      "state.zr", "#!" + sandbox.runner_path() + " -w\n" + kZrHeader + "WriteLine \"two\"\n", 0755);
+  request_with(server, script, "");
+  EXPECT_EQ(request_with(server, script, "").out, "Content-Type: text/plain\n\ntwo\n");
+  EXPECT_FALSE(process_exists(resident[0]));
+}
+
+// A process killed in the middle of a request: the request ends as that of an executable run
+// once, and the next one is served.
+TEST(FcgiWarmPath, AKilledResidentProcessEndsItsRequestAsAKilledExecutable) {
+  RunnerSandbox sandbox;
+  sandbox.use_stand_in_compiler();
+  const std::string script = served_script(sandbox, "state.zr", kStateScript);
+  std::vector<FcgiResponse> killed;
+  for (const char* mode : {"--max-requests=1000", "--no-resident"}) {
+    SCOPED_TRACE(mode);
+    ServerProcess server(sandbox, {"--max-children", "2", mode});
+    ASSERT_TRUE(request_with(server, script, "").ended);
+    std::remove((sandbox.dir() + "/started").c_str());
+    FcgiClient client(server.socket_path());
+    client.begin(1);
+    client.params(1, request_params(script, {{"QUERY_STRING", "read"},
+                                             {"REQUEST_METHOD", "POST"},
+                                             {"CONTENT_LENGTH", "10"}}));
+    client.body(1, "abc");
+    ASSERT_TRUE(wait_for_file(sandbox.dir() + "/started"));
+    ASSERT_EQ(server.children().size(), 1u);
+    ::kill(server.children()[0], SIGKILL);
+    killed.push_back(client.read_response(1));
+    EXPECT_TRUE(killed.back().ended);
+    EXPECT_NE(request_with(server, script, "").out.find("n=0"), std::string::npos);
+  }
+  EXPECT_EQ(killed[0].out, killed[1].out);
+  EXPECT_EQ(killed[0].err, killed[1].err);
+  EXPECT_EQ(killed[0].app_status, killed[1].app_status);
+}
+
 }  // namespace
 }  // namespace sr::test

@@ -1,0 +1,155 @@
+#include "fcgi/resident_link.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "runtime/files/full_io.h"
+#include "runtime/process/child_side.h"
+#include "runtime/process/pipe_ends.h"
+
+namespace sr::fcgi {
+namespace {
+
+constexpr std::uint32_t kRequestMagic = 0x5a52'5251;
+constexpr std::uint32_t kReplyMagic = 0x5a52'444e;
+constexpr std::uint32_t kProtocolVersion = 1;
+constexpr std::size_t kReplySize = 12;
+// An idle process takes its request at once; one that does not is not waited for long.
+constexpr int kSendTimeoutSeconds = 2;
+
+void put32(std::string& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+
+std::uint32_t word32(const char* at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(at[i]);
+  return v;
+}
+
+// The header and the body: the folder, the arguments and the environment, each ending in a zero.
+std::string request_bytes(const ResidentRequest& request) {
+  std::string body = request.folder + '\0';
+  for (const std::string& argument : *request.arguments) body += argument + '\0';
+  std::uint32_t envc = 0;
+  for (const char* entry : *request.environment) {
+    if (entry == nullptr) break;
+    body += entry;
+    body += '\0';
+    ++envc;
+  }
+  std::string bytes;
+  put32(bytes, kRequestMagic);
+  put32(bytes, kProtocolVersion);
+  put32(bytes, static_cast<std::uint32_t>(request.arguments->size()));
+  put32(bytes, envc);
+  const std::uint64_t size = body.size();
+  put32(bytes, static_cast<std::uint32_t>(size));
+  put32(bytes, static_cast<std::uint32_t>(size >> 32));
+  return bytes + body;
+}
+
+int exec_report(UniqueFd& report) {
+  int error = 0;
+  if (read_full(report.get(), &error, sizeof error) != sizeof error) error = 0;
+  return error;
+}
+
+}  // namespace
+
+bool executable_identity(int fd, ExecutableIdentity& identity) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return false;
+  identity.device = status.st_dev;
+  identity.inode = status.st_ino;
+  identity.size = status.st_size;
+  identity.change_ns =
+      static_cast<std::int64_t>(status.st_ctim.tv_sec) * 1'000'000'000 + status.st_ctim.tv_nsec;
+  return true;
+}
+
+bool start_resident(int executable, unsigned long long memory_limit, pid_t& pid, UniqueFd& socket,
+                    int& exec_error) {
+  exec_error = 0;
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return false;
+  UniqueFd ours(pair[0]), theirs(pair[1]);
+  // The process's end must survive its exec; the server starts no other process meanwhile.
+  UniqueFd passed(::fcntl(theirs.get(), F_DUPFD, 3));
+  UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  PipeEnds report;
+  if (!passed || !null || !make_pipe(report, OwnEnd::none)) return false;
+  std::string name = "zr-resident", number = std::to_string(passed.get());
+  char* argv[] = {name.data(), number.data(), nullptr};
+  char* no_environment[] = {nullptr};
+  ChildSetup setup;
+  setup.executable = executable;
+  setup.arguments = argv;
+  setup.environment = no_environment;
+  setup.input = null.get();
+  setup.output = null.get();
+  setup.exec_report = report.write.get();
+  setup.own_group = true;
+  setup.address_space_limit = memory_limit;
+  const pid_t started = fork_child(setup);
+  if (started < 0) return false;
+  report.write.reset();
+  if ((exec_error = exec_report(report.read)) != 0) {
+    int status;
+    ::waitpid(started, &status, 0);
+    return false;
+  }
+  timeval limit{kSendTimeoutSeconds, 0};
+  ::setsockopt(ours.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  pid = started;
+  socket = std::move(ours);
+  return true;
+}
+
+bool send_resident_request(int socket, const ResidentRequest& request) {
+  const std::string bytes = request_bytes(request);
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof request.streams)] = {};
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    iovec part{const_cast<char*>(bytes.data()) + sent, bytes.size() - sent};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (sent == 0) {
+      // The streams travel with the first byte of the header.
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      cmsghdr* c = CMSG_FIRSTHDR(&message);
+      c->cmsg_level = SOL_SOCKET;
+      c->cmsg_type = SCM_RIGHTS;
+      c->cmsg_len = CMSG_LEN(sizeof request.streams);
+      std::memcpy(CMSG_DATA(c), request.streams, sizeof request.streams);
+    }
+    const ssize_t n = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+ReplyRead read_resident_reply(int socket, std::string& pending) {
+  char buffer[kReplySize];
+  while (pending.size() < kReplySize) {
+    const ssize_t n = ::recv(socket, buffer, kReplySize - pending.size(), MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return ReplyRead::incomplete;
+    if (n <= 0) return ReplyRead::broken;
+    pending.append(buffer, static_cast<std::size_t>(n));
+  }
+  return word32(pending.data()) == kReplyMagic ? ReplyRead::ended : ReplyRead::broken;
+}
+
+}  // namespace sr::fcgi

@@ -1,0 +1,53 @@
+// The server's end of a resident executable (compiler/README.md, "Resident mode"): starting it
+// on a socket, handing it one request at a time, and reading how each run ended.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/files/unique_fd.h"
+
+namespace sr::fcgi {
+
+// The file that a cache decision opened and checked: a rebuilt, replaced or planted file has
+// another identity, so it never reaches a process started from the old one.
+struct ExecutableIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t change_ns = 0;
+  bool operator==(const ExecutableIdentity&) const = default;
+};
+
+// False when the file cannot be looked at.
+bool executable_identity(int fd, ExecutableIdentity& identity);
+
+// Starts `executable` (an open, checked file) as {"zr-resident", N} with a unix stream socket at
+// N, in a process group of its own, /dev/null as its standard input and output and the server's
+// log as its error stream, with `memory_limit` (RLIMIT_AS, 0: unlimited). False when no socket
+// or process could be made (errno) or the exec failed (`exec_error`).
+bool start_resident(int executable, unsigned long long memory_limit, pid_t& pid, UniqueFd& socket,
+                    int& exec_error);
+
+struct ResidentRequest {
+  int streams[3];  // the run's standard input, output and error
+  std::string folder;
+  const std::vector<std::string>* arguments;  // entry 0 is the program's name
+  const std::vector<char*>* environment;      // "NAME=VALUE" entries, null-terminated
+};
+
+// Sends one request to an idle process, blocking within the socket's send time-out (an idle
+// process reads at once). False when it was not all sent: the process cannot be trusted with
+// another request.
+bool send_resident_request(int socket, const ResidentRequest& request);
+
+enum class ReplyRead { incomplete, ended, broken };
+
+// Reads what the socket holds into `pending` (at most one reply). `ended` once the 12-byte reply
+// is whole; `broken` for a closed socket, a read error or a reply that is not one.
+ReplyRead read_resident_reply(int socket, std::string& pending);
+
+}  // namespace sr::fcgi
