@@ -222,25 +222,33 @@ TEST_F(HostileTmp, PlantedNamesCostAPrivateBuildNotTheScript) {
 // Run under the runner's uid with the same planted names, it must start none of them: every
 // request is served by the runner's private build, with the runner's one log line.
 TEST_F(HostileTmp, TheFastCgiServerStartsNoPlantedName) {
-  for (const PlantRow& kind : kPlantKinds) {
-    for (const char* place : kPlantPlaces) {
-      SCOPED_TRACE(std::string(kind.name) + " at the name ending in \"" + place + "\"");
-      sandbox_ = std::make_unique<RunnerSandbox>();
-      hand_over(*sandbox_, users_.runner);
-      const std::string script = served_script(*sandbox_, "s.cgi", "echo GOOD\n");
-      const std::string planted = RunnerSandbox::cache_path(script) + place;
-      ASSERT_EQ(shell_as(users_.attacker, "P='" + planted + "'; " + kind.command), 0);
-      ServerProcess server(*sandbox_, {}, Listen::unix_path, as_user(users_.runner, 022));
-      ASSERT_TRUE(server.ready());
-      for (int request = 1; request <= 2; ++request) {
-        SCOPED_TRACE("request " + std::to_string(request));
-        const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script));
-        EXPECT_EQ(r.out, kGood) << "log: " << r.err;
-        EXPECT_TRUE(blocks_the_cache(place)
-                        ? r.err.ends_with(blocked_line_end(planted, users_.attacker)) &&
-                              std::count(r.err.begin(), r.err.end(), '\n') == 1
-                        : r.err.empty())
-            << "log: " << r.err;
+  // The bundled compiler's executables run resident in the server; the fake one's do not.
+  for (const bool resident : {false, true}) {
+    for (const PlantRow& kind : kPlantKinds) {
+      for (const char* place : kPlantPlaces) {
+        SCOPED_TRACE(std::string(kind.name) + " at the name ending in \"" + place + "\"" +
+                     (resident ? ", bundled compiler" : ""));
+        sandbox_ = std::make_unique<RunnerSandbox>();
+        if (resident) sandbox_->use_stand_in_compiler();
+        hand_over(*sandbox_, users_.runner);
+        const std::string script =
+            served_script(*sandbox_, "s.cgi", resident ? "WriteLine \"GOOD\"\n" : "echo GOOD\n");
+        const std::string planted = RunnerSandbox::cache_path(script) + place;
+        ASSERT_EQ(shell_as(users_.attacker, "P='" + planted + "'; " + kind.command), 0);
+        ServerProcess server(*sandbox_, {}, Listen::unix_path, as_user(users_.runner, 022));
+        ASSERT_TRUE(server.ready());
+        for (int request = 1; request <= 2; ++request) {
+          SCOPED_TRACE("request " + std::to_string(request));
+          const FcgiResponse r = fcgi_request(server.socket_path(), request_params(script));
+          EXPECT_EQ(r.out, kGood) << "log: " << r.err;
+          EXPECT_TRUE(blocks_the_cache(place)
+                          ? r.err.ends_with(blocked_line_end(planted, users_.attacker)) &&
+                                std::count(r.err.begin(), r.err.end(), '\n') == 1
+                          : r.err.empty())
+              << "log: " << r.err;
+        }
+        // Only the runner's own build, once the cache name is free, is served resident.
+        EXPECT_EQ(server.children().size(), resident && !blocks_the_cache(place) ? 1u : 0u);
       }
     }
   }
