@@ -176,11 +176,24 @@ def processes_below(pid):
     return found
 
 
-def sample_memory(pid, samples, stop):
+def children_of(pid):
+    try:
+        return [int(child) for child in read(f"/proc/{pid}/task/{pid}/children").split()]
+    except ValueError:
+        return []
+
+
+def is_resident(pid):
+    """A resident executable, which outlives its requests: started as {"zr-resident", N}."""
+    return read(f"/proc/{pid}/cmdline").split("\0")[0] == "zr-resident"
+
+
+def sample_memory(pid, samples, stop, most_children):
     while not stop.wait(SAMPLE_EVERY_S):
         value = rss_kb(pid)
         if value is not None:
             samples.append((time.monotonic(), value))
+        most_children[0] = max(most_children[0], len(children_of(pid)))
 
 
 def memory_verdict(samples):
@@ -242,7 +255,9 @@ def main():
 
         samples = []
         stop_sampling = threading.Event()
-        sampler = threading.Thread(target=sample_memory, args=(server.pid, samples, stop_sampling))
+        most_children = [0]
+        sampler = threading.Thread(target=sample_memory,
+                                   args=(server.pid, samples, stop_sampling, most_children))
         sampler.start()
         tally, duration, rewrites, latencies = cgi.run_load(port, docroot, runner, REQUESTS,
                                                             CLIENTS, DEADLINE_S, CLIENT_TIMEOUT_S)
@@ -252,13 +267,20 @@ def main():
         # Once nginx has closed its connections the server must be back where it started.
         nginx_status = stop_group(nginx, 20)
         nginx = None
-        settled = wait_until(lambda: descriptor_count(server.pid) == descriptors_before
-                             and not processes_below(server.pid), 15)
-        descriptors_after = descriptor_count(server.pid)
-        left_below = processes_below(server.pid)
+        # Idle resident processes stay, each holding its socket, until they retire.
+        residents = [child for child in children_of(server.pid) if is_resident(child)]
+        settled = wait_until(
+            lambda: descriptor_count(server.pid) == descriptors_before + len(residents)
+            and len(processes_below(server.pid)) == len(residents), 15)
+        descriptors_after = descriptor_count(server.pid) - len(residents)
+        left_below = [entry for entry in processes_below(server.pid)
+                      if int(entry.split()[0]) not in residents]
         memory_text, memory_failure = memory_verdict(samples)
+        resident_kb = [rss_kb(child) or 0 for child in residents]
+        server_pid = server.pid
         server_status = stop_group(server)
         server = None
+        left_after_stop = processes_below(server_pid)
 
         ours = {cache_prefix + name for name in list(cgi.SCRIPTS) + ["version.zr"]}
         kept = ours | {name + ".script" for name in ours}
@@ -276,6 +298,8 @@ def main():
         print(f"{memory_text}; {len(samples)} samples")
         print(f"server descriptors: {descriptors_before} before, {descriptors_after} after "
               f"({'settled' if settled else 'not settled'})")
+        print(f"server children at most {most_children[0]} (--max-children {MAX_CHILDREN}); "
+              f"{len(residents)} resident processes left idle, RSS {resident_kb} kB")
 
         failures += tally.errors[:20]
         if tally.done < REQUESTS:
@@ -288,6 +312,12 @@ def main():
             failures.append(f"descriptors: {descriptors_before} before, {descriptors_after} after")
         if left_below:
             failures.append(f"processes left below the server: {left_below[:5]}")
+        if most_children[0] > MAX_CHILDREN:
+            failures.append(f"{most_children[0]} children at once, above --max-children")
+        if not residents:
+            failures.append("no resident process served the warm requests")
+        if left_after_stop:
+            failures.append(f"processes left after the server stopped: {left_after_stop[:5]}")
         if leftovers:
             failures.append(f"files left in /tmp: {leftovers[:5]}")
         if errors_logged:
