@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "fcgi/listener.h"
+#include "fcgi/log_file.h"
 #include "fcgi/options.h"
 #include "fcgi/server.h"
 #include "runtime/console/console.h"
@@ -51,6 +52,12 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::cout << sr::fcgi::usage_text();
     return 0;
+  }
+  if (!options.log_file.empty()) {
+    if (const std::string error = sr::fcgi::log_to_file(options.log_file); !error.empty()) {
+      sr::fcgi::log_message(error);
+      return 1;
+    }
   }
   // Every request that is not warm, and every failure, is the runner's to answer.
   const std::string runner = runner_beside_server();

@@ -60,6 +60,15 @@ std::string apply(Options& options, std::string_view name, std::string_view valu
     if (!parse_number(value, 10, 1000000000, number) || number == 0)
       return "--max-requests needs a number from 1";
     options.max_requests = static_cast<int>(number);
+  } else if (name == "--status-path" || name == "--ping-path") {
+    if (!value.starts_with('/')) return std::string(name) + " needs a path from /";
+    (name == "--status-path" ? options.status_path : options.ping_path) = value;
+  } else if (name == "--slow-log") {
+    if (!parse_number(value, 10, 86400, number)) return "--slow-log needs seconds";
+    options.slow_log_seconds = static_cast<int>(number);
+  } else if (name == "--log") {
+    if (value.empty()) return "--log needs a file";
+    options.log_file = value;
   } else if (name == "--env") {
     const std::size_t equals = value.find('=');
     if (equals == 0 || equals == std::string_view::npos) return "--env needs NAME=VALUE";
@@ -96,6 +105,8 @@ std::string parse_options(int argc, char** argv, Options& options) {
     }
     if (std::string error = apply(options, name, value); !error.empty()) return error;
   }
+  if (!options.status_path.empty() && options.status_path == options.ping_path)
+    return "--status-path and --ping-path need different paths";
   return {};
 }
 
@@ -122,10 +133,18 @@ std::string usage_text() {
          "  --max-requests N      requests a resident process serves before it retires\n"
          "                        (default 1000)\n"
          "  --env NAME=VALUE      add a variable to every request's environment (repeatable)\n"
+         "  --status-path PATH    answer the server's status page at PATH (?json, ?openmetrics,\n"
+         "                        ?full); keep it to trusted addresses in the web server\n"
+         "  --ping-path PATH      answer \"pong\" at PATH\n"
+         "  --slow-log SECONDS    log a request still running after this long, and its end;\n"
+         "                        0 = off (default 0)\n"
+         "  --log FILE            append the log to FILE instead of standard error; SIGUSR1\n"
+         "                        reopens it\n"
          "  --help                show this text\n"
          "\n"
          "SIGTERM, SIGINT or SIGHUP: stop accepting, let running requests finish (within\n"
-         "--timeout), then exit 0; a second signal stops the running requests at once.\n";
+         "--timeout), then exit 0; a second signal stops the running requests at once.\n"
+         "SIGUSR1: reopen the --log file (after it was rotated).\n";
 }
 
 }  // namespace sr::fcgi

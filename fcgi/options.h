@@ -23,11 +23,17 @@ struct Options {
   bool resident = true;
   int resident_idle_seconds = 60;  // an idle resident process retires after this long
   int max_requests = 1000;         // requests a resident process serves before it retires
+  // Answered by the server itself, never by a script; "": off.
+  std::string status_path;
+  std::string ping_path;
+  int slow_log_seconds = 0;  // a request running longer is logged; 0: off
+  std::string log_file;      // standard error goes there, reopened on SIGUSR1; "": as inherited
   std::vector<std::pair<std::string, std::string>> env;
   bool help = false;
 };
 
-// Fills `options` from argv; returns "" or a one-line message about the first bad argument.
+// Fills `options` from argv; returns "" or a one-line message about the first bad argument (or
+// the first bad combination).
 std::string parse_options(int argc, char** argv, Options& options);
 
 std::string usage_text();

@@ -72,7 +72,7 @@ namespace {
 sigset_t handled_signals() {
   sigset_t handled;
   sigemptyset(&handled);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&handled, signal);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGCHLD}) sigaddset(&handled, signal);
   return handled;
 }
 
@@ -102,6 +102,7 @@ bool Server::set_up() {
   max_clients_ = connection_limit();
   connection_limits_.max_requests = options_.max_children;
   connection_limits_.max_environment = environment_limit(options_.env);
+  stats_.start_time = std::chrono::system_clock::now();
   const sigset_t handled = handled_signals();
   signals_.reset(::signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC));
   epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
@@ -220,6 +221,7 @@ void Server::accept_clients() {
                           " connections: closed one that sent no request for a new one");
       drop_client(*room);
     }
+    ++stats_.accepted_connections;
     auto client = std::make_unique<Client>(Connection(UniqueFd(fd), connection_limits_));
     Client& added = *client;
     watch(fd, client->watch, EPOLLIN);
@@ -405,6 +407,7 @@ void Server::drop_client(Client& client) {
   if (client.queued) {
     waiting_.erase(std::find(waiting_.begin(), waiting_.end(), &client));
     client.queued = false;
+    ++stats_.ended.aborted;
   }
   ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, client.conn.fd(), nullptr);
   client.conn.close_socket();
@@ -426,6 +429,8 @@ void Server::on_signals() {
   while (::read(signals_.get(), &info, sizeof info) == sizeof info) {
     if (info.ssi_signo == SIGCHLD) {
       reap();
+    } else if (info.ssi_signo == SIGUSR1) {
+      reopen_log();
     } else {
       // A hang-up (the terminal or a supervisor going away) stops the server as TERM does.
       if (info.ssi_signo == SIGHUP) log_message("SIGHUP: stopping as on SIGTERM");
@@ -462,6 +467,7 @@ void Server::begin_shutdown() {
 void Server::check_deadlines() {
   const Clock::time_point now = Clock::now();
   check_client_deadlines(now);
+  log_slow_requests(now);
   // A script that has ended but whose client does not take the response keeps its slot only
   // until the time-out too.
   std::vector<Client*> stalled;
@@ -513,6 +519,7 @@ int Server::next_timeout_ms() const {
     const bool delivering_late = job->state == RunState::ended && job->client != nullptr;
     if (running || delivering_late) next = std::min(next, job->timeout_at);
     next = std::min(next, job->kill_at);
+    if (!job->logged_slow) next = std::min(next, job->slow_at);
   }
   if (next == Clock::time_point::max()) return -1;
   const auto wait =

@@ -18,6 +18,7 @@
 #include "fcgi/options.h"
 #include "fcgi/request_environment.h"
 #include "fcgi/resident_link.h"
+#include "fcgi/server_stats.h"
 #include "fcgi/warm_run.h"
 #include "fcgi/worker.h"
 
@@ -72,6 +73,11 @@ class Server {
     Wait wait = Wait::nothing;
     Clock::time_point since;  // when the wait began
     Clock::time_point deadline = Clock::time_point::max();
+    // Of the request it holds, from when its params arrived: what the status page and the slow
+    // log show, and the params themselves until it starts.
+    NameValuePairs params;
+    std::string script;
+    Clock::time_point ready_at;
   };
   // How far a request's run has got: its process runs it, has been told to stop, or the run is
   // over (the process exited, or a resident one replied), and only its pipes are left to drain.
@@ -99,6 +105,11 @@ class Server {
     bool timed_out = false;
     Clock::time_point timeout_at = Clock::time_point::max();
     Clock::time_point kill_at = Clock::time_point::max();
+    std::string script;  // SCRIPT_FILENAME
+    Clock::time_point ready_at;
+    std::uint64_t bytes_out = 0;  // standard output delivered
+    Clock::time_point slow_at = Clock::time_point::max();
+    bool logged_slow = false;
   };
   // A process the server started: a request's own (the runner or an executable run once), or a
   // resident executable that serves request after request and outlives each.
@@ -183,6 +194,18 @@ class Server {
   Clock::time_point next_idle_retirement() const;
   static std::uint32_t app_status(const Job& job);
 
+  // The status page and the slow log (server_status.cc).
+  // Answers the server's own page if the request is for one; true when it did.
+  bool answer_own_page(Client& client);
+  ServerStats stats_now() const;
+  std::vector<RunningRequest> running_requests(Clock::time_point now) const;
+  static RunningRequest running_request(const Job& job, Clock::time_point now);
+  RequestOutcome outcome_of(const Job& job) const;
+  // Counts a started request's end, and logs it when it was logged as slow.
+  void count_end(const Job& job);
+  void log_slow_requests(Clock::time_point now);
+  void reopen_log();
+
   void on_signals();
   void begin_shutdown();
   void check_deadlines();
@@ -215,6 +238,7 @@ class Server {
   std::vector<std::unique_ptr<Job>> dead_jobs_;
   std::vector<std::unique_ptr<Process>> dead_processes_;
   std::vector<char> pipe_buffer_;
+  ServerStats stats_;
 };
 
 // Called first thing: from then on SIGTERM and SIGINT wait for the loop, so that a stop

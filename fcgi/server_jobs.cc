@@ -43,10 +43,32 @@ std::uint32_t Server::app_status(const Job& job) {
 }
 
 void Server::request_ready(Client& client) {
+  ++stats_.accepted_requests;
+  Request& request = *client.conn.request;
+  client.params.clear();
+  if (!decode_name_values(request.params, client.params)) {
+    ++stats_.ended.refused;
+    malformed_log_.write("malformed params; connection closed");
+    drop_client(client);
+    return;
+  }
+  request.params = std::string();
+  // Before the queue: the status page answers while every process is busy.
+  if (answer_own_page(client)) return;
+  client.ready_at = Clock::now();
+  client.script.clear();
+  for (const auto& [name, value] : client.params) {
+    if (name == "SCRIPT_FILENAME") client.script = value;
+  }
   // Served in the order the requests became ready, whichever connection they came on.
   client.queued = true;
   waiting_.push_back(&client);
   start_waiting();
+  if (client.queued) {
+    ++stats_.max_children_reached;
+    stats_.max_waiting_requests =
+        std::max<std::uint64_t>(stats_.max_waiting_requests, waiting_.size());
+  }
 }
 
 void Server::start_waiting() {
@@ -60,26 +82,26 @@ void Server::start_waiting() {
 }
 
 void Server::spawn(Client& client) {
-  Request& request = *client.conn.request;
-  NameValuePairs params;
-  if (!decode_name_values(request.params, params)) {
-    malformed_log_.write("malformed params; connection closed");
-    drop_client(client);
-    return;
-  }
-  request.params = std::string();
-  RequestEnvironment environment = request_environment(params, options_.env);
+  RequestEnvironment environment = request_environment(client.params, options_.env);
+  client.params = NameValuePairs();
   const ScriptLaunch launch = check_script(environment.get("SCRIPT_FILENAME"));
   if (!launch.refusal.empty()) {
     // What the runner's fatal failures give without -w: one log line and no response.
+    ++stats_.ended.refused;
     end_unstarted(client, launch.refusal, 0);
     return;
   }
   auto job = std::make_unique<Job>();
   if (!start_job(environment, launch.argv, *job)) {
     log_message(std::string("cannot start a worker: ") + std::strerror(errno));
+    ++stats_.ended.failed;
     end_unstarted(client, "The request cannot be served now: no process.", 1);
     return;
+  }
+  job->script = std::move(client.script);
+  job->ready_at = client.ready_at;
+  if (options_.slow_log_seconds > 0) {
+    job->slow_at = job->ready_at + std::chrono::seconds(options_.slow_log_seconds);
   }
   if (options_.timeout_seconds > 0) {
     job->timeout_at = Clock::now() + std::chrono::seconds(options_.timeout_seconds);
@@ -112,8 +134,12 @@ bool Server::start_job(RequestEnvironment& environment, const std::vector<std::s
   environment.checkpoint();
   if (std::optional<WarmRun> warm = prepare_warm_run(environment, argv, runner_path_)) {
     warm->start.memory_limit = options_.memory_limit_bytes;
-    if (options_.resident && hand_to_resident(*warm, environment, job)) return true;
+    if (options_.resident && hand_to_resident(*warm, environment, job)) {
+      ++stats_.cache_hits;
+      return true;
+    }
     if (room_for_process() && start_worker(warm->start, environment, job.worker, exec_error)) {
+      ++stats_.cache_hits;
       job.direct = true;
       job.body_left = warm->content_length;
       return true;
@@ -138,7 +164,10 @@ bool Server::start_job(RequestEnvironment& environment, const std::vector<std::s
     errno = EAGAIN;
     return false;
   }
-  if (start_worker(runner, environment, job.worker, exec_error)) return true;
+  if (start_worker(runner, environment, job.worker, exec_error)) {
+    ++stats_.cache_builds;
+    return true;
+  }
   if (exec_error != 0) errno = exec_error;
   return false;
 }
@@ -152,6 +181,8 @@ void Server::add_own_process(Job& job) {
 }
 
 void Server::refuse_params(Client& client) {
+  ++stats_.accepted_requests;
+  ++stats_.ended.refused;
   const std::string refusal = client.conn.request->refusal;
   end_unstarted(client,
                 "The request cannot be served: its parameters exceed what the runner can be "
@@ -210,6 +241,7 @@ void Server::abort_request(Client& client) {
   if (client.queued) {
     waiting_.erase(std::find(waiting_.begin(), waiting_.end(), &client));
     client.queued = false;
+    ++stats_.ended.aborted;
   }
   client.conn.end_request(0);
   write_client(client);
@@ -249,6 +281,7 @@ void Server::deliver(Job& job, bool error_pipe, std::string_view bytes) {
   Connection& conn = job.client->conn;
   if (!error_pipe) {
     conn.append_output(kStdout, bytes);
+    job.bytes_out += bytes.size();
   } else {
     // One rule for the length of a line in the log, whoever wrote it.
     std::string lines;
@@ -345,6 +378,7 @@ void Server::try_finish(Job& job) {
   if (found == jobs_.end()) return;
   dead_jobs_.push_back(std::move(found->second));
   jobs_.erase(found);
+  count_end(job);
   if (Client* client = job.client) {
     client->job = nullptr;
     Connection& conn = client->conn;

@@ -18,10 +18,29 @@ std::string parse(std::vector<std::string> args, Options& options) {
 
 TEST(ServerOptions, EveryOptionInBothSpellings) {
   Options options;
-  ASSERT_EQ(parse({"--listen", "unix:/run/sr.sock", "--socket-mode=0600", "--max-children", "12",
-                   "--timeout=30", "--request-read-timeout", "2", "--memory-limit=2G", "--env",
-                   "PATH=/usr/bin:/bin", "--env=EMPTY=", "--help", "--no-resident",
-                   "--resident-idle=5", "--max-requests", "7"},
+  ASSERT_EQ(parse({"--listen",
+                   "unix:/run/sr.sock",
+                   "--socket-mode=0600",
+                   "--max-children",
+                   "12",
+                   "--timeout=30",
+                   "--request-read-timeout",
+                   "2",
+                   "--memory-limit=2G",
+                   "--env",
+                   "PATH=/usr/bin:/bin",
+                   "--env=EMPTY=",
+                   "--help",
+                   "--no-resident",
+                   "--resident-idle=5",
+                   "--max-requests",
+                   "7",
+                   "--status-path",
+                   "/status",
+                   "--ping-path=/ping",
+                   "--slow-log",
+                   "3",
+                   "--log=/var/log/sr.log"},
                   options),
             "");
   EXPECT_EQ(options.listen, "unix:/run/sr.sock");
@@ -36,6 +55,10 @@ TEST(ServerOptions, EveryOptionInBothSpellings) {
   EXPECT_FALSE(options.resident);
   EXPECT_EQ(options.resident_idle_seconds, 5);
   EXPECT_EQ(options.max_requests, 7);
+  EXPECT_EQ(options.status_path, "/status");
+  EXPECT_EQ(options.ping_path, "/ping");
+  EXPECT_EQ(options.slow_log_seconds, 3);
+  EXPECT_EQ(options.log_file, "/var/log/sr.log");
 }
 
 TEST(ServerOptions, DefaultsWithoutArguments) {
@@ -76,6 +99,12 @@ TEST(ServerOptions, BadArgumentsAreNamed) {
       {{"--listen="}, "--listen needs unix:PATH or HOST:PORT"},
       {{"--listen"}, "missing value after --listen"},
       {{"--port", "9000"}, "unknown option --port"},
+      {{"--status-path", "status"}, "--status-path needs a path from /"},
+      {{"--ping-path="}, "--ping-path needs a path from /"},
+      {{"--status-path=/s", "--ping-path=/s"},
+       "--status-path and --ping-path need different paths"},
+      {{"--slow-log", "-1"}, "--slow-log needs seconds"},
+      {{"--log="}, "--log needs a file"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args[0] + " " + (row.args.size() > 1 ? row.args[1] : ""));
