@@ -1,7 +1,10 @@
 """The FastCGI part of `make bench`: the hello page through nginx with wrk, served by
-scriptrunner-fcgi, by fcgiwrap starting the runner (the CGI way under nginx), by fcgiwrap starting
-a static C binary, and by php-fpm. Each back end gets the same number of workers; all run from
-one nginx started here on 127.0.0.1, and every figure of a round comes from the same run.
+scriptrunner-fcgi (with resident processes, and with --no-resident), by fcgiwrap starting the
+runner (the CGI way under nginx), by fcgiwrap starting a static C binary, by php-fpm, and by a
+persistent C FastCGI responder (bench/fcgi_responder.c, the ceiling of any design); then a page of
+1,000 lines, and the memory of one resident process. Each back end gets the same number of
+workers; all run from one nginx started here on 127.0.0.1, and every figure of a round comes from
+the same run.
 
 Called by run_bench.py (part "fastcgi") with its Bench, whose helpers it uses.
 """
@@ -21,17 +24,31 @@ PHP_FPM = "php-fpm8.2"
 
 # (label, URL path); the first is the one the ratios are about.
 TARGETS = [
-    ("scriptrunner-fcgi", "/sr/hello.zr"),
+    ("scriptrunner-fcgi (resident)", "/sr/hello.zr"),
+    ("scriptrunner-fcgi --no-resident", "/srn/hello.zr"),
     ("scriptrunner-fcgi, keep-conn", "/srk/hello.zr"),
     ("fcgiwrap + scriptrunner", "/fw/hello.zr"),
     ("fcgiwrap + C binary", "/fw/hello.cgi"),
     ("php-fpm", "/php/hello.php"),
+    ("C FastCGI responder", "/c/hello"),
 ]
 RATIOS = [
+    ("php-fpm", ">= 1.0x"),
+    ("C FastCGI responder", ">= 0.7x"),
+    ("scriptrunner-fcgi --no-resident", "(as measured)"),
     ("fcgiwrap + scriptrunner", ">= 2.5x"),
     ("fcgiwrap + C binary", ">= 1.5x"),
-    ("php-fpm", "(as measured; within 2x is the goal)"),
 ]
+# The page of 1,000 lines, by the same three kinds of back end.
+LINE_TARGETS = [
+    ("scriptrunner-fcgi (resident)", "/sr/lines.zr"),
+    ("php-fpm", "/php/lines.php"),
+    ("C FastCGI responder", "/c/lines"),
+]
+LINES_ZR = ('Write "Content-Type: text/html" + #LF$ + #LF$\n'
+            'For i = 1 To 1000\n  WriteLine "<p>Line " + Str$(i) + "</p>"\nNext i\n')
+LINES_PHP = '<?php for ($i = 1; $i <= 1000; $i++) { echo "<p>Line $i</p>\\n"; }\n'
+
 
 
 class Services:
@@ -100,8 +117,9 @@ def nginx_config(work: Path, www: Path, port: int, sockets):
     temp = work / "nginx-temp"
     temp.mkdir()
     locations = []
-    for prefix, address, keep in (("/sr/", sockets["sr"], False), ("/srk/", None, True),
-                                  ("/fw/", sockets["fw"], False), ("/php/", sockets["php"], False)):
+    for prefix, address, keep in (("/sr/", sockets["sr"], False), ("/srn/", sockets["srn"], False),
+                                  ("/srk/", None, True), ("/fw/", sockets["fw"], False),
+                                  ("/php/", sockets["php"], False), ("/c/", sockets["c"], False)):
         pass_line = "fastcgi_pass scriptrunner;\n      fastcgi_keep_conn on;" if keep \
             else f"fastcgi_pass unix:{address};"
         locations.append(f"""    location {prefix} {{
@@ -137,11 +155,13 @@ http {{
 
 
 def write_pages(bench, www: Path, hello_line: str):
-    for folder in ("sr", "srk", "fw", "php"):
+    for folder in ("sr", "srn", "srk", "fw", "php"):
         (www / folder).mkdir(parents=True)
-    for folder in ("sr", "srk", "fw"):
-        script = www / folder / "hello.zr"
-        script.write_text(f"#!{bench.runner} -w\n" + hello_line)
+    for folder, name, text in (("sr", "hello.zr", hello_line), ("srn", "hello.zr", hello_line),
+                               ("srk", "hello.zr", hello_line), ("fw", "hello.zr", hello_line),
+                               ("sr", "lines.zr", LINES_ZR)):
+        script = www / folder / name
+        script.write_text(f"#!{bench.runner} -w\n" + text)
         script.chmod(0o755)
         past = time.time() - 3600
         os.utime(script, (past, past))
@@ -151,16 +171,20 @@ def write_pages(bench, www: Path, hello_line: str):
     (www / "fw" / "hello.cgi").chmod(0o755)
     (www / "php" / "hello.php").write_text("<p>Hello, world!</p>\n")
     (www / "php" / "hello.php").chmod(0o644)
+    (www / "php" / "lines.php").write_text(LINES_PHP)
+    (www / "php" / "lines.php").chmod(0o644)
 
 
 def start_all(bench, services: Services, www: Path):
     work = services.work
-    sockets = {name: work / f"{name}.sock" for name in ("sr", "srk", "fw", "php")}
+    sockets = {name: work / f"{name}.sock" for name in ("sr", "srn", "srk", "fw", "php", "c")}
     server = bench.build / "bin" / "scriptrunner-fcgi"
-    for name in ("sr", "srk"):
+    for name, extra in (("sr", []), ("srn", ["--no-resident"]), ("srk", [])):
         services.start(name, [server, "--listen", f"unix:{sockets[name]}", "--socket-mode",
-                              "0666", "--max-children", WORKERS])
+                              "0666", "--max-children", WORKERS] + extra)
         services.wait_for_socket(sockets[name], name)
+    services.start("c", [bench.tools / "fcgi_responder", sockets["c"], WORKERS])
+    services.wait_for_socket(sockets["c"], "c")
     services.start("fw", ["fcgiwrap", "-c", WORKERS, "-s", f"unix:{sockets['fw']}"])
     services.wait_for_socket(sockets["fw"], "fw")
     sockets["fw"].chmod(0o666)
@@ -185,8 +209,10 @@ def run(bench, hello_line: str):
     print("FastCGI through nginx with wrk", file=sys.stderr)
     os.environ["PATH"] = os.environ.get("PATH", "/usr/bin:/bin") + ":/usr/sbin"
     missing = [p for p in ("nginx", "fcgiwrap", PHP_FPM, "wrk") if shutil.which(p) is None]
-    if missing or not (bench.build / "bin" / "scriptrunner-fcgi").exists():
-        print(f"skipped: missing {missing or ['scriptrunner-fcgi']}", file=sys.stderr)
+    missing += [str(p) for p in (bench.build / "bin" / "scriptrunner-fcgi",
+                                 bench.tools / "fcgi_responder") if not p.exists()]
+    if missing:
+        print(f"skipped: missing {missing}", file=sys.stderr)
         return
     work = bench.work / "fastcgi"
     work.mkdir()
@@ -198,7 +224,8 @@ def run(bench, hello_line: str):
     services = Services(work)
     try:
         port = start_all(bench, services, www)
-        for name, path in TARGETS:
+        for name, path in TARGETS + LINE_TARGETS:
+            expected = "<p>Line 1000</p>" if "lines" in path else "Hello, world!"
             reply = "no answer\n"
             for _ in range(50):  # php-fpm may still be starting its workers
                 try:
@@ -206,37 +233,56 @@ def run(bench, hello_line: str):
                     break
                 except OSError:
                     time.sleep(0.1)
-            if " 200 " not in reply.splitlines()[0] or "Hello, world!" not in reply:
+            if " 200 " not in reply.splitlines()[0] or expected not in reply:
                 raise RuntimeError(f"{name} through nginx: {reply[:300]!r}")
-        rounds(bench, port)
+        rounds(bench, port, TARGETS, RATIOS, (8, 32), "hello page")
+        rounds(bench, port, LINE_TARGETS, RATIOS[:2], (8,), "1,000 lines")
+        resident_memory(bench, services)
     finally:
         services.stop()
 
 
-def rounds(bench, port):
+def rounds(bench, port, targets, ratios, connection_counts, page):
     count = 2 if bench.quick else 3
     seconds = 2 if bench.quick else 3
-    for connections in (8, 32):
+    for connections in connection_counts:
         # A short run first, so that php-fpm has spawned its workers and every cache is warm.
-        for _, path in TARGETS:
+        for _, path in targets:
             bench._wrk(port, path, connections, 1)
-        results = {name: [] for name, _ in TARGETS}
+        results = {name: [] for name, _ in targets}
         for round_ in range(count):
             # Each round visits every target, starting one further on.
-            for k in range(len(TARGETS)):
-                name, path = TARGETS[(round_ + k) % len(TARGETS)]
+            for k in range(len(targets)):
+                name, path = targets[(round_ + k) % len(targets)]
                 results[name].append(bench._wrk(port, path, connections, seconds))
-        section = f"nginx + FastCGI + wrk, {connections} connections"
-        for name, _ in TARGETS:
+        section = f"nginx + FastCGI + wrk, {page}, {connections} connections"
+        for name, _ in targets:
             rows = results[name]
             bench.add(section, name,
                       text=(f"{statistics.median(r[0] for r in rows):.0f} req/s",
                             f"p50 {statistics.median(r[1] for r in rows):.2f} ms, "
                             f"p99 {statistics.median(r[2] for r in rows):.2f} ms "
                             f"({count}x{seconds} s)"))
-        ours = [r[0] for r in results[TARGETS[0][0]]]
-        for other, target in RATIOS:
-            ratios = bench.per_round_ratios(ours, [b[0] for b in results[other]])
-            bench.add(section, f"scriptrunner-fcgi / {other}",
+        ours = [r[0] for r in results[targets[0][0]]]
+        for other, target in ratios:
+            ratios_ = bench.per_round_ratios(ours, [b[0] for b in results[other]])
+            bench.add(section, f"{targets[0][0]} / {other}",
                       text=("", f"req/s, {count} rounds"),
-                      ratio=(statistics.median(ratios), ratios[0], ratios[-1]), target=target)
+                      ratio=(statistics.median(ratios_), ratios_[0], ratios_[-1]), target=target)
+
+
+def resident_memory(bench, services):
+    """The resident size of each resident process of the server that served the rounds."""
+    server = next(process for name, process in services.processes if name == "sr")
+    children = Path(f"/proc/{server.pid}/task/{server.pid}/children").read_text().split()
+    sizes = []
+    for child in children:
+        if Path(f"/proc/{child}/cmdline").read_bytes().split(b"\0")[0] != b"zr-resident":
+            continue
+        for line in Path(f"/proc/{child}/status").read_text().splitlines():
+            if line.startswith("VmRSS:"):
+                sizes.append(int(line.split()[1]))
+    if sizes:
+        bench.add("scriptrunner-fcgi resident processes", "RSS of one resident process",
+                  text=(f"{statistics.median(sizes)} kB",
+                        f"{min(sizes)}-{max(sizes)} kB over {len(sizes)} processes"))
