@@ -137,14 +137,95 @@ serve_through() {
   check "$snippet refuses an include file" eval '[[ $STATUS == 403 || $STATUS == 404 ]]'
 }
 
+# A page that runs until the test lets it go (or 30 s have passed), its headers sent at once.
+cat >"$srv/cgi/slow.zr" <<EOF
+#!$work/runner/scriptrunner
+Write "Content-Type: text/plain" + #LF\$ + #LF\$
+Flush
+stop = Time() + 30
+While FileExists("$work/release") = 0 And Time() < stop
+Wend
+WriteLine "released"
+EOF
+chmod 755 "$srv/cgi/slow.zr"
+
+# wait_for_line FILE TEXT: at most 10 s for a line holding TEXT to be in FILE.
+wait_for_line() {
+  for _ in $(seq 1 200); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done
+  return 1
+}
+
+# has_lines NAME LINE...: the body of the response NAME has each LINE as a whole line.
+has_lines() {
+  local body=$RESPONSE_DIR/$1.body line
+  shift
+  for line; do grep -qxF -- "$line" "$body" || return 1; done
+}
+
+# The server's own pages through the nginx snippet's blocks, after the one page of serve_through,
+# while slow.zr runs past the slow log's second; then the slow log's end line, and the log
+# reopened on USR1 after it was moved away.
+check_own_pages() {
+  local log=$work/fcgi/server.log slow=$srv/cgi/slow.zr
+  curl -sS --max-time 40 -o "$RESPONSE_DIR/slow.body" "http://127.0.0.1:$PORT/cgi/slow.zr" &
+  local held=$!
+  check "a request running past --slow-log is logged" \
+    wait_for_line "$log" "bytes out so far: $slow"
+  fetch status "http://127.0.0.1:$PORT/status"
+  check "the status page counts the requests sent, itself included, while one runs" \
+    has_lines status "accepted requests: 3" "requests served: 2" "active processes: 1" \
+    "slow requests: 1"
+  fetch status-json "http://127.0.0.1:$PORT/status?json&full"
+  BODY=$(python3 -c 'import json, sys
+page = json.load(sys.stdin)
+rows = page["running_requests"]
+print(page["accepted_requests"], page["requests_served"], page["cache_builds"],
+      [(r["script"], r["state"], r["pid"] > 0, r["bytes_out"] > 0) for r in rows])' \
+    <"$RESPONSE_DIR/status-json.body" 2>&1)
+  check "?json&full is JSON with the counts and the running request's row" \
+    equals "$BODY" "4 3 2 [('$slow', 'running', True, True)]"
+  fetch status-metrics "http://127.0.0.1:$PORT/status?openmetrics"
+  check "?openmetrics counts in its format" has_lines status-metrics \
+    "scriptrunner_accepted_requests_total 5" \
+    'scriptrunner_ended_requests_total{outcome="served"} 4'
+  check "?openmetrics ends with # EOF" equals "$(tail -n 1 <<<"$BODY")" "# EOF"
+  check "?openmetrics has its content type" grep -qi \
+    "^content-type: application/openmetrics-text; version=1.0.0; charset=utf-8" \
+    "$RESPONSE_DIR/status-metrics.headers"
+  fetch ping "http://127.0.0.1:$PORT/ping"
+  check "the ping page answers pong" equals "$STATUS:$BODY" "200:pong"
+  fetch status-remote "http://127.0.0.1:$PORT/status" --interface 127.0.0.2
+  check "the status page is denied to another address" equals "$STATUS" 403
+  touch "$work/release"
+  wait "$held"
+  check "the slow page is answered in full" equals "$(cat "$RESPONSE_DIR/slow.body")" released
+  check "the slow request's end is logged with how it ended" \
+    wait_for_line "$log" "bytes out, served: $slow"
+  check "and was logged as slow once" equals "$(grep -cF "so far: $slow" "$log")" 1
+  mv "$log" "$log.1"
+  kill -USR1 "$FCGI_PID"
+  check "SIGUSR1 reopens --log: the next line lands in a new file" \
+    wait_for_line "$log" "log reopened"
+  check "and not in the file moved away" eval '! grep -q "log reopened" "$log.1"'
+}
+
 socket_path=$work/fcgi/socket
 start_fcgi "$work/fcgi" "$work/runner/scriptrunner-fcgi" "unix:$socket_path" \
-  --env SR_NODE=socket
+  --env SR_NODE=socket --status-path /status --ping-path /ping --slow-log 1 \
+  --log "$work/fcgi/server.log"
 for kind in nginx lighttpd apache; do
   serve_through "$kind" "$kind-scriptrunner-fcgi.conf" socket
+  [ "$kind" = nginx ] && check_own_pages
   kill -TERM -- "-$SERVER_PID"
   wait "$SERVER_PID" 2>/dev/null || true
 done
+# A hang-up stops the server as TERM does: it says so and exits 0.
+kill -HUP "$FCGI_PID"
+status=0
+wait "$FCGI_PID" || status=$?
+BODY=$(cat "$work/fcgi/server.log")
+check "SIGHUP stops the server gracefully, with a line in its log" eval \
+  '[[ $status == 0 && $BODY == *"SIGHUP: stopping as on SIGTERM"* && $BODY == *": stopped"* ]]'
 
 # The CGI snippet for nginx, in front of fcgiwrap (as www-data, as its comment starts it).
 if command -v fcgiwrap >/dev/null; then
