@@ -182,6 +182,8 @@ class Server {
   // its executable, or to a new one; false when it must run in a process of its own.
   bool hand_to_resident(const WarmRun& warm, RequestEnvironment& environment, Job& job);
   Process* idle_resident(const ExecutableIdentity& identity, const std::string& path);
+  // Whether the file declares resident mode, its answer remembered for files that do not.
+  bool resident_capable(int executable, const ExecutableIdentity& identity);
   Process* start_resident_process(int executable, const ExecutableIdentity& identity,
                                   const std::string& path);
   // Makes room for one more process within --max-children: retires an idle resident one.
@@ -237,6 +239,8 @@ class Server {
   std::vector<std::unique_ptr<Client>> dead_clients_;
   std::vector<std::unique_ptr<Job>> dead_jobs_;
   std::vector<std::unique_ptr<Process>> dead_processes_;
+  static constexpr std::size_t kRememberedFiles = 256;
+  std::deque<ExecutableIdentity> not_resident_;
   std::vector<char> pipe_buffer_;
   ServerStats stats_;
 };

@@ -7,6 +7,8 @@
 #include <sys/epoll.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+
 #include "compiler/resident_mark.h"
 #include "fcgi/resident_link.h"
 #include "fcgi/server.h"
@@ -34,7 +36,7 @@ bool Server::hand_to_resident(const WarmRun& warm, RequestEnvironment& environme
   }
   Process* process = idle_resident(identity, path);
   if (process == nullptr) {
-    if (!declares_resident_mode(warm.executable.get()) || !room_for_process()) return false;
+    if (!resident_capable(warm.executable.get(), identity) || !room_for_process()) return false;
     process = start_resident_process(warm.executable.get(), identity, path);
     if (process == nullptr) return false;
   }
@@ -61,6 +63,18 @@ bool Server::hand_to_resident(const WarmRun& warm, RequestEnvironment& environme
   job.body_left = warm.content_length;
   process->job = &job;
   return true;
+}
+
+bool Server::resident_capable(int executable, const ExecutableIdentity& identity) {
+  if (std::find(not_resident_.begin(), not_resident_.end(), identity) != not_resident_.end()) {
+    return false;
+  }
+  if (declares_resident_mode(executable)) return true;
+  // Remembered by identity, so that a file of another compiler costs no read per request; a
+  // rebuilt file has another identity and is looked at afresh.
+  if (not_resident_.size() >= kRememberedFiles) not_resident_.pop_front();
+  not_resident_.push_back(identity);
+  return false;
 }
 
 Server::Process* Server::idle_resident(const ExecutableIdentity& identity,
@@ -119,6 +133,8 @@ bool Server::room_for_process() {
 }
 
 void Server::on_resident_socket(Process& process) {
+  // Collected or stopped earlier in this batch of events.
+  if (!process.socket) return;
   Job* job = process.job;
   const ReplyRead read =
       job == nullptr ? ReplyRead::broken : read_resident_reply(process.socket.get(), process.reply);
@@ -162,6 +178,7 @@ void Server::retire(Process& process) {
   }
   Job* job = process.job;
   auto found = processes_.find(process.pid);
+  if (found == processes_.end()) return;
   dead_processes_.push_back(std::move(found->second));
   processes_.erase(found);
   if (job != nullptr) end_run(*job);
