@@ -46,7 +46,8 @@ size_t block_bytes(size_t count, size_t item_size) {
       __builtin_add_overflow(bytes, header, &bytes)) {
     fail_run("Out of memory");
   }
-  return bytes;
+  // realloc of 0 bytes may free the block and return null, which reads as a failure here.
+  return bytes != 0 ? bytes : 1;
 }
 
 // realloc that keeps the block's place in its ring; null, with the block as it was, on failure.

@@ -66,5 +66,9 @@ int main(int argc, char** argv) {
   }
   if (resident) return sr::zr::serve_resident(program, socket_fd);
   sr::zr::DescriptorWorld world{0, 1, 2, environ};
-  return sr::zr::run_program(program, sr::zr::descriptor_host(world, argc, argv)).exit_code;
+  const sr::zr::RunEnd end =
+      sr::zr::run_program(program, sr::zr::descriptor_host(world, argc, argv));
+  // The frames a failed run skipped still hold their blocks; the process ends with them, at once.
+  if (end.failed) _exit(end.exit_code);
+  return end.exit_code;
 }

@@ -196,6 +196,9 @@ TEST(ResidentMode, RequestsShareNothing) {
 // A run that fails while a frame holds a text (here the 4 MiB value being stored at an index out
 // of range) skips that frame; the process must still get the text back once the run is over.
 TEST(ResidentMode, FailedRunsLeaveNoMemoryBehind) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's runtime holds freed memory back, so the process cannot shrink";
+#endif
   CompileSandbox box;
   ASSERT_EQ(box.compile(";\nDim a$(3)\nb$ = \"0123456789abcdef\"\nFor i = 1 To 18\n"
                         "  b$ = b$ + b$\nNext\na$(9) = b$\n")
