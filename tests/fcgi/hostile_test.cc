@@ -318,10 +318,19 @@ struct OnlyChildTaken {
   RunnerSandbox sandbox;
   const std::string quick =
       served_script(sandbox, "quick", "printf 'Content-Type: text/plain\\n\\nquick\\n'\n");
-  ServerProcess server{sandbox, {"--max-children", "1"}};
+  ServerProcess server{sandbox, {"--max-children", "1", "--status-path", "/status"}};
   FcgiClient first{server.socket_path()};
   bool taken = false;
 };
+
+// The server's status page as plain text, with the running requests.
+std::string status_page(const ServerProcess& server) {
+  FcgiClient client(server.socket_path());
+  client.begin(1);
+  client.params(1, request_params("/status", {{"QUERY_STRING", "full"}}));
+  client.body_end(1);
+  return client.read_response(1).out;
+}
 
 TEST(FcgiHostile, RequestsBeyondMaxChildrenWaitTheirTurn) {
   OnlyChildTaken held;
@@ -336,6 +345,33 @@ TEST(FcgiHostile, RequestsBeyondMaxChildrenWaitTheirTurn) {
   EXPECT_EQ(held.server.children().size(), 1u);
   EXPECT_EQ(held.release(), kHeader + "done");
   EXPECT_EQ(second.read_response(1).out, kHeader + "quick\n");
+}
+
+// The server answers its own page at once while its only child is busy, and counts the request
+// that waits for the child, and its abort.
+TEST(FcgiHostile, TheStatusPageAnswersWhileEveryChildIsBusy) {
+  OnlyChildTaken held;
+  ASSERT_TRUE(held.taken);
+  FcgiClient waiting(held.server.socket_path());
+  waiting.begin(1);
+  waiting.params(1, request_params(held.quick));
+  std::string page;
+  for (int i = 0; i < 500 && page.find("waiting requests: 1\n") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    page = status_page(held.server);
+  }
+  for (const std::string& line :
+       std::vector<std::string>{"active processes: 1\n", "waiting requests: 1\n",
+                                "max children reached: 1\n", "running requests: 2\n", " running   ",
+                                "/slow\n", "-        waiting   ", held.quick + "\n"}) {
+    EXPECT_NE(page.find(line), std::string::npos) << line << " in:\n" << page;
+  }
+  waiting.abort(1);
+  EXPECT_TRUE(waiting.read_response(1).ended);
+  page = status_page(held.server);
+  EXPECT_NE(page.find("requests aborted: 1\nactive processes: 1\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("waiting requests: 0\nmax waiting requests: 1\n"), std::string::npos);
+  EXPECT_EQ(held.release(), kHeader + "done");
 }
 
 // Two kept connections that each send their next request while the other's runs always have a
