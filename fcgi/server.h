@@ -241,6 +241,7 @@ class Server {
   std::vector<std::unique_ptr<Process>> dead_processes_;
   static constexpr std::size_t kRememberedFiles = 256;
   std::deque<ExecutableIdentity> not_resident_;
+  UniqueFd null_input_;  // the standard input of resident runs without a body
   std::vector<char> pipe_buffer_;
   ServerStats stats_;
 };

@@ -110,7 +110,7 @@ void Server::spawn(Client& client) {
   client.job = job.get();
   watch(job->worker.output.get(), job->output_watch, EPOLLIN);
   watch(job->worker.error.get(), job->error_watch, EPOLLIN);
-  watch(job->worker.input.get(), job->input_watch, 0);
+  if (job->worker.input) watch(job->worker.input.get(), job->input_watch, 0);
   if (job->direct && job->body_left <= 0) {
     // As the runner does it: a script that reads gets the end at once; a length that came out
     // negative is refused with a warning.
@@ -361,9 +361,9 @@ void Server::end_run(Job& job) {
   job.state = RunState::ended;
   job.kill_at = Clock::time_point::max();
   unwatch(job.worker.input);
-  if (job.direct) {
+  if (job.direct && !job.resident) {
     // All it wrote is in the pipes now; a descendant that keeps them open may go on writing,
-    // and gets no more relayed.
+    // and gets no more relayed. A resident process starts none, and has closed its ends.
     job.output_left = pipe_count(job.worker.output);
     job.error_left = pipe_count(job.worker.error);
   }

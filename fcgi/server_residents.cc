@@ -40,16 +40,20 @@ bool Server::hand_to_resident(const WarmRun& warm, RequestEnvironment& environme
     process = start_resident_process(warm.executable.get(), identity, path);
     if (process == nullptr) return false;
   }
+  // A run that takes no body reads the end at once: from /dev/null rather than a pipe of its own.
+  if (!null_input_) null_input_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  const bool takes_body = warm.content_length > 0;
   PipeEnds input, output, error;
-  if (!make_pipe(input, OwnEnd::write) || !make_pipe(output, OwnEnd::read) ||
-      !make_pipe(error, OwnEnd::read)) {
+  if ((takes_body ? !make_pipe(input, OwnEnd::write) : !null_input_) ||
+      !make_pipe(output, OwnEnd::read) || !make_pipe(error, OwnEnd::read)) {
     return false;
   }
   const std::vector<char*> entries = environment.entries();
-  ResidentRequest request{{input.read.get(), output.write.get(), error.write.get()},
-                          warm.start.directory,
-                          &warm.start.arguments,
-                          &entries};
+  ResidentRequest request{
+      {takes_body ? input.read.get() : null_input_.get(), output.write.get(), error.write.get()},
+      warm.start.directory,
+      &warm.start.arguments,
+      &entries};
   if (!send_resident_request(process->socket.get(), request)) {
     retire(*process);
     return false;
