@@ -5,9 +5,11 @@
 // unprefixed "Line N: message" that it shows).
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,22 @@ std::string main_program_path(const std::string& source) {
   return script != nullptr && script[0] == '/' ? script : "";
 }
 
+// A page whose first line names a runner that cannot be started fails before the runner could
+// say anything, and web servers then report the page itself as missing: --check says which.
+void warn_of_missing_runner(const std::string& prefix, const std::string& text) {
+  if (!text.starts_with("#!")) return;
+  const std::string line = text.substr(2, text.find('\n') - 2);
+  const std::size_t start = line.find_first_not_of(" \t");
+  if (start == std::string::npos) return;
+  const std::string runner = line.substr(start, line.find_first_of(" \t", start) - start);
+  if (access(runner.c_str(), X_OK) == 0) return;
+  std::fputs(
+      (prefix + "Line 1: warning: the runner named here, " + runner + ", cannot be started (" +
+       std::strerror(errno) + "); a web server reports such a page as missing\n")
+          .c_str(),
+      stderr);
+}
+
 // Compiles the source; prints the errors, each after `prefix`, and returns false when there are
 // any.
 bool compile_source(const std::string& path, const std::string& prefix, sr::zr::Program& program) {
@@ -98,6 +116,7 @@ bool compile_source(const std::string& path, const std::string& prefix, sr::zr::
     fail(prefix + "Line 1: " + error);
     return false;
   }
+  if (!prefix.empty()) warn_of_missing_runner(prefix, text);
   // A script's shebang line is a comment to the compiler, as the runner passes it (";#!...").
   if (!lines.empty() && lines[0].starts_with("#!")) lines[0].clear();
   std::vector<sr::zr::CompileError> errors;

@@ -198,7 +198,18 @@ TEST(CompilerModes, CheckHelpAndVersion) {
   box.write_file("bad.zr", ";\nWriteLine \"a\" - 1\nprint\n");
   ProcessResult good = run_process({kCompiler, "--check", box.path("good.zr")});
   EXPECT_EQ(good.out, "");
+  EXPECT_EQ(good.err, "");
   EXPECT_EQ(good.exit_code, 0);
+  const std::string page = box.path("page.zr");
+  box.write_file("page.zr", "#!/nowhere/scriptrunner -w\nWriteLine 1\n");
+  ProcessResult unrunnable = run_process({kCompiler, "--check", page});
+  EXPECT_EQ(unrunnable.err, page +
+                                ": Line 1: warning: the runner named here, /nowhere/scriptrunner, "
+                                "cannot be started (No such file or directory); a web server "
+                                "reports such a page as missing\n");
+  EXPECT_EQ(unrunnable.exit_code, 0);
+  box.write_file("page.zr", "#!/bin/sh\nWriteLine 1\n");
+  EXPECT_EQ(run_process({kCompiler, "--check", page}).err, "");
   ProcessResult bad = run_process({kCompiler, "--check", box.path("bad.zr")});
   const std::string bad_name = box.path("bad.zr");
   EXPECT_EQ(bad.out,
@@ -206,7 +217,7 @@ TEST(CompilerModes, CheckHelpAndVersion) {
                 ": Line 2: Type mismatch: '-' needs integers, not a string and an integer\n" +
                 bad_name + ": Line 3: Unknown statement 'print'\n");
   EXPECT_EQ(bad.exit_code, 1);
-  EXPECT_EQ(box.files(), (std::vector<std::string>{"bad.zr", "good.zr", "lib.inc"}))
+  EXPECT_EQ(box.files(), (std::vector<std::string>{"bad.zr", "good.zr", "lib.inc", "page.zr"}))
       << "--check writes nothing";
   ProcessResult help = run_process({kCompiler, "--help"});
   EXPECT_NE(help.out.find("--check SRC"), std::string::npos);
