@@ -20,7 +20,7 @@ endif()
 # not have) with musl-gcc, statically, and makes <target> stand for it. Each source is compiled on
 # its own so that its depfile names the headers it includes.
 function(sr_add_musl_executable target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "OUTPUT" "SOURCES;COMPILE_OPTIONS;LINK_OPTIONS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "OUTPUT" "SOURCES;COMPILE_OPTIONS;LINK_OPTIONS;LIBRARIES")
   set(object_dir ${CMAKE_CURRENT_BINARY_DIR}/${target}.musl)
   set(objects)
   foreach(source IN LISTS arg_SOURCES)
@@ -47,8 +47,8 @@ function(sr_add_musl_executable target)
   add_custom_command(
     OUTPUT ${arg_OUTPUT}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
-    COMMAND ${SR_MUSL_GCC} -static ${arg_LINK_OPTIONS} ${objects} -o ${arg_OUTPUT}
-    DEPENDS ${objects}
+    COMMAND ${SR_MUSL_GCC} -static ${arg_LINK_OPTIONS} ${objects} ${arg_LIBRARIES} -o ${arg_OUTPUT}
+    DEPENDS ${objects} ${arg_LIBRARIES}
     COMMENT "Linking ${target} statically against musl"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${arg_OUTPUT})

@@ -64,44 +64,53 @@
 // result; I an integer, S a string, A a string array (`list$()`, an argument only). A name on
 // two rows takes either argument list. The stub's function for a row is call_<code>
 // (compiler/stub/builtin_calls.h); it takes the arguments off the stacks, the last first.
-#define SR_ZR_BUILTINS(X)                \
-  X(env, "env$", S, S)                   \
-  X(arg, "arg$", S, I)                   \
-  X(arg_count, "argcount", I)            \
-  X(read_all, "readall$", S)             \
-  X(read_line, "readline$", S)           \
-  X(len, "len", I, S)                    \
-  X(asc, "asc", I, S)                    \
-  X(chr, "chr$", S, I)                   \
-  X(str, "str$", S, I)                   \
-  X(val, "val", I, S)                    \
-  X(left, "left$", S, S, I)              \
-  X(right, "right$", S, S, I)            \
-  X(mid2, "mid$", S, S, I)               \
-  X(mid3, "mid$", S, S, I, I)            \
-  X(find2, "find", I, S, S)              \
-  X(find3, "find", I, S, S, I)           \
-  X(replace, "replace$", S, S, S, S)     \
-  X(trim, "trim$", S, S)                 \
-  X(upper, "upper$", S, S)               \
-  X(lower, "lower$", S, S)               \
-  X(field, "field$", S, S, I, S)         \
-  X(url_decode, "urldecode$", S, S)      \
-  X(html_escape, "htmlescape$", S, S)    \
-  X(time, "time", I)                     \
-  X(abs, "abs", I, I)                    \
-  X(min, "min", I, I, I)                 \
-  X(max, "max", I, I, I)                 \
-  X(url_encode, "urlencode$", S, S)      \
-  X(json_escape, "jsonescape$", S, S)    \
-  X(form_value, "formvalue$", S, S, S)   \
-  X(format_date, "formatdate$", S, S, I) \
-  X(random, "random", I, I)              \
-  X(read_file, "readfile$", S, S)        \
-  X(write_file, "writefile", I, S, S)    \
-  X(append_file, "appendfile", I, S, S)  \
-  X(file_exists, "fileexists", I, S)     \
-  X(file_size, "filesize", I, S)         \
-  X(delete_file, "deletefile", I, S)     \
-  X(split, "split", I, A, S, S)          \
-  X(join, "join$", S, A, S)
+#define SR_ZR_BUILTINS(X)                       \
+  X(env, "env$", S, S)                          \
+  X(arg, "arg$", S, I)                          \
+  X(arg_count, "argcount", I)                   \
+  X(read_all, "readall$", S)                    \
+  X(read_line, "readline$", S)                  \
+  X(len, "len", I, S)                           \
+  X(asc, "asc", I, S)                           \
+  X(chr, "chr$", S, I)                          \
+  X(str, "str$", S, I)                          \
+  X(val, "val", I, S)                           \
+  X(left, "left$", S, S, I)                     \
+  X(right, "right$", S, S, I)                   \
+  X(mid2, "mid$", S, S, I)                      \
+  X(mid3, "mid$", S, S, I, I)                   \
+  X(find2, "find", I, S, S)                     \
+  X(find3, "find", I, S, S, I)                  \
+  X(replace, "replace$", S, S, S, S)            \
+  X(trim, "trim$", S, S)                        \
+  X(upper, "upper$", S, S)                      \
+  X(lower, "lower$", S, S)                      \
+  X(field, "field$", S, S, I, S)                \
+  X(url_decode, "urldecode$", S, S)             \
+  X(html_escape, "htmlescape$", S, S)           \
+  X(time, "time", I)                            \
+  X(abs, "abs", I, I)                           \
+  X(min, "min", I, I, I)                        \
+  X(max, "max", I, I, I)                        \
+  X(url_encode, "urlencode$", S, S)             \
+  X(json_escape, "jsonescape$", S, S)           \
+  X(form_value, "formvalue$", S, S, S)          \
+  X(format_date, "formatdate$", S, S, I)        \
+  X(random, "random", I, I)                     \
+  X(read_file, "readfile$", S, S)               \
+  X(write_file, "writefile", I, S, S)           \
+  X(append_file, "appendfile", I, S, S)         \
+  X(file_exists, "fileexists", I, S)            \
+  X(file_size, "filesize", I, S)                \
+  X(delete_file, "deletefile", I, S)            \
+  X(split, "split", I, A, S, S)                 \
+  X(join, "join$", S, A, S)                     \
+  X(random_token, "randomtoken$", S, I)         \
+  X(random_hex, "randomhex$", S, I)             \
+  X(sha256, "sha256$", S, S)                    \
+  X(hmac_sha256, "hmacsha256$", S, S, S)        \
+  X(password_hash, "passwordhash$", S, S)       \
+  X(password_verify, "passwordverify", I, S, S) \
+  X(safe_equal, "safeequal", I, S, S)           \
+  X(base64, "base64$", S, S)                    \
+  X(unbase64, "unbase64$", S, S)
