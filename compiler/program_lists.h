@@ -113,4 +113,10 @@
   X(password_verify, "passwordverify", I, S, S) \
   X(safe_equal, "safeequal", I, S, S)           \
   X(base64, "base64$", S, S)                    \
-  X(unbase64, "unbase64$", S, S)
+  X(unbase64, "unbase64$", S, S)                \
+  X(cookie, "cookie$", S, S)                    \
+  X(header, "header$", S, S)                    \
+  X(method, "method$", S)                       \
+  X(set_cookie, "setcookie", I, S, S, S)        \
+  X(status, "status", I, I)                     \
+  X(redirect, "redirect", I, S)
