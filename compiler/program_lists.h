@@ -119,4 +119,8 @@
   X(method, "method$", S)                       \
   X(set_cookie, "setcookie", I, S, S, S)        \
   X(status, "status", I, I)                     \
-  X(redirect, "redirect", I, S)
+  X(redirect, "redirect", I, S)                 \
+  X(json_value, "jsonvalue$", S, S, S)          \
+  X(json_type, "jsontype$", S, S, S)            \
+  X(json_keys, "jsonkeys", I, A, S, S)          \
+  X(json_error, "jsonerror$", S, S)
