@@ -123,4 +123,6 @@
   X(json_value, "jsonvalue$", S, S, S)          \
   X(json_type, "jsontype$", S, S, S)            \
   X(json_keys, "jsonkeys", I, A, S, S)          \
-  X(json_error, "jsonerror$", S, S)
+  X(json_error, "jsonerror$", S, S)             \
+  X(make_folder, "makefolder", I, S)            \
+  X(list_folder, "listfolder", I, A, S)

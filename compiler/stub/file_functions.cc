@@ -260,4 +260,10 @@ int64_t delete_file(Text& path) {
   return at_place(path, int64_t{0}, [](const Place& place) { return delete_at(place); });
 }
 
+int64_t make_folder(Text& path) {
+  return at_place(path, int64_t{0}, [](const Place& place) {
+    return int64_t{mkdirat(place.folder, place.name, 0777) == 0 ? 1 : 0};
+  });
+}
+
 }  // namespace sr::zr

@@ -21,5 +21,6 @@ int64_t append_file(Text& path, Bytes text);
 int64_t file_exists(Text& path);  // 1 when a regular file is there
 int64_t file_size(Text& path);    // -1 when no regular file is there
 int64_t delete_file(Text& path);  // 1 when a regular file was removed
+int64_t make_folder(Text& path);  // 1 when the folder was made (the umask applies)
 
 }  // namespace sr::zr

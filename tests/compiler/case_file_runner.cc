@@ -5,12 +5,15 @@
 //   ; expect status: 500                          the first output line is "Status: 500 ..."
 //                                                 and the expected lines are the page's body
 //   ; env: NAME=VALUE    ; input: TEXT            the run's environment, a line of its input
-// Exits 0 when everything matches; otherwise prints each difference and exits 1.
+// It runs in a folder of its own. Exits 0 when everything matches; otherwise prints each difference
+// and exits 1.
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+
+#include <unistd.h>
 
 #include "tests/compiler/compile_harness.h"
 
@@ -83,6 +86,8 @@ int main(int argc, char** argv) {
   const std::string source{std::istreambuf_iterator<char>(file), {}};
   const Expectation e = read_expectation(source);
   sr::test::CompileSandbox box;
+  // A case's files are its own: it runs in its sandbox folder.
+  if (chdir(box.dir().c_str()) != 0) return 2;
   sr::test::ProcessResult run = box.compile_and_run(source, e.env, e.input);
   bool ok = page_body(e, run.out);
   if (!ok)

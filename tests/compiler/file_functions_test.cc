@@ -233,6 +233,24 @@ TEST_F(FileFunctions, NamedPipesAndFoldersAreNotFilesAndNeverBlock) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+// A listing shows regular files and folders only, follows no link (neither one inside the
+// folder nor the listed path itself) and leaves out pipes.
+TEST_F(FileFunctions, ListFolderFollowsNoLinks) {
+  make_folder(data_ + "/site", 0777, kOwner);
+  make_folder(data_ + "/site/sub", 0777, kOwner);
+  ASSERT_EQ(mkfifo((data_ + "/site/pipe").c_str(), 0666), 0);
+  ASSERT_EQ(symlink("sub", (data_ + "/site/to-sub").c_str()), 0);
+  ASSERT_EQ(symlink("/etc/passwd", (data_ + "/site/to-file").c_str()), 0);
+  ASSERT_EQ(symlink((data_ + "/site").c_str(), (data_ + "/link").c_str()), 0);
+  ASSERT_EQ(box_.compile(";\nn = ListFolder(f$(), Arg$(1))\nWriteLine Str$(n) + \":\" + "
+                         "Join$(f$(), \",\")\n",
+                         "lister")
+                .exit_code,
+            0);
+  EXPECT_EQ(run_as(kOwner, {box_.path("lister"), data_ + "/site"}).out, "1:sub/\n");
+  EXPECT_EQ(run_as(kOwner, {box_.path("lister"), data_ + "/link"}).out, "-1:\n");
+}
+
 // The runner's cache in /tmp holds every page's program, owned by the same user as every
 // page: no page may read one (its constants), replace it or remove it, by any spelling of its
 // path. A file of the same name elsewhere is an ordinary file.
