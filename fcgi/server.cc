@@ -1,6 +1,7 @@
 #include "fcgi/server.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -112,6 +113,8 @@ bool Server::set_up() {
   }
   watch(signals_.get(), signal_watch_, EPOLLIN);
   watch(listener_.socket.get(), listener_watch_, EPOLLIN);
+  // Opened once now, so that the first resident run without a body holds nothing new for good.
+  null_input_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   return true;
 }
 

@@ -41,7 +41,7 @@ bool Server::hand_to_resident(const WarmRun& warm, RequestEnvironment& environme
     if (process == nullptr) return false;
   }
   // A run that takes no body reads the end at once: from /dev/null rather than a pipe of its own.
-  if (!null_input_) null_input_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  // The server opened /dev/null at its start, before anything counts its descriptors.
   const bool takes_body = warm.content_length > 0;
   PipeEnds input, output, error;
   if ((takes_body ? !make_pipe(input, OwnEnd::write) : !null_input_) ||
