@@ -1,6 +1,7 @@
 // The shipped examples served through the runner with the real stand-in compiler, exactly as a
 // web server would see them: the whole response, byte for byte.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -318,6 +319,61 @@ TEST_F(GuestbookTest, AMissingFolderIsReportedNotIgnored) {
   EXPECT_EQ(r.err,
             "guestbook: cannot append to ../guestbook-data/entries.txt (is the folder there and "
             "writable?)\n");
+}
+
+// Signing up stores a hash, not the password; the session cookie opens the page and is kept
+// only as its hash; a post without the CSRF cookie's token, or with a wrong password, changes
+// nothing.
+TEST_F(ExamplesTest, LoginKeepsHashesAndRefusesForgedPosts) {
+  sandbox_.write_file("login-data/.keep", "");
+  const std::map<std::string, std::string> site = {{"HTTP_HOST", "example.org"},
+                                                   {"SCRIPT_NAME", "/cgi/login.zr"}};
+  auto with = [&](std::map<std::string, std::string> env) {
+    env.insert(site.begin(), site.end());
+    return env;
+  };
+  const RunResult first = serve("login.zr", with({}));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(first.out, m,
+                                std::regex("^Set-Cookie: csrf=([-_A-Za-z0-9]{32}); "
+                                           "HttpOnly; SameSite=Lax; Path=/; "
+                                           "Max-Age=86400\n")))
+      << first.out;
+  const std::string csrf = m[1];
+  EXPECT_NE(first.out.find("name='csrf' value='" + csrf + "'"), std::string::npos);
+
+  auto post = [&](const std::string& cookies, const std::string& body) {
+    return serve("login.zr", with({{"REQUEST_METHOD", "POST"}, {"HTTP_COOKIE", cookies}}), body);
+  };
+  const std::string signup = "action=signup&name=ann&password=correct+horse&csrf=";
+  RunResult r = post("csrf=" + csrf, signup + "forged");
+  EXPECT_NE(r.out.find("The form has expired."), std::string::npos) << r.out;
+  EXPECT_EQ(access((sandbox_.dir() + "/login-data/users.txt").c_str(), F_OK), -1);
+
+  r = post("theme=dark; csrf=" + csrf, signup + csrf);
+  ASSERT_TRUE(std::regex_match(r.out, m,
+                               std::regex("Set-Cookie: session=([-_A-Za-z0-9]{43}); HttpOnly; "
+                                          "SameSite=Lax; Path=/; Max-Age=3600\nStatus: 302 "
+                                          "Found\nLocation: http://example.org/cgi/login.zr\n\n")))
+      << r.out << r.err;
+  const std::string session = m[1];
+  const std::string users = RunnerSandbox::read_file(sandbox_.dir() + "/login-data/users.txt");
+  EXPECT_TRUE(users.starts_with("ann\t$argon2id$v=19$")) << users;
+  EXPECT_EQ(users.find("correct"), std::string::npos);
+  const std::string sessions =
+      RunnerSandbox::read_file(sandbox_.dir() + "/login-data/sessions.txt");
+  EXPECT_EQ(sessions.find(session), std::string::npos);
+
+  r = serve("login.zr", with({{"HTTP_COOKIE", "session=" + session + "; csrf=" + csrf}}));
+  EXPECT_NE(r.out.find("<p>You are signed in as ann.</p>"), std::string::npos) << r.out;
+  r = serve("login.zr", with({{"HTTP_COOKIE", "session=x" + session.substr(1)}}));
+  EXPECT_NE(r.out.find("name='password'"), std::string::npos) << r.out;
+
+  r = post("csrf=" + csrf, "action=login&name=ann&password=correct+horsf&csrf=" + csrf);
+  EXPECT_NE(r.out.find("Wrong name or password."), std::string::npos) << r.out;
+  r = post("csrf=" + csrf, "action=login&name=ann&password=correct+horse&csrf=" + csrf);
+  EXPECT_TRUE(r.out.starts_with("Set-Cookie: session=")) << r.out;
+  EXPECT_EQ(r.err, "");
 }
 
 TEST_F(ExamplesTest, CompileErrorOfTheStandInReachesThePage) {
