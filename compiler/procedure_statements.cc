@@ -129,6 +129,7 @@ bool StatementCompiler::return_statement(TokenCursor& in) {
           (decl.result() == Type::string ? "" : " (only names ending in $ return strings)"));
     }
   }
+  release_locks(0);
   code_.emit(Op::return_procedure);
   return true;
 }

@@ -58,7 +58,9 @@
   X(array_store, 3)    /* pops the value, then the index */                                   \
   X(array_ubound, 3)   /* pushes the highest index, -1 while the array has no elements */     \
   X(array_push_ref, 3) /* pushes a reference for an array argument */                         \
-  X(array_bind, 3)     /* pops a reference into an array slot of the running procedure */
+  X(array_bind, 3)     /* pops a reference into an array slot of the running procedure */  \
+  X(lock_take, 1)      /* pops the lock file's path; Lock */                                  \
+  X(lock_release, 1)   /* arg: how many Lock blocks end here (EndLock, Break, Return) */
 
 // X(code, "name", result, parameters...): the name as written in lower case, "$" for a string
 // result; I an integer, S a string, A a string array (`list$()`, an argument only). A name on

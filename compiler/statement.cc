@@ -4,13 +4,13 @@ namespace sr::zr {
 namespace {
 
 std::string opener(bool procedure, bool is_function, int kind) {
-  static const char* const kNames[] = {"If", "While", "For"};
+  static const char* const kNames[] = {"If", "While", "For", "Lock"};
   if (procedure) return is_function ? "Function" : "Sub";
   return kNames[kind];
 }
 
 std::string closer(bool procedure, bool is_function, int kind) {
-  static const char* const kClosers[] = {"EndIf", "Wend", "Next"};
+  static const char* const kClosers[] = {"EndIf", "Wend", "Next", "EndLock"};
   if (procedure) return is_function ? "EndFunction" : "EndSub";
   return kClosers[kind];
 }
@@ -83,6 +83,7 @@ bool StatementCompiler::statement(TokenCursor& in) {
   }
   const std::string name = in.next().text;
   if (is_keyword(name)) return keyword_statement(in, name);
+  if (is_lock_statement(name, in)) return name == "lock" ? lock_start(in) : lock_end();
   if (in.take_symbol("=")) return assignment(name, in);
   if (in.peek().kind == Token::Kind::symbol && in.peek().text == "(") {
     return call_statement(name, in);
@@ -262,7 +263,8 @@ bool StatementCompiler::for_next(TokenCursor& in) {
 bool StatementCompiler::loop_break() {
   for (auto it = blocks_.rbegin(); it != blocks_.rend(); ++it) {
     if (it->kind == BlockKind::procedure) break;
-    if (it->kind != BlockKind::if_block) {
+    if (it->kind == BlockKind::while_loop || it->kind == BlockKind::for_loop) {
+      release_locks(static_cast<size_t>(blocks_.rend() - it));
       it->exits.push_back(code_.emit(Op::jump));
       return true;
     }

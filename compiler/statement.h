@@ -1,5 +1,5 @@
-// Compiles statements line by line and keeps the open blocks: If, loops and the procedure
-// being defined.
+// Compiles statements line by line and keeps the open blocks: If, loops, Lock and the
+// procedure being defined.
 #pragma once
 
 #include <string>
@@ -24,7 +24,7 @@ class StatementCompiler {
   Program& program() { return context_.code.program(); }
 
  private:
-  enum class BlockKind { if_block, while_loop, for_loop, procedure };
+  enum class BlockKind { if_block, while_loop, for_loop, lock_block, procedure };
   struct Block {
     BlockKind kind = BlockKind::if_block;
     uint32_t line = 0;
@@ -54,6 +54,11 @@ class StatementCompiler {
   bool for_next(TokenCursor& in);
   bool loop_break();
   bool end(TokenCursor& in);
+  // Lock ... EndLock.
+  bool is_lock_statement(const std::string& name, TokenCursor& in);
+  bool lock_start(TokenCursor& in);
+  bool lock_end();
+  void release_locks(size_t from);
   // Procedures (procedure_statements.cc).
   bool procedure_start(TokenCursor& in, bool is_function);
   bool procedure_end(bool is_function);

@@ -10,29 +10,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "compiler/stub/file_locks.h"
+#include "compiler/stub/file_places.h"
 #include "compiler/stub/random_numbers.h"
 #include "compiler/stub/run_failure.h"
 
 namespace sr::zr {
 namespace {
 
-constexpr int kSafeOpen = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr int kTemporaryNameTries = 100;
-
-// The path for the C library; null when it is empty, or holds a zero byte and so names another
-// file.
-const char* c_path(Text& path) {
-  const char* c = path.c_str();
-  return !path.empty() && strlen(c) == path.size() ? c : nullptr;
-}
-
-// A path as every call below uses it: its folder, opened once (links in it followed, as an open
-// of the whole path would), and the last name in that folder. Acting on the open folder means
-// that a link in the folder part swapped after the checks cannot redirect the call elsewhere.
-struct Place {
-  int folder = -1;  // -1 when the folder cannot be opened: then no call succeeds
-  const char* name = nullptr;
-};
 
 Place open_place(const char* path) {
   const char* slash = strrchr(path, '/');
@@ -71,7 +57,13 @@ bool links_to_cache_file(const Place& place, const char* path) {
   return cache;
 }
 
-// Opens the place of `path` for a file function; a path to the cache ends the run.
+}  // namespace
+
+const char* c_path(Text& path) {
+  const char* c = path.c_str();
+  return !path.empty() && strlen(c) == path.size() ? c : nullptr;
+}
+
 Place place_of(const char* path) {
   Place place = open_place(path);
   if (place.folder < 0) return place;
@@ -86,19 +78,23 @@ void close_place(Place& place) {
   if (place.folder >= 0) close(place.folder);
 }
 
+namespace {
+
 // A folder that anyone may add files to but only their owners remove, like /tmp.
 bool is_shared_sticky(const struct stat& folder) {
   return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
 }
 
-// Whether `file` in `folder` was left by another user in a shared sticky folder that is not
-// theirs: such a file is someone's plant, not ours to read or extend.
+}  // namespace
+
 bool planted_by_another(int folder, const struct stat& file) {
   if (file.st_uid == geteuid()) return false;
   struct stat st;
   if (fstat(folder, &st) != 0) return true;
   return is_shared_sticky(st) && st.st_uid != file.st_uid;
 }
+
+namespace {
 
 // Opens a regular file at `place` without following a link there; -1 for anything else.
 int open_regular(const Place& place, int flags, struct stat& st) {
@@ -175,7 +171,21 @@ Text read_place(const Place& place) {
   return complete ? moved(content) : Text();
 }
 
+// A file that a Lock of this run holds is the lock others wait on: replaced or removed, the
+// next run would lock another file while this one still works under the old.
+void refuse_held_lock_file(const Place& place) {
+  struct stat st;
+  const RunLocks* locks = run_locks();
+  if (locks != nullptr && fstatat(place.folder, place.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      locks->holds(st.st_dev, st.st_ino)) {
+    fail_run(
+        "WriteFile and DeleteFile do not replace the lock file of a Lock: keep the data in a "
+        "file of its own");
+  }
+}
+
 int64_t write_place(const Place& place, Bytes text) {
+  refuse_held_lock_file(place);
   mode_t mode;
   bool keep_mode;
   if (!replacement_mode(place, mode, keep_mode)) return 0;
@@ -195,8 +205,13 @@ int64_t append_place(const Place& place, Bytes text) {
   struct stat st;
   int fd = open_regular(place, O_WRONLY | O_APPEND | O_CREAT, st);
   if (fd < 0) return 0;
-  int locked;
-  while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  // Inside a Lock on this very file the run holds the lock already; another flock would wait
+  // for itself.
+  const RunLocks* locks = run_locks();
+  int locked = 0;
+  if (locks == nullptr || !locks->holds(st.st_dev, st.st_ino)) {
+    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
   }
   bool appended = locked == 0 && fstat(fd, &st) == 0;
   if (appended && !write_all(fd, text)) {
@@ -217,6 +232,7 @@ int64_t size_at(const Place& place) {
 
 int64_t delete_at(const Place& place) {
   if (size_at(place) < 0) return 0;
+  refuse_held_lock_file(place);
   return unlinkat(place.folder, place.name, 0) == 0 ? 1 : 0;
 }
 

@@ -170,6 +170,12 @@ void step(MachineState& m, const Instruction& in) {
     case Op::array_push_ref:
     case Op::array_bind:
       return run_array_instruction(m, in);
+    case Op::lock_take: {
+      Text path = m.pop_text();
+      return m.locks.take(path);
+    }
+    case Op::lock_release:
+      return m.locks.release(in.arg);
     // run() takes these itself; no default, so that an instruction added to the list and
     // handled nowhere fails to compile.
     case Op::jump:

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "compiler/stub/call_frames.h"
+#include "compiler/stub/file_locks.h"
 #include "compiler/stub/host.h"
 #include "compiler/stub/pod_array.h"
 #include "compiler/stub/program_reader.h"
@@ -45,6 +46,7 @@ struct MachineState {
   TextList strings;
   OutputBuffer out;
   InputReader in;
+  RunLocks locks;  // let go when the run ends, however it ends
   uint32_t line = 0;
 };
 

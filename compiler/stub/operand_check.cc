@@ -1,5 +1,7 @@
 #include "compiler/stub/operand_check.h"
 
+#include "compiler/stub/file_locks.h"
+
 namespace sr::zr {
 namespace {
 
@@ -86,6 +88,8 @@ bool operand_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits&
     case Op::array_push_ref:
     case Op::array_bind:
       return array_operands_ok(in, p, frame);
+    case Op::lock_release:  // never more than are held, as the run checks
+      return within(in.arg, kMostHeldLocks);
     // No default: an instruction added to the list must say here what its operands may be.
     case Op::push_int:  // any value
     case Op::add:
@@ -102,6 +106,7 @@ bool operand_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits&
     case Op::return_procedure:
     case Op::drop_int:
     case Op::drop_string:
+    case Op::lock_take:
       return true;
     case Op::kCount:
       return false;

@@ -81,6 +81,17 @@ TEST(CompileErrors, LineNumberedMessages) {
        "Line 5: Break outside a loop\n"},
       {"next names another variable", "For i = 1 To 2\nNext j\n",
        "Line 3: Next does not match For i\n"},
+      {"lock blocks out of place",
+       "EndLock\nIf 1\nLock \"a\"\nEndIf\nEndLock\nLock 5\nEndLock\nLock\nEndLock\nLock \"b\"\n",
+       "Line 2: EndLock without Lock\nLine 3: If without EndIf\nLine 5: EndIf without If\n"
+       "Line 7: Type mismatch: the lock file of Lock must be a string, not an integer\n"
+       "Line 9: Lock needs the path of its lock file\nLine 11: Lock without EndLock\n"},
+      // A lock taken on one side of a procedure's edge would be let go on the other, or never.
+      {"lock blocks across a procedure's edge",
+       "Sub S()\nLock \"a\"\nEndSub\nLock \"a\"\nFunction F()\nEndFunction\nEndLock\n",
+       "Line 3: Lock without EndLock\n"
+       "Line 6: Function belongs at the top level, not inside a block\n"
+       "Line 7: EndFunction without Function\n"},
       {"missing parenthesis", "n = (1 + 2\n", "Line 2: Missing ')'\n"},
       {"keyword as a value", "n = To\n", "Line 2: Expected a value but found 'to'\n"},
       {"stray character", "n = 1 & 2\n", "Line 2: Unexpected character '&'\n"},

@@ -347,6 +347,27 @@ TEST_F(PlantedFiles, OwnFileInTheSharedFolderWorks) {
   EXPECT_FALSE(box_.exists("data/shared/mine.txt"));
 }
 
+// A lock file that the attacker made (so that it could hold the lock for ever, or learn when the
+// page runs) or a link it planted in the lock file's place: the page stops with an error rather
+// than count on a lock that is not its own.
+TEST_F(PlantedFiles, LockOnAFileOrLinkOfAnotherUserIsRefused) {
+  ASSERT_EQ(box_.compile(";\nLock Arg$(1)\n  WriteLine \"inside\"\nEndLock\n", "locker").exit_code,
+            0);
+  ProcessResult made =
+      run_as(kAttacker, {"/bin/sh", "-c", "umask 0; : > \"$0\"", shared_ + "/page.lock"});
+  ASSERT_EQ(made.exit_code, 0) << made.err;
+  plant_link("link.lock", secret_);
+  ProcessResult planted = run_as(kOwner, {box_.path("locker"), shared_ + "/page.lock"});
+  EXPECT_EQ(planted.err,
+            "Runtime error at line 2: Lock does not use a lock file that another user left in a "
+            "shared folder\n");
+  EXPECT_EQ(planted.exit_code, 1);
+  ProcessResult linked = run_as(kOwner, {box_.path("locker"), shared_ + "/link.lock"});
+  EXPECT_EQ(linked.err, "Runtime error at line 2: Lock does not follow a link to its lock file\n");
+  EXPECT_EQ(run_as(kOwner, {box_.path("locker"), shared_ + "/own.lock"}).out, "inside\n");
+  EXPECT_EQ(slurp(secret_), "secret");
+}
+
 // The attacker waits, woken by inotify, for the temporary file that WriteFile creates beside a
 // missing target and plants a link to the owner's secret at the target's name before the rename.
 // The rename must then fail rather than leave the owner's text behind a link, or write through it.
@@ -434,6 +455,37 @@ TEST_F(FileFunctions, ConcurrentAppendsNeverInterleave) {
     SCOPED_TRACE(std::string(1, c));
     EXPECT_EQ(count, kRecords);
   }
+}
+
+// Twenty runs at once each take twenty ids from a counter file under Lock: every id is given out
+// once, and the counter ends at 400. The lock file did not exist and is made 0600.
+TEST_F(FileFunctions, LockGivesOutEveryIdOnce) {
+  constexpr int kRuns = 20, kIds = 20;
+  ASSERT_EQ(box_.compile(";\nFor i = 1 To " + std::to_string(kIds) +
+                             "\n  Lock Arg$(1) + \"/ids.lock\"\n"
+                             "    id = Val(ReadFile$(Arg$(1) + \"/ids.txt\")) + 1\n"
+                             "    If WriteFile(Arg$(1) + \"/ids.txt\", Str$(id)) = 0\n"
+                             "      WriteLine \"failed\"\n    EndIf\n  EndLock\n"
+                             "  WriteLine id\nNext\n",
+                         "ids")
+                .exit_code,
+            0);
+  ProcessResult r = run_as(kOwner, {"/bin/sh", "-c",
+                                    "i=1; while [ $i -le " + std::to_string(kRuns) +
+                                        " ]; do \"$0\" \"$1\" & i=$((i+1)); done; wait",
+                                    box_.path("ids"), data_});
+  std::istringstream lines(r.out);
+  std::vector<int> ids;
+  for (std::string line; std::getline(lines, line);) ids.push_back(std::stoi(line));
+  std::sort(ids.begin(), ids.end());
+  std::vector<int> expected(kRuns * kIds);
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<int>(i) + 1;
+  EXPECT_EQ(ids, expected) << r.err;
+  EXPECT_EQ(slurp(data_ + "/ids.txt"), std::to_string(kRuns * kIds));
+  struct stat st;
+  ASSERT_EQ(stat((data_ + "/ids.lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(st.st_size, 0);
 }
 
 // A reader that reads the file over and over while another run replaces it must see one

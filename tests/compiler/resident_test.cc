@@ -2,6 +2,7 @@
 // socket, each with its own folder, arguments, environment and streams, and nothing of one run
 // visible to the next.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -190,6 +191,37 @@ TEST(ResidentMode, RequestsShareNothing) {
   EXPECT_EQ(relative.err, "Cannot enter the working folder\n");
   EXPECT_NE(randoms[0], randoms[1]);
   EXPECT_NE(randoms[1], randoms[2]);
+  EXPECT_EQ(resident.finish(), 0);
+}
+
+// A run that fails inside a Lock block, or Ends there, lets the lock go with the run: the
+// process lives on, and another process (this test) and the next request take the lock at once.
+TEST(ResidentMode, RunsEndingInsideLockLeaveNoLockHeld) {
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nLock \"page.lock\"\n  WriteLine \"in \" + Arg$(1)\n  Flush\n"
+                        "  If Arg$(1) = \"fail\"\n    WriteLine 1 / 0\n  EndIf\n"
+                        "  If Arg$(1) = \"end\"\n    End 3\n  EndIf\nEndLock\n")
+                .exit_code,
+            0);
+  Resident resident(box.path("prog"));
+  const std::string lock_file = box.path("page.lock");
+  const struct {
+    std::string arg;
+    uint32_t ending;
+    int exit_code;
+  } runs[] = {{"fail", 1, 1}, {"end", 0, 3}, {"fail", 1, 1}, {"whole", 0, 0}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.arg);
+    Served r = resident.request(box.dir(), {"prog", run.arg}, {}, "");
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "in " + run.arg);
+    EXPECT_EQ(r.ending, run.ending) << r.err;
+    EXPECT_EQ(r.exit_code, run.exit_code);
+    EXPECT_EQ(resident.descriptors(), (std::vector<std::string>{"0", "1", "2", "3"}));
+    const int fd = open(lock_file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0) << "the lock is still held after the run";
+    close(fd);
+  }
   EXPECT_EQ(resident.finish(), 0);
 }
 
