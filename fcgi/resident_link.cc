@@ -3,16 +3,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "runtime/files/full_io.h"
-#include "runtime/process/child_side.h"
-#include "runtime/process/pipe_ends.h"
+#include "fcgi/worker.h"
 
 namespace sr::fcgi {
 namespace {
@@ -56,24 +52,7 @@ std::string request_bytes(const ResidentRequest& request) {
   return bytes + body;
 }
 
-int exec_report(UniqueFd& report) {
-  int error = 0;
-  if (read_full(report.get(), &error, sizeof error) != sizeof error) error = 0;
-  return error;
-}
-
 }  // namespace
-
-bool executable_identity(int fd, ExecutableIdentity& identity) {
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) return false;
-  identity.device = status.st_dev;
-  identity.inode = status.st_ino;
-  identity.size = status.st_size;
-  identity.change_ns =
-      static_cast<std::int64_t>(status.st_ctim.tv_sec) * 1'000'000'000 + status.st_ctim.tv_nsec;
-  return true;
-}
 
 bool start_resident(int executable, unsigned long long memory_limit, pid_t& pid, UniqueFd& socket,
                     int& exec_error) {
@@ -84,8 +63,7 @@ bool start_resident(int executable, unsigned long long memory_limit, pid_t& pid,
   // The process's end must survive its exec; the server starts no other process meanwhile.
   UniqueFd passed(::fcntl(theirs.get(), F_DUPFD, 3));
   UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
-  PipeEnds report;
-  if (!passed || !null || !make_pipe(report, OwnEnd::none)) return false;
+  if (!passed || !null) return false;
   std::string name = "zr-resident", number = std::to_string(passed.get());
   char* argv[] = {name.data(), number.data(), nullptr};
   char* no_environment[] = {nullptr};
@@ -95,17 +73,10 @@ bool start_resident(int executable, unsigned long long memory_limit, pid_t& pid,
   setup.environment = no_environment;
   setup.input = null.get();
   setup.output = null.get();
-  setup.exec_report = report.write.get();
   setup.own_group = true;
   setup.address_space_limit = memory_limit;
-  const pid_t started = fork_child(setup);
+  const pid_t started = start_reported(setup, exec_error);
   if (started < 0) return false;
-  report.write.reset();
-  if ((exec_error = exec_report(report.read)) != 0) {
-    int status;
-    ::waitpid(started, &status, 0);
-    return false;
-  }
   timeval limit{kSendTimeoutSeconds, 0};
   ::setsockopt(ours.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   pid = started;

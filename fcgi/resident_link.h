@@ -22,9 +22,6 @@ struct ExecutableIdentity {
   bool operator==(const ExecutableIdentity&) const = default;
 };
 
-// False when the file cannot be looked at.
-bool executable_identity(int fd, ExecutableIdentity& identity);
-
 // Starts `executable` (an open, checked file) as {"zr-resident", N} with a unix stream socket at
 // N, in a process group of its own, /dev/null as its standard input and output and the server's
 // log as its error stream, with `memory_limit` (RLIMIT_AS, 0: unlimited). False when no socket

@@ -19,6 +19,7 @@
 #include "fcgi/request_environment.h"
 #include "fcgi/resident_link.h"
 #include "fcgi/server_stats.h"
+#include "fcgi/warm_memo.h"
 #include "fcgi/warm_run.h"
 #include "fcgi/worker.h"
 
@@ -155,8 +156,9 @@ class Server {
   void request_ready(Client& client);
   void spawn(Client& client);
   // Starts the cached executable when the request is warm, the runner otherwise; false when
-  // neither could start.
-  bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv, Job& job);
+  // neither could start. `remembered`: the script's last warm decision (WarmMemo), or null.
+  bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
+                 std::optional<DecisionStamps>* remembered, Job& job);
   // Gives the processes of a request that has its own the bookkeeping of a process.
   void add_own_process(Job& job);
   // Ends a request for which no process was started, with one error line and `status`.
@@ -180,7 +182,7 @@ class Server {
 
   // Resident processes (server_residents.cc). Hands a warm run to an idle resident process of
   // its executable, or to a new one; false when it must run in a process of its own.
-  bool hand_to_resident(const WarmRun& warm, RequestEnvironment& environment, Job& job);
+  bool hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Job& job);
   Process* idle_resident(const ExecutableIdentity& identity, const std::string& path);
   // Whether the file declares resident mode, its answer remembered for files that do not.
   bool resident_capable(int executable, const ExecutableIdentity& identity);
@@ -241,6 +243,7 @@ class Server {
   std::vector<std::unique_ptr<Process>> dead_processes_;
   static constexpr std::size_t kRememberedFiles = 256;
   std::deque<ExecutableIdentity> not_resident_;
+  WarmMemo warm_memo_;
   UniqueFd null_input_;  // the standard input of resident runs without a body
   std::vector<char> pipe_buffer_;
   ServerStats stats_;

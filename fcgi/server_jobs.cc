@@ -12,7 +12,6 @@
 
 #include "fcgi/params.h"
 #include "fcgi/record.h"
-#include "fcgi/script_check.h"
 #include "fcgi/server.h"
 #include "fcgi/warm_run.h"
 #include "runner/request_body.h"
@@ -84,7 +83,8 @@ void Server::start_waiting() {
 void Server::spawn(Client& client) {
   RequestEnvironment environment = request_environment(client.params, options_.env);
   client.params = NameValuePairs();
-  const ScriptLaunch launch = check_script(environment.get("SCRIPT_FILENAME"));
+  WarmMemo::Entry* remembered = nullptr;
+  const ScriptLaunch launch = warm_memo_.check(environment.get("SCRIPT_FILENAME"), remembered);
   if (!launch.refusal.empty()) {
     // What the runner's fatal failures give without -w: one log line and no response.
     ++stats_.ended.refused;
@@ -92,7 +92,7 @@ void Server::spawn(Client& client) {
     return;
   }
   auto job = std::make_unique<Job>();
-  if (!start_job(environment, launch.argv, *job)) {
+  if (!start_job(environment, launch.argv, remembered ? &remembered->decision : nullptr, *job)) {
     log_message(std::string("cannot start a worker: ") + std::strerror(errno));
     ++stats_.ended.failed;
     end_unstarted(client, "The request cannot be served now: no process.", 1);
@@ -129,16 +129,17 @@ void Server::spawn(Client& client) {
 }
 
 bool Server::start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
-                       Job& job) {
+                       std::optional<DecisionStamps>* remembered, Job& job) {
   int exec_error = 0;
   environment.checkpoint();
-  if (std::optional<WarmRun> warm = prepare_warm_run(environment, argv, runner_path_)) {
+  if (std::optional<WarmRun> warm = prepare_warm_run(environment, argv, runner_path_, remembered)) {
     warm->start.memory_limit = options_.memory_limit_bytes;
     if (options_.resident && hand_to_resident(*warm, environment, job)) {
       ++stats_.cache_hits;
       return true;
     }
-    if (room_for_process() && start_worker(warm->start, environment, job.worker, exec_error)) {
+    if (open_warm_executable(*warm) && room_for_process() &&
+        start_worker(warm->start, environment, job.worker, exec_error)) {
       ++stats_.cache_hits;
       job.direct = true;
       job.body_left = warm->content_length;

@@ -26,17 +26,18 @@ bool declares_resident_mode(int executable) {
 }
 
 }  // namespace
-bool Server::hand_to_resident(const WarmRun& warm, RequestEnvironment& environment, Job& job) {
-  ExecutableIdentity identity;
+bool Server::hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Job& job) {
+  const ExecutableIdentity& identity = warm.identity;
   const std::string& path = warm.start.arguments.front();
   // A process changes into the request's folder by its absolute name, never relative to the last.
-  if (warm.start.directory.empty() || warm.start.directory[0] != '/' ||
-      !executable_identity(warm.executable.get(), identity)) {
-    return false;
-  }
+  if (warm.start.directory.empty() || warm.start.directory[0] != '/') return false;
+  // An idle process of that very file needs no descriptor of it: it runs the file, which so
+  // cannot go, and its identity cannot come back on another file.
   Process* process = idle_resident(identity, path);
   if (process == nullptr) {
-    if (!resident_capable(warm.executable.get(), identity) || !room_for_process()) return false;
+    if (!open_warm_executable(warm) || !resident_capable(warm.executable.get(), identity) ||
+        !room_for_process())
+      return false;
     process = start_resident_process(warm.executable.get(), identity, path);
     if (process == nullptr) return false;
   }

@@ -1,9 +1,11 @@
 #include "fcgi/warm_run.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
 
+#include "runner/cache_files.h"
 #include "runner/executable_cache.h"
 #include "runner/exported_variables.h"
 #include "runner/request_body.h"
@@ -37,11 +39,45 @@ std::int64_t milliseconds_since(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
+ExecutableIdentity identity_of(const FileStamp& stamp) {
+  return {static_cast<dev_t>(stamp.device), static_cast<ino_t>(stamp.inode),
+          static_cast<off_t>(stamp.size), stamp.changed_ns};
+}
+
+// The cache decision, taken from `remembered` while nothing it rested on has changed.
+bool decide(RunState& state, WarmRun& run, std::optional<DecisionStamps>* remembered) {
+  if (remembered != nullptr && *remembered && decision_still_holds(**remembered)) {
+    state.executable_path = (*remembered)->executable_path;
+    run.stamp = (*remembered)->executable;
+    return true;
+  }
+  DecisionStamps stamps;
+  const bool current = open_cached_executable(state, &stamps);
+  if (remembered != nullptr) remembered->reset();
+  if (!current) return false;
+  run.executable.reset(state.executable_fd);
+  run.stamp = stamps.executable;
+  if (remembered != nullptr) *remembered = std::move(stamps);
+  return true;
+}
+
 }  // namespace
+
+bool open_warm_executable(WarmRun& run) {
+  if (!run.executable) {
+    struct stat status;
+    UniqueFd fd = open_trusted_executable(run.start.arguments.front(), status);
+    if (!fd || stamp_of(status) != run.stamp) return false;
+    run.executable = std::move(fd);
+  }
+  run.start.executable = run.executable.get();
+  return true;
+}
 
 std::optional<WarmRun> prepare_warm_run(RequestEnvironment& environment,
                                         const std::vector<std::string>& argv,
-                                        const std::string& runner_path) {
+                                        const std::string& runner_path,
+                                        std::optional<DecisionStamps>* remembered) {
   const auto started = std::chrono::steady_clock::now();
   if (argv.size() < 2 || !same_time_zone(environment)) return std::nullopt;
   RunState state;
@@ -51,9 +87,9 @@ std::optional<WarmRun> prepare_warm_run(RequestEnvironment& environment,
   ExportFacts facts;
   facts.program_filename = runner_path;
   facts.force = force_mode(state);
-  if (!open_cached_executable(state)) return std::nullopt;
   WarmRun run;
-  run.executable.reset(state.executable_fd);
+  if (!decide(state, run, remembered)) return std::nullopt;
+  run.identity = identity_of(run.stamp);
   export_phase(environment, facts, ExportPhase::start);
   export_phase(environment, facts, ExportPhase::before_build);
   facts.query_string = environment.get("QUERY_STRING");

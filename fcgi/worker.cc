@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include "runtime/files/full_io.h"
-#include "runtime/process/child_side.h"
 #include "runtime/process/pipe_ends.h"
 
 namespace sr::fcgi {
@@ -20,12 +19,28 @@ int exec_report(UniqueFd& report) {
 
 }  // namespace
 
+pid_t start_reported(ChildSetup& setup, int& exec_error) {
+  exec_error = 0;
+  PipeEnds report;
+  if (!make_pipe(report, OwnEnd::none)) return -1;
+  setup.exec_report = report.write.get();
+  const pid_t pid = fork_child(setup);
+  if (pid < 0) return -1;
+  report.write.reset();
+  if ((exec_error = exec_report(report.read)) != 0) {
+    int status;
+    ::waitpid(pid, &status, 0);
+    return -1;
+  }
+  return pid;
+}
+
 bool start_worker(const WorkerStart& start, RequestEnvironment& environment, Worker& worker,
                   int& exec_error) {
   exec_error = 0;
-  PipeEnds input, output, error, report;
+  PipeEnds input, output, error;
   if (!make_pipe(input, OwnEnd::write) || !make_pipe(output, OwnEnd::read) ||
-      !make_pipe(error, OwnEnd::read) || !make_pipe(report, OwnEnd::none)) {
+      !make_pipe(error, OwnEnd::read)) {
     return false;
   }
   std::vector<std::string> arguments = start.arguments;
@@ -42,20 +57,13 @@ bool start_worker(const WorkerStart& start, RequestEnvironment& environment, Wor
   setup.input = input.read.get();
   setup.output = output.write.get();
   setup.error = error.write.get();
-  setup.exec_report = report.write.get();
   setup.own_group = true;
   setup.address_space_limit = start.memory_limit;
   // The runner cleans up after itself and is let finish if the server dies; an executable that
   // the server runs in the runner's place dies with it, as it would with the runner.
   setup.outlives_parent = start.executable < 0;
-  const pid_t pid = fork_child(setup);
+  const pid_t pid = start_reported(setup, exec_error);
   if (pid < 0) return false;
-  report.write.reset();
-  if ((exec_error = exec_report(report.read)) != 0) {
-    int status;
-    ::waitpid(pid, &status, 0);
-    return false;
-  }
   worker.pid = pid;
   worker.input = std::move(input.write);
   worker.output = std::move(output.read);

@@ -11,6 +11,7 @@
 
 #include "fcgi/request_environment.h"
 #include "runtime/files/unique_fd.h"
+#include "runtime/process/child_side.h"
 
 namespace sr::fcgi {
 
@@ -28,6 +29,11 @@ struct WorkerStart {
   std::string directory;                // "" stays in the server's
   unsigned long long memory_limit = 0;  // RLIMIT_AS in bytes; 0: unlimited
 };
+
+// Starts `setup` (its exec_report is set here) and waits for its exec. The pid; -1 when no pipe
+// or process could be made (errno), or when the exec failed (`exec_error` set, the process
+// collected).
+pid_t start_reported(ChildSetup& setup, int& exec_error);
 
 // Starts the process; our ends of its pipes are non-blocking and close-on-exec. False when no
 // pipe or process could be made (errno), or when the exec failed (`exec_error` set).

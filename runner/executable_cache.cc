@@ -31,7 +31,7 @@ void check_script_path(const RunState& state) {
   }
 }
 
-bool open_current_executable(RunState& state, const RecordedBuild& last) {
+bool open_current_executable(RunState& state, const RecordedBuild& last, struct stat* opened) {
   if (last.failed || last.script != state.script_path || !last.built_from ||
       last.built_from != identify_script(state.script_path))
     return false;
@@ -41,6 +41,7 @@ bool open_current_executable(RunState& state, const RecordedBuild& last) {
   // The dates compare as the signed 32-bit second counts that file_date gives.
   const auto built = static_cast<std::int32_t>(status.st_mtime);
   if (file_date(state.script_path, 2) > built) return false;
+  if (opened != nullptr) *opened = status;
   state.executable_fd = fd.release();
   return true;
 }
@@ -50,22 +51,31 @@ bool cache_name_fits(const std::string& executable, std::size_t extra) {
   return base + extra + kLongestBesideSuffix <= NAME_MAX;
 }
 
-CacheLookup look_up_cache_name(RunState& state, const std::string& executable) {
+CacheLookup look_up_cache_name(RunState& state, const std::string& executable,
+                               DecisionStamps* stamps) {
   state.executable_path = executable;
   if (!cache_name_fits(executable)) return CacheLookup::taken;
-  const RecordedBuild seen = read_record(record_name(executable));
+  const std::string record = record_name(executable);
+  // Taken before the read: a change after it shows as another stamp, never as the one read.
+  if (stamps != nullptr) stamps->records.emplace_back(record, stamp_at(record, false));
+  const RecordedBuild seen = read_record(record);
   if (!seen.script.empty() && seen.script != state.script_path) return CacheLookup::taken;
-  if (open_current_executable(state, seen)) return CacheLookup::ready;
-  return CacheLookup::stale;
+  struct stat opened;
+  if (!open_current_executable(state, seen, &opened)) return CacheLookup::stale;
+  if (stamps != nullptr) {
+    stamps->executable_path = executable;
+    stamps->executable = stamp_of(opened);
+  }
+  return CacheLookup::ready;
 }
 
-bool open_cached_executable(RunState& state) {
+bool open_cached_executable(RunState& state, DecisionStamps* stamps) {
   if (force_mode(state) || !state.script_path.starts_with('/') ||
       file_size(state.script_path) == -1)
     return false;
   for (const std::string& name : {specified_executable_name(state.script_path),
                                   colliding_executable_name(state.script_path)}) {
-    switch (look_up_cache_name(state, name)) {
+    switch (look_up_cache_name(state, name, stamps)) {
       case CacheLookup::ready:
         return true;
       case CacheLookup::stale:

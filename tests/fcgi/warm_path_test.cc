@@ -1,8 +1,10 @@
 // A warm request: the server makes the runner's checks and exports itself and starts the cached
 // executable as its own child. What that path must still do as the runner does, where it must
 // leave the request to the runner, and what a script can no longer do to the server through it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -244,6 +246,51 @@ TEST(FcgiWarmPath, AKilledResidentProcessEndsItsRequestAsAKilledExecutable) {
   EXPECT_EQ(killed[0].out, killed[1].out);
   EXPECT_EQ(killed[0].err, killed[1].err);
   EXPECT_EQ(killed[0].app_status, killed[1].app_status);
+}
+
+// The server remembers its last decision per script; edits that keep a file's size and second
+// must still reach the next request: the script saved in place, and the record beside the
+// executable rewritten with its modification time put back, which only its change time shows.
+TEST(FcgiWarmPath, InPlaceEditsOfTheSameSizeAndSecondAreNotServedFromMemory) {
+  for (const bool resident : {false, true}) {
+    SCOPED_TRACE(resident ? "resident" : "run once");
+    RunnerSandbox sandbox;
+    if (resident) sandbox.use_stand_in_compiler();
+    const auto page = [&](const char* word) {
+      return resident ? kZrHeader + "WriteLine \"" + word + "\"\n"
+                      : kHeader + "echo " + word + "\n";
+    };
+    const std::string script = served_script(sandbox, "edited", page("one"));
+    const std::string executable = RunnerSandbox::cache_path(script);
+    ServerProcess server(sandbox);
+    const auto served = [&] { return request_with(server, script, "").out; };
+    const auto inode = [&] {
+      struct stat status {};
+      return ::stat(executable.c_str(), &status) == 0 ? status.st_ino : 0;
+    };
+    ASSERT_EQ(served(), "Content-Type: text/plain\n\none\n");
+    ASSERT_EQ(served(), "Content-Type: text/plain\n\none\n");
+    struct stat before {};
+    ASSERT_EQ(::stat(script.c_str(), &before), 0);
+    served_script(sandbox, "edited", page("two"));
+    const timespec same_second[2] = {
+        before.st_atim, {before.st_mtim.tv_sec, (before.st_mtim.tv_nsec + 1) % 1'000'000'000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, script.c_str(), same_second, 0), 0);
+    EXPECT_EQ(served(), "Content-Type: text/plain\n\ntwo\n");
+    const ino_t built = inode();
+    // One digit of the recorded identity changed: the record no longer vouches for the file.
+    const std::string record = executable + ".script";
+    struct stat recorded {};
+    ASSERT_EQ(::stat(record.c_str(), &recorded), 0);
+    std::string text = RunnerSandbox::read_file(record);
+    ASSERT_FALSE(text.empty());
+    text.back() = text.back() == '0' ? '1' : '0';
+    std::ofstream(record, std::ios::binary | std::ios::in | std::ios::out) << text;
+    const timespec kept[2] = {recorded.st_atim, recorded.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, record.c_str(), kept, 0), 0);
+    EXPECT_EQ(served(), "Content-Type: text/plain\n\ntwo\n");
+    EXPECT_NE(inode(), built) << "the executable was not built again";
+  }
 }
 
 }  // namespace
