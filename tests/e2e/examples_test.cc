@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/e2e/runner_sandbox.h"
 
@@ -374,6 +377,45 @@ TEST_F(ExamplesTest, LoginKeepsHashesAndRefusesForgedPosts) {
   r = post("csrf=" + csrf, "action=login&name=ann&password=correct+horse&csrf=" + csrf);
   EXPECT_TRUE(r.out.starts_with("Set-Cookie: session=")) << r.out;
   EXPECT_EQ(r.err, "");
+}
+
+// Six visitors sign up with one name at the same moment: the lock around the look-up and the
+// append lets exactly one of them have it, and the others are told that it is taken.
+TEST_F(ExamplesTest, LoginGivesANameToOneOfConcurrentSignUps) {
+  constexpr int kVisitors = 6;
+  sandbox_.write_file("login-data/.keep", "");
+  const std::string token(32, 'a');
+  RunOptions options;
+  options.switches = switches_of("login.zr");
+  options.env = {{"HTTP_HOST", "example.org"},
+                 {"SCRIPT_NAME", "/cgi/login.zr"},
+                 {"REQUEST_METHOD", "POST"},
+                 {"HTTP_COOKIE", "csrf=" + token},
+                 {"SCRIPT_FILENAME", install("login.zr")}};
+  options.stdin_data = "action=signup&name=bob&password=correct+horse&csrf=" + token;
+  options.env["CONTENT_LENGTH"] = std::to_string(options.stdin_data.size());
+  options.cwd = sandbox_.dir() + "/htdocs";
+  RunOptions look = options;  // a plain visit first compiles the page, once
+  look.env.erase("REQUEST_METHOD");
+  look.env.erase("CONTENT_LENGTH");
+  look.stdin_data.clear();
+  ASSERT_NE(sandbox_.run(look).out.find("name='password'"), std::string::npos);
+  std::vector<RunResult> results(kVisitors);
+  std::vector<std::thread> visitors;
+  for (RunResult& result : results) {
+    visitors.emplace_back([&] { result = sandbox_.run(options); });
+  }
+  for (std::thread& visitor : visitors) visitor.join();
+  int signed_up = 0, taken = 0;
+  for (const RunResult& r : results) {
+    signed_up += r.out.starts_with("Set-Cookie: session=") ? 1 : 0;
+    taken += r.out.find("That name is taken.") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(signed_up, 1);
+  EXPECT_EQ(taken, kVisitors - 1);
+  const std::string users = RunnerSandbox::read_file(sandbox_.dir() + "/login-data/users.txt");
+  EXPECT_EQ(std::count(users.begin(), users.end(), '\n'), 1) << users;
+  EXPECT_TRUE(users.starts_with("bob\t")) << users;
 }
 
 TEST_F(ExamplesTest, CompileErrorOfTheStandInReachesThePage) {
