@@ -1,4 +1,4 @@
-// Dim, ReDim and the assignment of an array element.
+// Dim, ReDim and the assignment of an array element or a map's value.
 #include "compiler/statement.h"
 
 namespace sr::zr {
@@ -52,6 +52,30 @@ bool StatementCompiler::element_store(const std::string& name, TokenCursor& in) 
   const ArrayRef ref = context_.array(name);
   code_.emit(Op::array_store, ref.slot, static_cast<int64_t>(ref.scope),
              ref.strings ? kArrayOfStrings : 0);
+  return true;
+}
+
+bool StatementCompiler::map_store(const std::string& name, TokenCursor& in) {
+  in.next();  // "{"
+  if (in.take_symbol("}")) return fail("A value of " + name + " needs a key: " + name + "{key$}");
+  Type type = Type::string;
+  if (!compile_expression(in, context_, type, error_)) return false;
+  if (type != Type::string) {
+    return fail("Type mismatch: a map key must be a string, not " + type_name(type));
+  }
+  if (!in.take_symbol("}")) return fail("Missing '}' after the key of " + name);
+  if (!in.take_symbol("=")) return fail("Expected '=' after " + name + "{...}");
+  if (!compile_expression(in, context_, type, error_)) return false;
+  const bool strings = is_string_name(name);
+  if (strings != (type == Type::string)) {
+    return fail("Type mismatch: " + name + " holds " +
+                (strings ? "strings (its name ends in $)" : "integers (its name has no $)") +
+                ", not " + type_name(type));
+  }
+  ArrayRef ref;
+  if (!context_.map(name, ref, error_)) return false;
+  code_.emit(Op::map_store, ref.slot, static_cast<int64_t>(ref.scope),
+             kArrayIsMap | (strings ? kArrayOfStrings : 0));
   return true;
 }
 

@@ -74,6 +74,28 @@ ArrayRef CompileContext::array(const std::string& name) {
   return ref;
 }
 
+bool CompileContext::map(const std::string& name, ArrayRef& ref, std::string& error) {
+  if (is_array(name) || (in_procedure() && top.is_array(name))) {
+    error = name + " is an array: a map needs a name of its own";
+  } else if (decls.procedure(name) != nullptr) {
+    error = name + " is the name of a procedure; a map needs a name of its own";
+  } else if (is_builtin_name(name)) {
+    error = builtin_name_taken(name, "a map");
+  } else {
+    ref = ArrayRef{};
+    ref.strings = name.ends_with("$");
+    const std::string slot_name = name + "{}";
+    if (reaches_global(slot_name)) {
+      ref.scope = ArrayScope::global;
+      ref.slot = top.array_slot(slot_name);
+    } else {
+      ref.slot = scope().array_slot(slot_name);
+    }
+    return true;
+  }
+  return false;
+}
+
 uint32_t CompileContext::loop_variable(const std::string& name, bool& global) {
   global = reaches_global(name);
   return global ? top.int_slot(name) : scope().int_slot(name);

@@ -70,6 +70,9 @@ class CompileContext {
   bool load_variable(const std::string& name, std::string& error);
   bool store_variable(const std::string& name, std::string& error);
   ArrayRef array(const std::string& name);
+  // A map lives in an array slot of its own, apart from any array's; false with `error` set
+  // when `name` is an array's, a procedure's or a built-in function's.
+  bool map(const std::string& name, ArrayRef& ref, std::string& error);
   // The loop variable of a For: its slot, and whether it is the top level's.
   uint32_t loop_variable(const std::string& name, bool& global);
 

@@ -23,6 +23,12 @@ bool parse_parameter(TokenCursor& in, Parameter& param, std::string& error) {
       return false;
     }
     param.kind = text ? ParamKind::string_array : ParamKind::int_array;
+  } else if (in.take_symbol("{")) {
+    if (!in.take_symbol("}")) {
+      error = "A map parameter is written " + param.name + "{}";
+      return false;
+    }
+    param.kind = text ? ParamKind::string_map : ParamKind::int_map;
   }
   return true;
 }

@@ -17,7 +17,7 @@ namespace sr::zr {
 
 class TokenCursor;
 
-enum class ParamKind { integer, string, int_array, string_array };
+enum class ParamKind { integer, string, int_array, string_array, int_map, string_map };
 
 struct Parameter {
   std::string name;  // lower case, with "$" for strings

@@ -28,6 +28,12 @@ std::string mismatch(const std::string& what, Type a) {
   return "Type mismatch: " + what + ", not " + type_name(a);
 }
 
+// Whether a built-in's parameter of type `param` takes an argument of type `given`.
+bool takes(Type param, Type given) {
+  return param == given ||
+         (param == Type::map && (given == Type::int_map || given == Type::string_map));
+}
+
 }  // namespace
 
 std::string type_name(Type type) {
@@ -36,6 +42,12 @@ std::string type_name(Type type) {
       return "an integer";
     case Type::string:
       return "a string";
+    case Type::map:
+      return "a map";
+    case Type::string_map:
+      return "a map of strings";
+    case Type::int_map:
+      return "a map of integers";
     default:
       return "an array of strings";
   }
@@ -78,6 +90,10 @@ class ExpressionCompiler {
   bool element(const std::string& name, Type& type);
   bool ubound(Type& type);
   bool array_argument(bool strings, const std::string& what);
+  bool map_value(const std::string& name, Type& type);
+  bool map_argument(const std::string& what, Type& given);
+  bool container_argument(const std::vector<const BuiltinSignature*>& candidates,
+                          const std::string& name, size_t at, Type& arg);
   bool arguments(const std::string& name, std::vector<Type>& types);
   bool procedure_call(const ProcedureDecl& procedure, bool as_statement);
   bool procedure_argument(const ProcedureDecl& procedure, size_t i);
@@ -248,6 +264,9 @@ bool ExpressionCompiler::name_or_call(const Token& name, Type& type) {
     bool has_value = false;
     return call(name.text, false, type, has_value);
   }
+  if (in_.peek().kind == Token::Kind::symbol && in_.peek().text == "{") {
+    return map_value(name.text, type);
+  }
   if (is_keyword(name.text)) return fail("Expected a value but found '" + name.text + "'");
   type = is_string_name(name.text) ? Type::string : Type::integer;
   return context_.load_variable(name.text, error_);
@@ -302,6 +321,53 @@ bool ExpressionCompiler::array_argument(bool strings, const std::string& what) {
   return true;
 }
 
+// `name{key$}`: the value for the key, 0 or "" when the map has none.
+bool ExpressionCompiler::map_value(const std::string& name, Type& type) {
+  in_.next();  // "{"
+  if (in_.take_symbol("}")) return fail("A value of " + name + " needs a key: " + name + "{key$}");
+  Type key = Type::string;
+  if (!logical(0, key)) return false;
+  if (key != Type::string) return fail(mismatch("a map key must be a string", key));
+  if (!in_.take_symbol("}")) return fail("Missing '}' after the key of " + name);
+  ArrayRef ref;
+  if (!context_.map(name, ref, error_)) return false;
+  code_.emit(Op::map_load, ref.slot, static_cast<int64_t>(ref.scope),
+             kArrayIsMap | (ref.strings ? kArrayOfStrings : 0));
+  type = ref.strings ? Type::string : Type::integer;
+  return true;
+}
+
+// `name{}` or `name${}` as an argument: a reference to the map, which the callee may change.
+bool ExpressionCompiler::map_argument(const std::string& what, Type& given) {
+  const Token& name = in_.peek();
+  if (name.kind != Token::Kind::name || in_.peek(1).text != "{" || in_.peek(2).text != "}") {
+    return fail(what + " must be a map, written like ages{} or names${}");
+  }
+  ArrayRef ref;
+  if (!context_.map(in_.next().text, ref, error_)) return false;
+  in_.next();
+  in_.next();
+  code_.emit(Op::array_push_ref, ref.slot, static_cast<int64_t>(ref.scope),
+             kArrayIsMap | (ref.strings ? kArrayOfStrings : 0));
+  given = ref.strings ? Type::string_map : Type::int_map;
+  return true;
+}
+
+// An argument where a candidate takes an array or a map, told apart by how it is written.
+bool ExpressionCompiler::container_argument(const std::vector<const BuiltinSignature*>& candidates,
+                                            const std::string& name, size_t at, Type& arg) {
+  bool array_here = false, map_here = false;
+  for (const BuiltinSignature* s : candidates) {
+    if (at >= s->params.size()) continue;
+    array_here |= s->params[at] == Type::string_array;
+    map_here |= s->params[at] == Type::map || s->params[at] == Type::string_map;
+  }
+  const std::string what = "Type mismatch: argument " + std::to_string(at + 1) + " of " + name;
+  if (map_here && (!array_here || in_.peek(1).text == "{")) return map_argument(what, arg);
+  arg = Type::string_array;
+  return array_argument(true, what);
+}
+
 bool ExpressionCompiler::ubound(Type& type) {
   in_.next();  // "("
   const Token& name = in_.peek();
@@ -325,6 +391,13 @@ bool ExpressionCompiler::procedure_argument(const ProcedureDecl& procedure, size
   const std::string what = "argument " + std::to_string(i + 1) + " of " + procedure.name;
   if (param.kind == ParamKind::int_array || param.kind == ParamKind::string_array) {
     return array_argument(param.kind == ParamKind::string_array, "Type mismatch: " + what);
+  }
+  if (param.kind == ParamKind::int_map || param.kind == ParamKind::string_map) {
+    const Type wanted = param.kind == ParamKind::string_map ? Type::string_map : Type::int_map;
+    Type given = wanted;
+    if (!map_argument("Type mismatch: " + what, given)) return false;
+    if (given == wanted) return true;
+    return fail(mismatch(what + " (" + param.name + "{}) must be " + type_name(wanted), given));
   }
   const Type wanted = param.kind == ParamKind::string ? Type::string : Type::integer;
   Type given = Type::integer;
@@ -366,39 +439,41 @@ bool ExpressionCompiler::builtin_call(const std::string& name, Type& type) {
   if (!in_.take_symbol(")")) {
     do {
       const size_t at = args.size();
-      // An array argument is written as the array's name; which ones are arrays is fixed.
-      bool array_here = false;
+      // An array or map argument is written as its name; which ones are those is fixed.
+      bool container = false;
       for (const BuiltinSignature* s : candidates) {
-        if (at < s->params.size() && s->params[at] == Type::string_array) array_here = true;
+        if (at < s->params.size() && s->params[at] != Type::integer &&
+            s->params[at] != Type::string) {
+          container = true;
+        }
       }
       Type arg = Type::integer;
-      if (array_here) {
-        if (!array_argument(true,
-                            "Type mismatch: argument " + std::to_string(at + 1) + " of " + name)) {
-          return false;
-        }
-        arg = Type::string_array;
-      } else if (!logical(0, arg)) {
+      if (container ? !container_argument(candidates, name, at, arg) : !logical(0, arg)) {
         return false;
       }
       args.push_back(arg);
     } while (in_.take_symbol(","));
     if (!in_.take_symbol(")")) return fail("Missing ')' after the arguments of " + name);
   }
+  // The first row whose parameters take the arguments; else the first row of that count names
+  // the mismatch.
+  const BuiltinSignature* first = nullptr;
   for (const BuiltinSignature* s : candidates) {
     if (s->params.size() != args.size()) continue;
-    for (size_t i = 0; i < args.size(); ++i) {
-      if (s->params[i] != args[i]) {
-        return fail(mismatch("argument " + std::to_string(i + 1) + " of " + name + " must be " +
-                                 type_name(s->params[i]),
-                             args[i]));
-      }
-    }
+    if (first == nullptr) first = s;
+    size_t i = 0;
+    while (i < args.size() && takes(s->params[i], args[i])) ++i;
+    if (i < args.size()) continue;
     code_.emit(Op::call, static_cast<int64_t>(s->builtin));
     type = s->result;
     return true;
   }
-  return fail("Wrong number of arguments for " + name);
+  if (first == nullptr) return fail("Wrong number of arguments for " + name);
+  size_t i = 0;
+  while (takes(first->params[i], args[i])) ++i;
+  return fail(mismatch("argument " + std::to_string(i + 1) + " of " + name + " must be " +
+                           type_name(first->params[i]),
+                       args[i]));
 }
 
 }  // namespace

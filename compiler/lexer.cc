@@ -56,7 +56,7 @@ bool read_symbol(std::string_view line, size_t& i, Token& token) {
       return true;
     }
   }
-  if (std::string_view("=<>+-*/%(),").find(line[i]) == std::string_view::npos) return false;
+  if (std::string_view("=<>+-*/%(),{}").find(line[i]) == std::string_view::npos) return false;
   token.text = std::string(1, line[i++]);
   token.kind = Token::Kind::symbol;
   return true;

@@ -17,9 +17,18 @@ Op store_for(const Parameter& param) {
 
 // A plain variable may share a built-in's name (the call has its parentheses, the variable
 // none), and pages do that; an array may not, as `name(...)` would mean either.
+bool is_map(const Parameter& p) {
+  return p.kind == ParamKind::int_map || p.kind == ParamKind::string_map;
+}
+
+int64_t reference_flags(const Parameter& p) {
+  const bool strings = p.kind == ParamKind::string_array || p.kind == ParamKind::string_map;
+  return (strings ? kArrayOfStrings : 0) | (is_map(p) ? kArrayIsMap : 0);
+}
+
 const Parameter* array_named_like_builtin(const std::vector<Parameter>& params) {
   for (const Parameter& p : params) {
-    const bool array = p.kind == ParamKind::int_array || p.kind == ParamKind::string_array;
+    const bool array = p.kind != ParamKind::integer && p.kind != ParamKind::string;
     if (array && is_builtin_name(p.name)) return &p;
   }
   return nullptr;
@@ -65,12 +74,12 @@ bool StatementCompiler::procedure_start(TokenCursor& in, bool is_function) {
   for (const Parameter& p : decl->params) {
     slots.push_back(p.kind == ParamKind::integer  ? scope.int_slot(p.name)
                     : p.kind == ParamKind::string ? scope.string_slot(p.name)
+                    : is_map(p)                   ? scope.array_slot(p.name + "{}")
                                                   : scope.array_slot(p.name));
   }
   for (size_t i = decl->params.size(); i-- > 0;) {
     const Parameter& p = decl->params[i];
-    code_.emit(store_for(p), slots[i], static_cast<int64_t>(ArrayScope::frame),
-               p.kind == ParamKind::string_array ? kArrayOfStrings : 0);
+    code_.emit(store_for(p), slots[i], static_cast<int64_t>(ArrayScope::frame), reference_flags(p));
   }
   blocks_.push_back(block);
   return error_.empty();
@@ -146,19 +155,25 @@ bool StatementCompiler::global_statement(TokenCursor& in) {
     const bool array = in.take_symbol("(");
     if (array && !in.take_symbol(")")) return fail("A global array is written " + name + "()");
     if (array && is_builtin_name(name)) return fail(builtin_name_taken(name, "an array"));
+    const bool map = !array && in.take_symbol("{");
+    if (map && !in.take_symbol("}")) return fail("A global map is written " + name + "{}");
+    if (map && is_builtin_name(name)) return fail(builtin_name_taken(name, "a map"));
     for (const Parameter& p : decl.params) {
       if (p.name == name) return fail(name + " is a parameter of " + decl.name);
     }
-    if (context_.scope().uses(name)) {
+    if (context_.scope().uses(map ? name + "{}" : name)) {
       return fail("Global " + name + " must come before the first use of " + name + " in " +
                   decl.name);
     }
     if (!array && context_.top.is_array(name)) {
       return fail(name + " is an array: write Global " + name + "()");
     }
-    context_.scope().globals().insert(array ? name + "()" : name);
+    const std::string global = array ? name + "()" : map ? name + "{}" : name;
+    context_.scope().globals().insert(global);
     if (array) {
       context_.top.array_slot(name);
+    } else if (map) {
+      context_.top.array_slot(global);
     } else if (is_string_name(name)) {
       context_.top.string_slot(name);
     } else {

@@ -14,9 +14,11 @@ enum class Op : uint8_t { SR_ZR_OPCODES(SR_ZR_OPCODE_NAME) kCount };
 #undef SR_ZR_OPCODE_NAME
 
 enum class ArrayScope : uint8_t { frame, global };
-// ArrayFlags bits: the elements are strings; a ReDim that keeps the elements that still fit.
+// ArrayFlags bits: the elements are strings; a ReDim that keeps the elements that still fit; the
+// slot holds a map, whose values have keys.
 inline constexpr int64_t kArrayOfStrings = 1;
 inline constexpr int64_t kArrayKeep = 2;
+inline constexpr int64_t kArrayIsMap = 4;
 
 // The instructions that carry arg2 and arg3 in the serialized form.
 inline bool has_three_operands(Op op) {

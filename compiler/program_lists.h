@@ -58,12 +58,16 @@
   X(array_store, 3)    /* pops the value, then the index */                                   \
   X(array_ubound, 3)   /* pushes the highest index, -1 while the array has no elements */     \
   X(array_push_ref, 3) /* pushes a reference for an array argument */                         \
-  X(array_bind, 3)     /* pops a reference into an array slot of the running procedure */  \
+  X(array_bind, 3)     /* pops a reference into an array slot of the running procedure */     \
   X(lock_take, 1)      /* pops the lock file's path; Lock */                                  \
-  X(lock_release, 1)   /* arg: how many Lock blocks end here (EndLock, Break, Return) */
+  X(lock_release, 1)   /* arg: how many Lock blocks end here (EndLock, Break, Return) */      \
+  /* Maps, in array slots with kArrayIsMap among the flags; as the array instructions. */     \
+  X(map_load, 3)  /* pops the key, pushes the value, 0 or "" for a missing key */             \
+  X(map_store, 3) /* pops the value, then the key */
 
 // X(code, "name", result, parameters...): the name as written in lower case, "$" for a string
-// result; I an integer, S a string, A a string array (`list$()`, an argument only). A name on
+// result; I an integer, S a string, A a string array (`list$()`, an argument only), M a map of
+// either kind and T a map of strings (`name{}`, `name${}`, arguments only). A name on
 // two rows takes either argument list. The stub's function for a row is call_<code>
 // (compiler/stub/builtin_calls.h); it takes the arguments off the stacks, the last first.
 #define SR_ZR_BUILTINS(X)                       \
@@ -127,4 +131,14 @@
   X(json_keys, "jsonkeys", I, A, S, S)          \
   X(json_error, "jsonerror$", S, S)             \
   X(make_folder, "makefolder", I, S)            \
-  X(list_folder, "listfolder", I, A, S)
+  X(list_folder, "listfolder", I, A, S)         \
+  X(keys, "keys", I, A, M)                      \
+  X(has_key, "haskey", I, M, S)                 \
+  X(remove_key, "removekey", I, M, S)           \
+  X(key_count, "keycount", I, M)                \
+  X(json_parse_map, "jsonparse", I, S, M)       \
+  X(json_parse_list, "jsonparse", I, S, A)      \
+  X(json_map, "json$", S, M)                    \
+  X(json_list, "json$", S, A)                   \
+  X(json_array, "jsonarray$", S, A)             \
+  X(json_set, "jsonset", I, T, S, S)

@@ -88,6 +88,7 @@ bool StatementCompiler::statement(TokenCursor& in) {
   if (in.peek().kind == Token::Kind::symbol && in.peek().text == "(") {
     return call_statement(name, in);
   }
+  if (in.peek().kind == Token::Kind::symbol && in.peek().text == "{") return map_store(name, in);
   return fail("Unknown statement '" + name + "'");
 }
 

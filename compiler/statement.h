@@ -69,6 +69,7 @@ class StatementCompiler {
   // Arrays (array_statements.cc).
   bool dim(TokenCursor& in, bool keep);
   bool element_store(const std::string& name, TokenCursor& in);
+  bool map_store(const std::string& name, TokenCursor& in);
   // Includes: a file must close what it opens.
   void include_begin();
   void include_end();

@@ -6,6 +6,7 @@
 #include "compiler/stub/allocation.h"
 #include "compiler/stub/block_cache.h"
 #include "compiler/stub/run_failure.h"
+#include "compiler/stub/value_map.h"
 
 namespace sr::zr {
 namespace {
@@ -40,14 +41,16 @@ size_t checked_index(const ValueArray& array, int64_t index) {
 
 }  // namespace
 
-ValueArray* new_array(bool strings) {
+ValueArray* new_array(bool strings, bool map) {
   auto* array = static_cast<ValueArray*>(zeroed_block(1, sizeof(ValueArray)));
   array->strings = strings;
+  array->map = map;
   return array;
 }
 
 void free_array(ValueArray* array) {
   if (array == nullptr) return;
+  free_map_index(*array);
   release_texts(*array, 0);
   free_block(items(*array));
   free_block(array);
@@ -92,12 +95,14 @@ void set_text_element(ValueArray& array, int64_t index, Text text) {
   item = text.release();
 }
 
-ValueArray& slot_array(ArraySlot& slot, bool strings) {
+ValueArray& slot_array(ArraySlot& slot, bool strings, bool map) {
   if (slot.array == nullptr) {
-    slot.array = new_array(strings);
+    slot.array = new_array(strings, map);
     slot.owned = true;
   }
-  if (slot.array->strings != strings) fail_run("the program is damaged");
+  if (slot.array->strings != strings || slot.array->map != map) {
+    fail_run("the program is damaged");
+  }
   return *slot.array;
 }
 

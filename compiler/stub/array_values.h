@@ -10,11 +10,17 @@
 
 namespace sr::zr {
 
+struct MapIndex;
+
+// A map is a ValueArray too: its values are the elements 0 to size - 1, in the order their keys
+// were first set, and `index` holds their keys (compiler/stub/value_map.h).
 struct ValueArray {
   bool strings;
+  bool map;
   size_t size;
   int64_t* ints;       // the elements when !strings
   TextStorage* texts;  // the elements when strings
+  MapIndex* index;     // a map's keys, null until its first key
 };
 
 // A slot names an array; a procedure's array parameter borrows the caller's (owned is false).
@@ -23,7 +29,7 @@ struct ArraySlot {
   bool owned;
 };
 
-ValueArray* new_array(bool strings);
+ValueArray* new_array(bool strings, bool map = false);
 void free_array(ValueArray* array);
 
 // Gives `array` the indexes 0 to `highest`: afresh (every element 0 or "") or, with `keep`,
@@ -35,9 +41,9 @@ int64_t& int_element(ValueArray& array, int64_t index);
 Bytes text_element(const ValueArray& array, int64_t index);
 void set_text_element(ValueArray& array, int64_t index, Text text);
 
-// The slot's array, made (empty) on first use. A kind other than the slot's ends the run as a
-// damaged program: the compiler never mixes them.
-ValueArray& slot_array(ArraySlot& slot, bool strings);
+// The slot's array (or map), made (empty) on first use. A kind other than the slot's ends the run
+// as a damaged program: the compiler never mixes them.
+ValueArray& slot_array(ArraySlot& slot, bool strings, bool map = false);
 // Frees the slot's array when the slot owns it.
 void release_slot(ArraySlot& slot);
 

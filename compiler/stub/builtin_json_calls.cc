@@ -1,20 +1,12 @@
 // The built-in functions that read JSON documents by JSON Pointer.
 #include "compiler/stub/array_values.h"
 #include "compiler/stub/builtin_calls.h"
+#include "compiler/stub/json_maps.h"
 #include "compiler/stub/json_reader.h"
 #include "compiler/stub/text_functions.h"
 
 namespace sr::zr {
 namespace {
-
-// "byte N: message", the fault json_find found.
-Text fault_text(const JsonError& error) {
-  Text text(bytes_of("byte "));
-  text.append(decimal(static_cast<int64_t>(error.at)).view());
-  text.append(bytes_of(": "));
-  text.append(bytes_of(error.message));
-  return text;
-}
 
 // Finds the value at the pointer on the stack (above the document), or ends the run with the
 // document's fault.
@@ -24,7 +16,7 @@ void find_value(MachineState& m, JsonKind& kind, Text& document, Bytes& raw) {
   JsonError error;
   if (!json_find(document.view(), pointer.view(), kind, raw, error)) {
     Text message(bytes_of("Invalid JSON at "));
-    message.append(fault_text(error).view());
+    message.append(json_fault_text(error).view());
     fail_run(message.c_str());
   }
 }
@@ -71,7 +63,7 @@ void call_json_error(MachineState& m) {
   JsonKind kind;
   Bytes raw;
   JsonError error;
-  m.push_text(json_find(document.view(), Bytes{}, kind, raw, error) ? Text() : fault_text(error));
+  m.push_text(json_find(document.view(), Bytes{}, kind, raw, error) ? Text() : json_fault_text(error));
 }
 
 }  // namespace sr::zr

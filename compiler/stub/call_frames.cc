@@ -54,10 +54,16 @@ size_t CallStack::leave() {
   return frame.return_pc;
 }
 
-ValueArray& CallStack::pop_ref(bool strings) {
+ValueArray& CallStack::pop_ref(bool strings, bool map) {
+  ValueArray& array = pop_any_ref(map);
+  if (array.strings != strings) fail_run("the program is damaged");
+  return array;
+}
+
+ValueArray& CallStack::pop_any_ref(bool map) {
   if (refs_.empty()) fail_run("the program is damaged");
   ValueArray* array = refs_.pop();
-  if (array->strings != strings) fail_run("the program is damaged");
+  if (array->map != map) fail_run("the program is damaged");
   return *array;
 }
 

@@ -41,7 +41,8 @@ class CallStack {
 
   // References to arrays passed as arguments, from the caller's push to the callee's bind.
   void push_ref(ValueArray* array) { refs_.push(array); }
-  ValueArray& pop_ref(bool strings);
+  ValueArray& pop_ref(bool strings, bool map = false);
+  ValueArray& pop_any_ref(bool map);  // of either kind of element
 
  private:
   struct Window {

@@ -316,6 +316,19 @@ const char* json_kind_name(JsonKind kind) {
   return names[static_cast<int>(kind)];
 }
 
+int64_t json_members(JsonKind kind, Bytes raw, JsonMemberTaker take, void* context) {
+  if (kind != JsonKind::object && kind != JsonKind::array) return 0;
+  Members members(kind, raw);
+  Text key;
+  Bytes member;
+  int64_t count = 0;
+  while (members.next(key, member, raw)) {
+    take(context, moved(key), kind_of(member), member);
+    ++count;
+  }
+  return count;
+}
+
 int64_t json_keys(JsonKind kind, Bytes raw, void (*take)(void* context, Text key), void* context) {
   if (kind != JsonKind::object && kind != JsonKind::array) return 0;
   Members members(kind, raw);

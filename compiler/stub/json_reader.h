@@ -31,5 +31,8 @@ const char* json_kind_name(JsonKind kind);  // "object", ..., "" for missing
 // The members of an object or the elements of an array found by json_find, in order: their keys
 // (decoded; for an array "0", "1", ...). Calls `take` for each; gives their number.
 int64_t json_keys(JsonKind kind, Bytes raw, void (*take)(void* context, Text key), void* context);
+// The same with each member's value: its kind and its JSON text, within `raw`.
+using JsonMemberTaker = void (*)(void* context, Text key, JsonKind kind, Bytes value);
+int64_t json_members(JsonKind kind, Bytes raw, JsonMemberTaker take, void* context);
 
 }  // namespace sr::zr

@@ -169,6 +169,8 @@ void step(MachineState& m, const Instruction& in) {
     case Op::array_ubound:
     case Op::array_push_ref:
     case Op::array_bind:
+    case Op::map_load:
+    case Op::map_store:
       return run_array_instruction(m, in);
     case Op::lock_take: {
       Text path = m.pop_text();

@@ -38,7 +38,12 @@ bool loop_operands_ok(const Instruction& in, uint32_t variable_slots, uint32_t f
 }
 
 bool array_operands_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits& frame) {
-  if (in.arg3 < 0 || in.arg3 > (kArrayOfStrings | kArrayKeep)) return false;
+  if (in.arg3 < 0 || in.arg3 > (kArrayOfStrings | kArrayKeep | kArrayIsMap)) return false;
+  // Only a reference may be to either; the other instructions are for their own kind alone.
+  const bool map = (in.arg3 & kArrayIsMap) != 0;
+  const bool either = in.op == Op::array_push_ref || in.op == Op::array_bind;
+  const bool for_maps = in.op == Op::map_load || in.op == Op::map_store;
+  if (!either && map != for_maps) return false;
   if (in.arg2 == static_cast<int64_t>(ArrayScope::frame)) return slot_ok(in.arg, frame.arrays);
   return in.op != Op::array_bind && in.arg2 == static_cast<int64_t>(ArrayScope::global) &&
          slot_ok(in.arg, p.array_slots);
@@ -87,6 +92,8 @@ bool operand_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits&
     case Op::array_ubound:
     case Op::array_push_ref:
     case Op::array_bind:
+    case Op::map_load:
+    case Op::map_store:
       return array_operands_ok(in, p, frame);
     case Op::lock_release:  // never more than are held, as the run checks
       return within(in.arg, kMostHeldLocks);

@@ -64,6 +64,25 @@ TEST(CompileErrors, LineNumberedMessages) {
        "Line 3: val is the name of a built-in function; an array needs a name of its own\n"
        "Line 5: ubound is the name of a function; an array needs a name of its own\n"
        "Line 6: split is the name of a function; an array needs a name of its own\n"},
+      {"maps: keys are strings, values of the name's type, names their own",
+       "m{1} = 2\nm{\"a\"} = \"x\"\nDim a(1)\nn = a{\"k\"}\nLen{\"k\"} = 1\n"
+       "n = KeyCount(a())\nn = HasKey(m$)\nJsonSet(m{}, \"k\", \"1\")\nn = m{}\n",
+       "Line 2: Type mismatch: a map key must be a string, not an integer\n"
+       "Line 3: Type mismatch: m holds integers (its name has no $), not a string\n"
+       "Line 5: a is an array: a map needs a name of its own\n"
+       "Line 6: len is the name of a built-in function; a map needs a name of its own\n"
+       "Line 7: Type mismatch: argument 1 of keycount must be a map, written like ages{} or "
+       "names${}\n"
+       "Line 8: Type mismatch: argument 1 of haskey must be a map, written like ages{} or "
+       "names${}\n"
+       "Line 9: Type mismatch: argument 1 of jsonset must be a map of strings, not a map of "
+       "integers\n"
+       "Line 10: A value of m needs a key: m{key$}\n"},
+      {"maps as parameters", "Sub s(m{}, t${)\nEndSub\nSub u(m{})\nEndSub\nu(m${})\nu(a())\n",
+       "Line 2: A map parameter is written t${}\n"
+       "Line 6: Type mismatch: argument 1 of u (m{}) must be a map of integers, not a map of "
+       "strings\n"
+       "Line 7: Type mismatch: argument 1 of u must be a map, written like ages{} or names${}\n"},
       {"unknown constant", "s$ = #NL$\n", "Line 2: Unknown constant #nl$\n"},
       {"open string", "s$ = \"abc\n", "Line 2: String literal without closing quote\n"},
       {"number too large", "n = 9223372036854775808\n", "Line 2: Number too large\n"},
