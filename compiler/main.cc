@@ -1,8 +1,9 @@
 // zrcompiler --quiet --executable EXE SRC: compiles SRC into the executable EXE.
 // zrcompiler --check SRC: the same checks, no executable; each error line begins with "SRC: ", so
-// that the lines of several checked files stay apart. Every message goes to standard output as
-// one line, since any output there means failure to the runner (whose compiles keep the
-// unprefixed "Line N: message" that it shows).
+// that the lines of several checked files stay apart. Under the runner, which hands over a copy
+// of the script under a name of its own, each line begins with the script's file name instead.
+// Every message goes to standard output as one line, since any output there means failure to the
+// runner, which shows that output as it is.
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,7 +25,8 @@ constexpr const char* kUsage =
     "       zrcompiler --check SRC                      check SRC, write nothing\n"
     "       zrcompiler --help | --version\n"
     "Errors are printed one per line as \"Line N: message\" (with --check as\n"
-    "\"SRC: Line N: message\"); the exit status is 0 on success, 1 otherwise.\n";
+    "\"SRC: Line N: message\", under the runner after the script's file name);\n"
+    "the exit status is 0 on success, 1 otherwise.\n";
 
 int fail(const std::string& message) {
   std::fputs((message + "\n").c_str(), stdout);
@@ -87,6 +89,16 @@ std::string main_program_path(const std::string& source) {
   return script != nullptr && script[0] == '/' ? script : "";
 }
 
+// What each error line begins with: "SRC: " for --check; under the runner the script's file name
+// (without its folders, as the page under -w shows it to visitors), so that an error is not
+// taken for one of another page or of an included file; nothing from the shell.
+std::string error_prefix(const std::string& source, bool check) {
+  if (check) return source + ": ";
+  const std::string script = main_program_path(source);
+  if (std::getenv("ZR_Interpreter_Version") == nullptr || script.empty()) return "";
+  return script.substr(script.rfind('/') + 1) + ": ";
+}
+
 // A page whose first line names a runner that cannot be started fails before the runner could
 // say anything, and web servers then report the page itself as missing: --check says which.
 void warn_of_missing_runner(const std::string& prefix, const std::string& text) {
@@ -105,7 +117,8 @@ void warn_of_missing_runner(const std::string& prefix, const std::string& text) 
 
 // Compiles the source; prints the errors, each after `prefix`, and returns false when there are
 // any.
-bool compile_source(const std::string& path, const std::string& prefix, sr::zr::Program& program) {
+bool compile_source(const std::string& path, const std::string& prefix, bool check,
+                    sr::zr::Program& program) {
   std::string text, error;
   if (!sr::zr::read_whole_file(path, text)) {
     fail("Cannot read the source file " + path);
@@ -116,7 +129,7 @@ bool compile_source(const std::string& path, const std::string& prefix, sr::zr::
     fail(prefix + "Line 1: " + error);
     return false;
   }
-  if (!prefix.empty()) warn_of_missing_runner(prefix, text);
+  if (check) warn_of_missing_runner(prefix, text);
   // A script's shebang line is a comment to the compiler, as the runner passes it (";#!...").
   if (!lines.empty() && lines[0].starts_with("#!")) lines[0].clear();
   std::vector<sr::zr::CompileError> errors;
@@ -143,7 +156,7 @@ int main(int argc, char** argv) {
     return std::fputs("zrcompiler " SR_VERSION "\n", stdout), 0;
   sr::zr::Program program;
   const bool check = args.mode == Arguments::Mode::check;
-  if (!compile_source(args.source, check ? args.source + ": " : "", program)) return 1;
+  if (!compile_source(args.source, error_prefix(args.source, check), check, program)) return 1;
   if (check) return 0;
   std::string stub;
   const std::string stub_file = stub_path();

@@ -424,7 +424,7 @@ TEST_F(ExamplesTest, CompileErrorOfTheStandInReachesThePage) {
   const RunResult r = sandbox_.run_script(script, "-w");
   // The compiler's own words may grow; the line and the kind of error are what a user needs.
   const std::string start =
-      "Compilation process did not finish correctly. Error: \"Line 2: Type mismatch";
+      "Compilation process did not finish correctly. Error: \"broken.zr: Line 2: Type mismatch";
   ASSERT_TRUE(r.err.starts_with(start)) << r.err;
   ASSERT_TRUE(r.err.ends_with("\n\".\n")) << r.err;
   EXPECT_EQ(r.out, warn_page(r.err.substr(0, r.err.size() - 1)));

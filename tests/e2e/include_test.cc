@@ -43,6 +43,20 @@ TEST_F(IncludeTest, FilesAreFoundBesideTheScriptAndBesideEachIncludedFile) {
   EXPECT_EQ(r.err, "");
 }
 
+// The compile error page names the file of each error: the script by its file name, an included
+// file (through the script's Include line) by its path as the Include wrote it.
+TEST_F(IncludeTest, CompileErrorsNameTheScriptAndTheIncludedFile) {
+  sandbox_.write_file("site/parts/lib.inc", "Sub S()\n  y = Nope(2)\nEndSub\n");
+  sandbox_.write_file("site/broken.zr", script("x = \"a\" + 1\nInclude \"parts/lib.inc\"\n"), 0755);
+  const RunResult r = serve("broken.zr");
+  const std::string message =
+      "Compilation process did not finish correctly. Error: \"broken.zr: Line 2: Type mismatch: "
+      "'+' adds integers or joins strings, not a string and an integer\n"
+      "broken.zr: Line 3: parts/lib.inc line 2: Unknown function nope\n\".";
+  EXPECT_EQ(r.out, "Content-Type: text/html\n\n" + message + "\n");
+  EXPECT_EQ(r.err, message + "\n");
+}
+
 // Another user plants a file of that name in /tmp, where the runner writes its copy of the
 // script: it must not be compiled into this user's page.
 TEST_F(IncludeTest, AFilePlantedInTmpIsNeverIncluded) {
@@ -58,7 +72,7 @@ TEST_F(IncludeTest, AFilePlantedInTmpIsNeverIncluded) {
   const RunResult r = serve("page.zr");
   unlink(planted.c_str());
   EXPECT_EQ(r.out.find("planted code ran"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Line 2: Cannot read the included file " + name), std::string::npos)
+  EXPECT_NE(r.out.find("page.zr: Line 2: Cannot read the included file " + name), std::string::npos)
       << r.out;
 }
 

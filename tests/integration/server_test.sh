@@ -136,9 +136,9 @@ request broken /broken.zr
 check "compile error with -w answers 200" equals "$STATUS" 200
 check "compile error page is HTML" equals "$(header_of broken Content-Type)" text/html
 check "compile error page names the failed compile and the line" \
-  contains "$BODY" 'Compilation process did not finish correctly. Error: "Line 3: '
+  contains "$BODY" 'Compilation process did not finish correctly. Error: "broken.zr: Line 3: '
 check "compile error reaches the error log" \
-  file_contains "$ERROR_LOG" 'Compilation process did not finish correctly. Error: "Line 3: '
+  file_contains "$ERROR_LOG" 'Compilation process did not finish correctly. Error: "broken.zr: Line 3: '
 
 # Without -w the runner writes nothing to the response: the server answers with its own error
 # and the message is in its error log.
@@ -147,7 +147,7 @@ check "compile error without -w is a server error" test "$STATUS" -ge 500
 check "compile error without -w sends no message to the client" \
   not_contains "$BODY" "Compilation process"
 check "compile error without -w reaches the error log" \
-  file_contains "$ERROR_LOG" 'Compilation process did not finish correctly. Error: "Line 4: '
+  file_contains "$ERROR_LOG" 'Compilation process did not finish correctly. Error: "broken_quiet.zr: Line 4: '
 
 # The script's standard-error lines go to the error log, the page to the client.
 request stderr /stderr.zr
