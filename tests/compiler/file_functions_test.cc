@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -96,10 +97,10 @@ class FileFunctions : public ::testing::Test {
     ASSERT_EQ(chmod(path.c_str(), mode), 0);
   }
 
-  // `argv` as `uid` when running as root, else as ourselves; never longer than 20 seconds, so a
+  // `argv` as `uid` when running as root, else as ourselves; never longer than `seconds`, so a
   // program that blocks fails the test instead of hanging it.
-  static ProcessResult run_as(uid_t uid, std::vector<std::string> argv) {
-    std::vector<std::string> full = {"/usr/bin/timeout", "20"};
+  static ProcessResult run_as(uid_t uid, std::vector<std::string> argv, int seconds = 20) {
+    std::vector<std::string> full = {"/usr/bin/timeout", std::to_string(seconds)};
     if (root()) {
       const std::string id = std::to_string(uid);
       full.insert(full.end(),
@@ -486,6 +487,25 @@ TEST_F(FileFunctions, LockGivesOutEveryIdOnce) {
   ASSERT_EQ(stat((data_ + "/ids.lock").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   EXPECT_EQ(st.st_size, 0);
+}
+
+// A lock that another process keeps (as a page stuck in its block would, or two pages that took
+// two locks in opposite orders) ends the waiting run with an error instead of hanging it.
+TEST_F(FileFunctions, LockGivesUpOnALockHeldForTooLong) {
+  ASSERT_EQ(box_.compile(";\nLock Arg$(1)\n  WriteLine \"inside\"\nEndLock\n", "locker").exit_code,
+            0);
+  const std::string lock_file = data_ + "/held.lock";
+  put(lock_file, "", 0600, kOwner);
+  const int held = open(lock_file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  ProcessResult r = run_as(kOwner, {box_.path("locker"), lock_file}, 60);
+  close(held);
+  EXPECT_EQ(r.err,
+            "Runtime error at line 2: Lock waited 30 seconds for a lock file that another run "
+            "holds\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out.find("inside"), std::string::npos);
 }
 
 // A reader that reads the file over and over while another run replaces it must see one
