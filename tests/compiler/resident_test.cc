@@ -134,8 +134,9 @@ class Resident {
 TEST(ResidentMode, RequestsShareNothing) {
   CompileSandbox box;
   ASSERT_EQ(
-      box.compile(";\nn = n + 1\nDim a(3)\na(1) = a(1) + 5\n"
-                  "WriteLine Str$(n) + Str$(a(1)) + Env$(\"FIRST\") + Arg$(1) + ReadLine$() + "
+      box.compile(";\nn = n + 1\nDim a(3)\na(1) = a(1) + 5\nm{\"k\"} = m{\"k\"} + 1\n"
+                  "WriteLine Str$(n) + Str$(a(1)) + Str$(m{\"k\"}) + Env$(\"FIRST\") + Arg$(1) + "
+                  "ReadLine$() + "
                   "FormatDate$(\"%H\", 0)\n"
                   "Flush\nWriteLine Random(1000000000)\nWriteLine FileExists(\"mark.txt\")\n"
                   "x = WriteFile(\"mark.txt\", \"1\")\nWrite \"unflushed\"\n"
@@ -162,13 +163,13 @@ TEST(ResidentMode, RequestsShareNothing) {
        "fail",
        {"FIRST=yes", "TZ=EST5EDT,M3.2.0,M11.1.0"},
        "in\nnext\n",
-       "15yesfailin19",
+       "151yesfailin19",
        "0",
-       "Runtime error at line 12: Division by zero\n",
+       "Runtime error at line 13: Division by zero\n",
        1,
        1},
-      {"two", "end", {"OTHER=1"}, "", "15end00", "0", "", 0, 7},
-      {"one", "again", {}, "x", "15againx00", "1", "", 0, 0},
+      {"two", "end", {"OTHER=1"}, "", "151end00", "0", "", 0, 7},
+      {"one", "again", {}, "x", "151againx00", "1", "", 0, 0},
   };
   std::vector<std::string> randoms;
   for (const Step& s : steps) {
