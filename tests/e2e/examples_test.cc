@@ -224,6 +224,56 @@ TEST_F(ExamplesTest, ItemAnswersInJsonWithTheRightStatus) {
   }
 }
 
+// The notes API in turn, each request a run of its own over the one data file: what a client
+// of it sees, byte for byte, and the file it leaves.
+TEST_F(ExamplesTest, NotesApiAnswersJsonForEveryRequest) {
+  sandbox_.write_file("notes-data/.keep", "");
+  const std::string json = "Content-Type: application/json; charset=utf-8\n\n";
+  struct Row {
+    const char* name;
+    std::string method, query, content_type, body, out;
+  } rows[] = {
+      {"no notes yet", "GET", "", "", "", "Status: 200 OK\n" + json + "{\"notes\":[]}\n"},
+      {"a note added, its text decoded and written back escaped", "POST", "",
+       "application/json; charset=utf-8", "{\"text\": \"Zo\\u00eb \\\"<b>\\\"\", \"text\": \"x\"}",
+       "Status: 201 Created\n" + json + "{\"id\":1,\"text\":\"Zo\xC3\xAB \\\"<b>\\\"\"}\n"},
+      {"a second note", "POST", "", "application/json", "{\"text\": \"two\"}",
+       "Status: 201 Created\n" + json + "{\"id\":2,\"text\":\"two\"}\n"},
+      {"bad JSON names its byte", "POST", "", "application/json", "{\"text\": \"a\",}",
+       "Status: 400 Bad Request\n" + json +
+           "{\"error\":\"invalid JSON at byte 14: a string is missing\"}\n"},
+      {"a text that is no string", "POST", "", "application/json", "{\"text\": 5}",
+       "Status: 400 Bad Request\n" + json +
+           "{\"error\":\"the body must be an object with a string text\"}\n"},
+      {"a form post", "POST", "", "application/x-www-form-urlencoded", "text=x",
+       "Status: 415 Unsupported Media Type\n" + json +
+           "{\"error\":\"the body must be application/json\"}\n"},
+      {"one note", "GET", "id=2", "", "",
+       "Status: 200 OK\n" + json + "{\"id\":2,\"text\":\"two\"}\n"},
+      {"an unknown id", "GET", "id=3", "", "",
+       "Status: 404 Not Found\n" + json + "{\"error\":\"no note with the id 3\"}\n"},
+      {"a note removed", "DELETE", "id=1", "", "", "Status: 200 OK\n" + json + "{\"deleted\":1}\n"},
+      {"removed once only", "DELETE", "id=1", "", "",
+       "Status: 404 Not Found\n" + json + "{\"error\":\"no note with the id 1\"}\n"},
+      {"the list", "GET", "", "", "",
+       "Status: 200 OK\n" + json + "{\"notes\":[{\"id\":2,\"text\":\"two\"}]}\n"},
+      {"another method", "PUT", "id=2", "", "",
+       "Status: 405 Method Not Allowed\nAllow: GET, POST, DELETE\n" + json +
+           "{\"error\":\"the method must be GET, POST or DELETE\"}\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::map<std::string, std::string> env = {{"REQUEST_METHOD", row.method},
+                                              {"QUERY_STRING", row.query}};
+    if (!row.content_type.empty()) env["CONTENT_TYPE"] = row.content_type;
+    const RunResult r = serve("notes.zr", env, row.body);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(RunnerSandbox::read_file(sandbox_.dir() + "/notes-data/notes.json"),
+            "{\"next\":3,\"notes\":{\"2\":{\"id\":2,\"text\":\"two\"}}}");
+}
+
 TEST_F(ExamplesTest, SignupShowsEachProblemBesideItsField) {
   const std::string button = "<p><button>Sign up</button></p></form>\n";
   auto input = [](const std::string& label, const std::string& field, const std::string& value,
