@@ -55,6 +55,47 @@ bool StatementCompiler::element_store(const std::string& name, TokenCursor& in) 
   return true;
 }
 
+// For Each key$ In map{}: a For loop over a copy of the map's keys, taken when the loop starts,
+// in a slot no name can reach; the key variable is set from it at the top of every pass.
+bool StatementCompiler::for_each_start(TokenCursor& in) {
+  in.next();  // "each"
+  Block block = new_block(BlockKind::for_loop);
+  block.bound_slot = context_.scope().hidden_int_slots(3);  // bound, step, the key's index
+  blocks_.push_back(block);
+  Block& b = blocks_.back();
+  b.variable = in.next().text;
+  if (is_keyword(b.variable) || !is_string_name(b.variable)) {
+    return fail("For Each needs a string variable for the keys: For Each key$ In map{}");
+  }
+  if (!in.take_keyword("in")) return fail("Expected In after For Each " + b.variable);
+  const Token& map = in.peek();
+  if (map.kind != Token::Kind::name || in.peek(1).text != "{" || in.peek(2).text != "}") {
+    return fail("For Each goes through a map, written like ages{} or names${}");
+  }
+  ArrayRef ref;
+  if (!context_.map(in.next().text, ref, error_)) return false;
+  in.next();
+  in.next();
+  const uint32_t keys = context_.scope().array_slot("each " + std::to_string(code_.here()));
+  code_.emit(Op::array_push_ref, keys, static_cast<int64_t>(ArrayScope::frame), kArrayOfStrings);
+  code_.emit(Op::array_push_ref, ref.slot, static_cast<int64_t>(ref.scope),
+             kArrayIsMap | (ref.strings ? kArrayOfStrings : 0));
+  code_.emit(Op::call, static_cast<int64_t>(Builtin::keys));
+  code_.emit(Op::push_int, 1);
+  code_.emit(Op::sub);
+  code_.emit(Op::store_int, b.bound_slot);
+  code_.emit(Op::push_int, 1);
+  code_.emit(Op::store_int, b.bound_slot + 1);
+  b.variable_slot = b.bound_slot + 2;
+  code_.emit(Op::push_int, 0);
+  code_.emit(Op::store_int, b.variable_slot);
+  b.exits.push_back(code_.emit(Op::for_enter, 0, b.variable_slot, b.bound_slot));
+  b.top = code_.here();
+  code_.emit(Op::load_int, b.variable_slot);
+  code_.emit(Op::array_load, keys, static_cast<int64_t>(ArrayScope::frame), kArrayOfStrings);
+  return context_.store_variable(b.variable, error_);
+}
+
 bool StatementCompiler::map_store(const std::string& name, TokenCursor& in) {
   in.next();  // "{"
   if (in.take_symbol("}")) return fail("A value of " + name + " needs a key: " + name + "{key$}");

@@ -215,6 +215,7 @@ bool StatementCompiler::wend() {
 
 // The bound and step are evaluated once, before the first pass, into slots of their own.
 bool StatementCompiler::for_start(TokenCursor& in) {
+  if (in.peek().text == "each" && in.peek(1).kind == Token::Kind::name) return for_each_start(in);
   Block block = new_block(BlockKind::for_loop);
   block.bound_slot = context_.scope().hidden_int_slots(2);
   blocks_.push_back(block);

@@ -51,6 +51,7 @@ class StatementCompiler {
   bool while_start(TokenCursor& in);
   bool wend();
   bool for_start(TokenCursor& in);
+  bool for_each_start(TokenCursor& in);
   bool for_next(TokenCursor& in);
   bool loop_break();
   bool end(TokenCursor& in);

@@ -78,6 +78,10 @@ TEST(CompileErrors, LineNumberedMessages) {
        "Line 9: Type mismatch: argument 1 of jsonset must be a map of strings, not a map of "
        "integers\n"
        "Line 10: A value of m needs a key: m{key$}\n"},
+      {"For Each", "For Each k In m{}\nNext\nFor Each k$ m{}\nNext\nFor Each k$ In a()\nNext\n",
+       "Line 2: For Each needs a string variable for the keys: For Each key$ In map{}\n"
+       "Line 4: Expected In after For Each k$\n"
+       "Line 6: For Each goes through a map, written like ages{} or names${}\n"},
       {"maps as parameters", "Sub s(m{}, t${)\nEndSub\nSub u(m{})\nEndSub\nu(m${})\nu(a())\n",
        "Line 2: A map parameter is written t${}\n"
        "Line 6: Type mismatch: argument 1 of u (m{}) must be a map of integers, not a map of "
