@@ -141,4 +141,11 @@
   X(json_map, "json$", S, M)                    \
   X(json_list, "json$", S, A)                   \
   X(json_array, "jsonarray$", S, A)             \
-  X(json_set, "jsonset", I, T, S, S)
+  X(json_set, "jsonset", I, T, S, S)            \
+  X(form_error, "formerror$", S, S)             \
+  X(upload_count, "formfilecount", I, S, S)     \
+  X(upload_name, "formfilename$", S, S, S, I)   \
+  X(upload_type, "formfiletype$", S, S, S, I)   \
+  X(upload_size, "formfilesize", I, S, S, I)    \
+  X(upload, "formfile$", S, S, S, I)            \
+  X(safe_file_name, "safefilename$", S, S)

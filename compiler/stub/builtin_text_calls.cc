@@ -97,11 +97,6 @@ void call_json_escape(MachineState& m) {
   convert_text(m, json_escape);
 }
 
-void call_form_value(MachineState& m) {
-  Text name = m.pop_text(), form = m.pop_text();
-  m.push_text(form_value(form.view(), name.view()));
-}
-
 // The local time of the run's TZ; UTC without one, and where the local time would pass the
 // 64-bit limits.
 void call_format_date(MachineState& m) {
