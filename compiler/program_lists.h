@@ -148,4 +148,5 @@
   X(upload_type, "formfiletype$", S, S, S, I)   \
   X(upload_size, "formfilesize", I, S, S, I)    \
   X(upload, "formfile$", S, S, S, I)            \
-  X(safe_file_name, "safefilename$", S, S)
+  X(safe_file_name, "safefilename$", S, S)      \
+  X(env_names, "envnames", I, A)

@@ -2,8 +2,11 @@
 // arguments, input and clock) or compute on integers.
 #include "compiler/stub/builtin_calls.h"
 
+#include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
+#include "compiler/stub/array_values.h"
 #include "compiler/stub/random_numbers.h"
 #include "compiler/stub/text_functions.h"
 
@@ -18,6 +21,17 @@ constexpr BuiltinFunction kBuiltinFunctions[] = {SR_ZR_BUILTINS(SR_ZR_BUILTIN_AD
 static_assert(sizeof kBuiltinFunctions / sizeof kBuiltinFunctions[0] ==
               static_cast<size_t>(Builtin::kCount));
 
+// The name of an environment entry, kept when getenv could find it by that name.
+void keep_name(void* names, const char* entry) {
+  const char* eq = strchr(entry, '=');
+  if (eq == nullptr || eq == entry) return;
+  static_cast<PodArray<Bytes>*>(names)->push(Bytes{entry, static_cast<size_t>(eq - entry)});
+}
+
+int by_bytes(const void* a, const void* b) {
+  return compare_bytes(*static_cast<const Bytes*>(a), *static_cast<const Bytes*>(b));
+}
+
 }  // namespace
 
 // The program's operands were checked when it was read: `builtin` is one of the list's codes.
@@ -29,6 +43,25 @@ void call_env(MachineState& m) {
   Text name = m.pop_text();
   const char* value = m.host.environment(m.host.context, name.c_str());
   m.push_text(Text(bytes_of(value ? value : "")));
+}
+
+// The environment's names, sorted byte by byte, each once (as Env$ finds the first of a name
+// that appears twice).
+void call_env_names(MachineState& m) {
+  PodArray<Bytes> found;
+  m.host.each_variable(m.host.context, keep_name, &found);
+  if (!found.empty()) qsort(found.data(), found.size(), sizeof(Bytes), by_bytes);
+  ValueArray& names = m.calls.pop_ref(true);
+  int64_t count = 0;
+  for (size_t i = 0; i < found.size(); ++i) {
+    count += i == 0 || compare_bytes(found[i - 1], found[i]) != 0 ? 1 : 0;
+  }
+  resize_array(names, count - 1, false);
+  for (size_t i = 0, kept = 0; i < found.size(); ++i) {
+    if (i > 0 && compare_bytes(found[i - 1], found[i]) == 0) continue;
+    set_text_element(names, static_cast<int64_t>(kept++), Text(found[i]));
+  }
+  m.push_int(count);
 }
 
 void call_arg(MachineState& m) {

@@ -23,6 +23,10 @@ const char* find_variable(void* context, const char* name) {
   return nullptr;
 }
 
+void each_variable(void* context, void (*take)(void* into, const char* entry), void* into) {
+  for (char** entry = world_of(context).environment; entry && *entry; ++entry) take(into, *entry);
+}
+
 ssize_t read_descriptor(void* context, char* into, size_t size) {
   for (;;) {
     ssize_t n = ::read(world_of(context).input, into, size);
@@ -41,7 +45,14 @@ void write_error(void* context, Bytes data) {
 }  // namespace
 
 Host descriptor_host(DescriptorWorld& world, int argc, char** argv) {
-  return Host{&world, find_variable, read_descriptor, write_output, write_error, argc, argv};
+  return Host{.context = &world,
+              .environment = find_variable,
+              .each_variable = each_variable,
+              .read_input = read_descriptor,
+              .write_output = write_output,
+              .write_error = write_error,
+              .argc = argc,
+              .argv = argv};
 }
 
 }  // namespace sr::zr

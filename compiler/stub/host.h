@@ -15,6 +15,8 @@ struct Host {
   void* context;
   // The variable's value, or null when it is not set.
   const char* (*environment)(void* context, const char* name);
+  // Calls `take` with every entry of the environment ("NAME=value"), in its own order.
+  void (*each_variable)(void* context, void (*take)(void* into, const char* entry), void* into);
   // Up to `size` bytes of standard input: their count, 0 at its end, -1 on an error.
   ssize_t (*read_input)(void* context, char* into, size_t size);
   // Writes all of `data`; gives up silently when the reader has gone.

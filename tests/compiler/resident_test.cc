@@ -226,6 +226,22 @@ TEST(ResidentMode, RunsEndingInsideLockLeaveNoLockHeld) {
   EXPECT_EQ(resident.finish(), 0);
 }
 
+// EnvNames lists the request's own variables, not the process's: once each (as Env$ finds the
+// first), without an entry that names nothing.
+TEST(ResidentMode, EnvNamesAreTheRequestsOwn) {
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nn = EnvNames(e$())\nWriteLine Str$(n) + \" \" + Join$(e$(), \",\") + "
+                        "\" \" + Env$(\"B\")\n")
+                .exit_code,
+            0);
+  Resident resident(box.path("prog"));
+  Served r = resident.request(box.dir(), {"prog"}, {"B=1", "A=", "B=2", "no-equals", "=x"}, "");
+  EXPECT_EQ(r.out, "2 A,B 1\n");
+  r = resident.request(box.dir(), {"prog"}, {}, "");
+  EXPECT_EQ(r.out, "0  \n");
+  EXPECT_EQ(resident.finish(), 0);
+}
+
 // A run that fails while a frame holds a text (here the 4 MiB value being stored at an index out
 // of range) skips that frame; the process must still get the text back once the run is over.
 TEST(ResidentMode, FailedRunsLeaveNoMemoryBehind) {

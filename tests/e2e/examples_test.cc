@@ -151,21 +151,19 @@ TEST_F(ExamplesTest, InfoListsTheRunnersVariablesAndTheQuery) {
   ASSERT_TRUE(std::regex_search(r.out, spent)) << r.out;
   r.out = std::regex_replace(r.out, date, "<li>DATE</li>");
   r.out = std::regex_replace(r.out, spent, "<li>SPENT</li>");
+  // Sorted by name, the variables that are set and no others.
   EXPECT_EQ(r.out, kHeader +
                        "<!DOCTYPE html>\n<html><head><meta charset='utf-8'><title>Info</title>"
                        "</head><body>\n"
                        "<h1>Runner variables</h1>\n<ul>\n"
-                       "<li>ZR_Interpreter_Version = 150</li>\n"
-                       "<li>ZR_Interpreter_ZRVersion = 430</li>\n"
+                       "<li>SPENT</li>\n<li>DATE</li>\n"
+                       "<li>ZR_Interpreter_ParamWarn = 1</li>\n"
                        "<li>ZR_Interpreter_ProgramFilename = " +
                        sandbox_.runner_path() +
                        "</li>\n"
-                       "<li>DATE</li>\n<li>SPENT</li>\n"
                        "<li>ZR_Interpreter_QueryStrings = 2</li>\n"
-                       "<li>ZR_Interpreter_ParamForce = (not set)</li>\n"
-                       "<li>ZR_Interpreter_ParamCompress = (not set)</li>\n"
-                       "<li>ZR_Interpreter_ParamWarn = 1</li>\n"
-                       "<li>ZR_Interpreter_ParamParse = (not set)</li>\n"
+                       "<li>ZR_Interpreter_Version = 150</li>\n"
+                       "<li>ZR_Interpreter_ZRVersion = 430</li>\n"
                        "</ul>\n<h1>Query parameters</h1>\n<ul>\n"
                        "<li>GET_a = 1</li>\n<li>GET_b = %3Cx%3E</li>\n</ul>\n</body></html>\n");
   EXPECT_EQ(r.err, "");
