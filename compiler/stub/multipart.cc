@@ -36,8 +36,9 @@ size_t token_end(Bytes s, size_t at) {
   return at;
 }
 
-// A token or a quoted string at `at` into `value`, escapes undone; `at` moves past it. Null, or
-// the fault.
+// A token or a quoted string at `at` into `value`; `at` moves past it. Null, or the fault. In a
+// quoted string only \" and \\ are escapes: browsers send a backslash as it is, and an older one
+// sends a whole Windows path ("C:\Users\ann\cat.png"), which must keep its backslashes.
 const char* read_value(Bytes s, size_t& at, Text& value) {
   value.clear();
   if (at < s.size && s[at] == '"') {
@@ -47,10 +48,7 @@ const char* read_value(Bytes s, size_t& at, Text& value) {
         ++at;
         return nullptr;
       }
-      if (c == '\\') {
-        if (++at == s.size) break;
-        c = s[at];
-      }
+      if (c == '\\' && at + 1 < s.size && (s[at + 1] == '"' || s[at + 1] == '\\')) c = s[++at];
       value.push_back(c);
     }
     return "a quoted string without its closing quote";

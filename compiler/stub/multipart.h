@@ -27,8 +27,8 @@ struct FormError {
 const char* form_boundary(Bytes content_type, Text& boundary);
 
 struct FormPart {
-  Text name;          // the Content-Disposition name, its escapes undone; never empty
-  Text filename;      // the filename as the client sent it, escapes undone
+  Text name;          // the Content-Disposition name, \" and \\ undone; never empty
+  Text filename;      // the filename as the client sent it, \" and \\ undone
   bool has_filename;  // whether a filename was given at all (a file input sends "" when empty)
   Bytes type;         // the part's Content-Type, "" when it has none
   Bytes data;         // the part's bytes, within the body
