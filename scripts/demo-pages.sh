@@ -24,8 +24,9 @@ rm -rf "$docroot"
 mkdir -p "$docroot"
 # The guestbook keeps its entries beside the document folder, out of the browser's reach, in a
 # folder that the server (running as this user) can write. Entries stay from one demo to the next.
-# The login page keeps its accounts and sessions the same way, and the notes API its notes.
-mkdir -p "$demo/guestbook-data" "$demo/login-data" "$demo/notes-data"
+# The login page keeps its accounts and sessions the same way, the notes API its notes and the
+# upload page its files.
+mkdir -p "$demo/guestbook-data" "$demo/login-data" "$demo/notes-data" "$demo/upload-data"
 
 # Copies of the examples whose shebang line names this tree's runner, switches kept.
 pages=()

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -464,6 +465,90 @@ TEST_F(ExamplesTest, LoginGivesANameToOneOfConcurrentSignUps) {
   const std::string users = RunnerSandbox::read_file(sandbox_.dir() + "/login-data/users.txt");
   EXPECT_EQ(std::count(users.begin(), users.end(), '\n'), 1) << users;
   EXPECT_TRUE(users.starts_with("bob\t")) << users;
+}
+
+class UploadTest : public ExamplesTest {
+ protected:
+  RunResult post(const std::string& body) {
+    return serve(
+        "upload.zr",
+        {{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "multipart/form-data; boundary=XyZ"}}, body);
+  }
+  static std::string part(const std::string& disposition, const std::string& data) {
+    return "--XyZ\r\nContent-Disposition: form-data; " + disposition + "\r\n\r\n" + data + "\r\n";
+  }
+  std::string page(const std::string& message, const std::string& listing) {
+    return page_start("Uploads") + message +
+           "<form method='post' action='upload.zr' enctype='multipart/form-data'>\n"
+           "<p><input type='file' name='file' multiple> <button>Upload</button></p></form>\n" +
+           listing + kPageEnd;
+  }
+  // The uploads folder's files and their contents.
+  std::map<std::string, std::string> saved() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(sandbox_.dir() + "/upload-data")) {
+      files[entry.path().filename()] = RunnerSandbox::read_file(entry.path());
+    }
+    return files;
+  }
+};
+
+// Files are saved byte for byte in the folder outside the document folder, under the visitor's
+// name made safe after a random prefix, and listed; a path in a name leads nowhere else.
+TEST_F(UploadTest, FilesAreSavedUnderSafeNamesAndListed) {
+  std::filesystem::create_directories(sandbox_.dir() + "/upload-data");
+  EXPECT_EQ(serve("upload.zr").out, page("", "<p>Nothing was uploaded yet.</p>\n"));
+  const std::string binary("\x89PNG\r\n\0\r\n--Xy\xff\r", 14);  // all but a boundary
+  const RunResult r =
+      post(part("name=\"title\"", "holiday") +
+           part("name=\"file\"; filename=\"../htdocs/up.zr\"\r\nContent-Type: text/plain",
+                "#!/bin/sh\r\n") +
+           part("name=\"file\"; filename=\"C:\\pics\\<b>.png\"", binary) + "--XyZ--\r\n");
+  EXPECT_EQ(r.err, "");
+  const std::map<std::string, std::string> files = saved();
+  ASSERT_EQ(files.size(), 2u) << r.out;
+  std::string listing = "<ul>\n", message;
+  for (const auto& [name, content] : files) {
+    SCOPED_TRACE(name);
+    const bool png = name.ends_with("-_b_.png");
+    EXPECT_TRUE(std::regex_match(name, std::regex("[0-9a-f]{8}-(up\\.zr|_b_\\.png)")));
+    EXPECT_EQ(content, png ? binary : "#!/bin/sh\r\n");
+    listing += "<li>" + name + ", " + std::to_string(content.size()) + " bytes</li>\n";
+    const std::string saying = "Saved " + name + " (" + std::to_string(content.size()) + " bytes).";
+    message = png ? message + " " + saying : saying + message;
+  }
+  EXPECT_EQ(r.out, page("<p>" + message + "</p>\n", listing + "</ul>\n"));
+  EXPECT_FALSE(std::filesystem::exists(sandbox_.dir() + "/htdocs/up.zr"));
+  EXPECT_EQ(serve("upload.zr").out, page("", listing + "</ul>\n"));
+}
+
+// Too large a body is refused before it is read, a malformed one and one without a file are
+// answered with what went wrong, and a missing folder is reported, not ignored: nothing is saved.
+TEST_F(UploadTest, RefusedUploadsSaveNothing) {
+  std::filesystem::create_directories(sandbox_.dir() + "/upload-data");
+  const std::string empty = "<p>Nothing was uploaded yet.</p>\n";
+  const std::string file = part("name=\"file\"; filename=\"a.txt\"", "a");
+  RunResult r = post(file + part("name=\"pad\"", std::string(1 << 20, 'x')) + "--XyZ--");
+  EXPECT_EQ(r.out,
+            "Status: 413 Content Too Large\n" +
+                page("<p>That is too large: an upload may have at most 1 MiB.</p>\n", empty));
+  r = post(file);
+  EXPECT_EQ(r.out, "Status: 400 Bad Request\n" +
+                       page("<p>The upload could not be read. Please try again.</p>\n", empty));
+  EXPECT_EQ(r.err, "upload: byte 76: the final boundary is missing\n");
+  r = post(part("name=\"file\"; filename=\"\"", "") + "--XyZ--");
+  EXPECT_EQ(r.out, page("<p>Please choose a file first.</p>\n", empty));
+  EXPECT_TRUE(saved().empty());
+  std::filesystem::remove(sandbox_.dir() + "/upload-data");
+  r = post(file + "--XyZ--");
+  EXPECT_EQ(r.out, page("<p>A file could not be saved. Please try again later.</p>\n",
+                        "<p>The uploads cannot be listed. Please try again later.</p>\n"));
+  EXPECT_TRUE(
+      std::regex_match(r.err, std::regex("upload: cannot write \\.\\./upload-data/"
+                                         "[0-9a-f]{8}-a\\.txt \\(is the folder there and "
+                                         "writable\\?\\)\nupload: cannot list "
+                                         "\\.\\./upload-data/ \\(is the folder there\\?\\)\n")))
+      << r.err;
 }
 
 TEST_F(ExamplesTest, CompileErrorOfTheStandInReachesThePage) {
