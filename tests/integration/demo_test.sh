@@ -40,7 +40,7 @@ for url in $announced; do
   fetch "$name" "$url"
   check "$name shows no error" not_contains "$BODY" "Compilation process"
   check "$name names its charset" contains "$(header_of "$name" Content-Type)" "; charset=utf-8"
-  [ "$name" = item.zr ] && continue  # JSON; checked below
+  case $name in item.zr | notes.zr) continue ;; esac  # JSON; checked below
   check "$name answers 200" equals "$STATUS" 200
   check "$name is HTML" contains "$(header_of "$name" Content-Type)" text/html
   check "$name is a whole page" contains "$BODY" "</body></html>"
@@ -58,6 +58,17 @@ check "item answers in JSON" equals "$(header_of item Content-Type)" "applicatio
 check "item sends the item" equals "$BODY" '{"id": 1, "name": "Tea, green", "price": 3.50}'
 fetch item-unknown "$base/item.zr?id=9"
 check "an unknown item is 404" equals "$STATUS" 404
+fetch notes-add "$base/notes.zr" -H 'Content-Type: application/json' --data '{"text": "demo <b>"}'
+check "notes adds a posted note" equals "$STATUS" 201
+check "notes answers the new note" contains "$BODY" '"text":"demo <b>"}'
+fetch notes-list "$base/notes.zr"
+check "notes lists the note" contains "$BODY" '"text":"demo <b>"}'
+fetch notes-bad "$base/notes.zr" -H 'Content-Type: application/json' --data '{"text": '
+check "notes refuses bad JSON" equals "$STATUS" 400
+fetch notes-put "$base/notes.zr?id=1" -X PUT
+check "notes refuses another method" equals "$STATUS" 405
+check "notes keeps its notes outside the document folder" \
+  file_contains "$work/demo/notes-data/notes.json" '"text":"demo <b>"}'
 fetch page "$base/page.zr?name=Ann"
 check "page has the shared header" contains "$BODY" "<body><h1>Shared layout</h1>"
 check "page has the shared footer" contains "$BODY" "<a href='guestbook.zr'>guestbook</a>"
