@@ -27,8 +27,9 @@ constexpr int kAcceptsPerEvent = 64;
 // the server's own use.
 constexpr std::size_t kClientsPerChild = 16;
 constexpr std::size_t kReservedDescriptors = 16;
-// Descriptors that a running request holds: its three pipes.
-constexpr std::size_t kDescriptorsPerJob = 3;
+// Descriptors that a child holds at most: its request's input pipe, and a resident process's
+// socket and both ends of its output and error pipes.
+constexpr std::size_t kDescriptorsPerJob = 6;
 // The kernel's bounds on the strings a process starts with: 3/4 of its 8 MiB default stack
 // limit at most, a quarter of the actual one, and never less than 32 pages.
 constexpr std::size_t kMostArgumentSpace = 6 << 20;
@@ -199,6 +200,11 @@ void Server::dispatch(Watch& watch, std::uint32_t events) {
     }
     case WatchKind::resident_socket:
       on_resident_socket(*static_cast<Process*>(watch.owner));
+      break;
+    case WatchKind::resident_output:
+    case WatchKind::resident_error:
+      on_resident_pipe(*static_cast<Process*>(watch.owner), watch.kind == WatchKind::resident_error,
+                       kReadsPerEvent);
       break;
   }
 }

@@ -22,6 +22,7 @@
 #include "fcgi/warm_memo.h"
 #include "fcgi/warm_run.h"
 #include "fcgi/worker.h"
+#include "runtime/process/pipe_ends.h"
 
 namespace sr::fcgi {
 
@@ -54,7 +55,9 @@ class Server {
     worker_input,
     worker_output,
     worker_error,
-    resident_socket
+    resident_socket,
+    resident_output,
+    resident_error
   };
   struct Watch {
     WatchKind kind;
@@ -91,6 +94,11 @@ class Server {
     Watch input_watch{WatchKind::worker_input, this};
     Watch output_watch{WatchKind::worker_output, this};
     Watch error_watch{WatchKind::worker_error, this};
+    // Where its output and error pipes are watched: its own watches, or those of the resident
+    // process that lent it the pipes.
+    Watch* output_at = &output_watch;
+    Watch* error_at = &error_watch;
+    Process* lent_from = nullptr;  // the resident process whose pipes it holds until drained
     // The cached executable itself rather than the runner: the server does what the runner
     // would do with its streams.
     bool direct = false;
@@ -126,6 +134,14 @@ class Server {
     bool retire_when_idle = false;  // its file was replaced, or it has served its number
     std::string reply;              // the part of the run's reply read so far
     Clock::time_point idle_since;
+    // Of a resident process: its output and error pipes, made once and watched once. Our read
+    // ends are lent to each of its runs until they are drained after its reply; as the process
+    // writes all of a run's output before it replies, and starts no process that could hold the
+    // pipes, nothing of one run can reach the next.
+    PipeEnds output, error;
+    Watch output_watch{WatchKind::resident_output, this};
+    Watch error_watch{WatchKind::resident_error, this};
+    Job* lent_to = nullptr;
   };
 
   bool set_up();
@@ -192,6 +208,14 @@ class Server {
   bool room_for_process();
   void on_resident_socket(Process& process);
   void resident_run_ended(Process& process);
+  // Free for the next request: nothing of its run is left and its pipes are back.
+  static bool idle(const Process& process);
+  void lend_pipes(Process& process, Job& job);
+  // Where a run's pipe is done with: a lent one goes back to its process, which is then free.
+  void close_pipe(Job& job, UniqueFd& fd);
+  // Its pipes stay with the job it lent them to, as the job's own, when it goes first.
+  void keep_lent_pipes(Process& process);
+  void on_resident_pipe(Process& process, bool error_pipe, int max_reads);
   // Kills a resident process that is no longer needed or trusted and collects it.
   void retire(Process& process);
   void retire_idle(Clock::time_point idle_before);

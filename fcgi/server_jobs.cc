@@ -108,8 +108,10 @@ void Server::spawn(Client& client) {
   }
   job->client = &client;
   client.job = job.get();
-  watch(job->worker.output.get(), job->output_watch, EPOLLIN);
-  watch(job->worker.error.get(), job->error_watch, EPOLLIN);
+  if (job->lent_from == nullptr) {
+    watch(job->worker.output.get(), job->output_watch, EPOLLIN);
+    watch(job->worker.error.get(), job->error_watch, EPOLLIN);
+  }
   if (job->worker.input) watch(job->worker.input.get(), job->input_watch, 0);
   if (job->direct && job->body_left <= 0) {
     // As the runner does it: a script that reads gets the end at once; a length that came out
@@ -269,10 +271,12 @@ void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // A process that has ended wrote all it will; a descendant holding the pipe is not waited
       // for.
-      if (job.state == RunState::ended) unwatch(fd);
+      if (job.state == RunState::ended) close_pipe(job, fd);
       break;
     }
-    unwatch(fd);
+    // A lent pipe that fails is not lent again.
+    if (job.lent_from != nullptr) job.lent_from->retire_when_idle = true;
+    close_pipe(job, fd);
   }
   if (delivering(job)) write_client(*job.client);
   update_pipe_events(job);
@@ -298,8 +302,8 @@ void Server::deliver(Job& job, bool error_pipe, std::string_view bytes) {
 void Server::update_pipe_events(Job& job) {
   const bool paused = delivering(job) && job.client->conn.pending_output() >= kOutputLimit;
   const std::uint32_t events = paused ? 0u : std::uint32_t{EPOLLIN};
-  set_events(job.worker.output.get(), job.output_watch, events);
-  set_events(job.worker.error.get(), job.error_watch, events);
+  set_events(job.worker.output.get(), *job.output_at, events);
+  set_events(job.worker.error.get(), *job.error_at, events);
 }
 
 void Server::stop_job(Job& job) {
@@ -347,6 +351,7 @@ void Server::reap() {
 
 void Server::process_exited(Process& process, int status) {
   unwatch(process.socket);
+  keep_lent_pipes(process);
   Job* job = process.job;
   auto found = processes_.find(process.pid);
   dead_processes_.push_back(std::move(found->second));

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -44,30 +45,94 @@ bool Server::hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Jo
   // A run that takes no body reads the end at once: from /dev/null rather than a pipe of its own.
   // The server opened /dev/null at its start, before anything counts its descriptors.
   const bool takes_body = warm.content_length > 0;
-  PipeEnds input, output, error;
-  if ((takes_body ? !make_pipe(input, OwnEnd::write) : !null_input_) ||
-      !make_pipe(output, OwnEnd::read) || !make_pipe(error, OwnEnd::read)) {
-    return false;
-  }
+  PipeEnds input;
+  if (takes_body ? !make_pipe(input, OwnEnd::write) : !null_input_) return false;
   const std::vector<char*> entries = environment.entries();
-  ResidentRequest request{
-      {takes_body ? input.read.get() : null_input_.get(), output.write.get(), error.write.get()},
-      warm.start.directory,
-      &warm.start.arguments,
-      &entries};
+  ResidentRequest request{{takes_body ? input.read.get() : null_input_.get(),
+                           process->output.write.get(), process->error.write.get()},
+                          warm.start.directory,
+                          &warm.start.arguments,
+                          &entries};
   if (!send_resident_request(process->socket.get(), request)) {
     retire(*process);
     return false;
   }
   job.worker.pid = process->pid;
   job.worker.input = std::move(input.write);
-  job.worker.output = std::move(output.read);
-  job.worker.error = std::move(error.read);
+  lend_pipes(*process, job);
   job.process = process;
   job.direct = job.resident = true;
   job.body_left = warm.content_length;
   process->job = &job;
   return true;
+}
+
+bool Server::idle(const Process& process) {
+  return process.resident && process.job == nullptr && process.lent_to == nullptr;
+}
+
+void Server::lend_pipes(Process& process, Job& job) {
+  job.worker.output = std::move(process.output.read);
+  job.worker.error = std::move(process.error.read);
+  job.output_at = &process.output_watch;
+  job.error_at = &process.error_watch;
+  job.lent_from = &process;
+  process.lent_to = &job;
+}
+
+void Server::close_pipe(Job& job, UniqueFd& fd) {
+  Process* process = job.lent_from;
+  if (process == nullptr) {
+    unwatch(fd);
+    return;
+  }
+  (&fd == &job.worker.output ? process->output.read : process->error.read) = std::move(fd);
+  if (job.worker.output || job.worker.error) return;
+  job.lent_from = nullptr;
+  job.output_at = &job.output_watch;
+  job.error_at = &job.error_watch;
+  process->lent_to = nullptr;
+  if (process->retire_when_idle || process->served >= options_.max_requests || shutting_down_) {
+    retire(*process);
+  }
+}
+
+void Server::keep_lent_pipes(Process& process) {
+  Job* job = process.lent_to;
+  unwatch(process.output.read);
+  unwatch(process.error.read);
+  process.output.write.reset();
+  process.error.write.reset();
+  if (job == nullptr) return;
+  process.lent_to = nullptr;
+  job->lent_from = nullptr;
+  // Watched from now on through the job's own watches, as the process is about to go.
+  for (const bool error_pipe : {false, true}) {
+    const UniqueFd& fd = error_pipe ? job->worker.error : job->worker.output;
+    Watch& own = error_pipe ? job->error_watch : job->output_watch;
+    Watch*& at = error_pipe ? job->error_at : job->output_at;
+    own.events = at->events;
+    at = &own;
+    if (!fd) continue;
+    epoll_event event{};
+    event.events = own.events;
+    event.data.ptr = &own;
+    ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd.get(), &event);
+  }
+}
+
+void Server::on_resident_pipe(Process& process, bool error_pipe, int max_reads) {
+  if (Job* job = process.lent_to) {
+    drain_pipe(*job, error_pipe, max_reads);
+    try_finish(*job);
+    return;
+  }
+  // Its run's event, when an earlier event of this batch drained the pipes: nothing is there.
+  int unread = 0;
+  const UniqueFd& fd = error_pipe ? process.error.read : process.output.read;
+  if (!process.socket || ::ioctl(fd.get(), FIONREAD, &unread) != 0 || unread == 0) return;
+  // An idle process has nothing to write: one that does gets no other request.
+  retire(process);
 }
 
 bool Server::resident_capable(int executable, const ExecutableIdentity& identity) {
@@ -90,12 +155,12 @@ Server::Process* Server::idle_resident(const ExecutableIdentity& identity,
     if (!process->resident || process->executable_path != path) continue;
     if (process->identity != identity) {
       // The cache name now holds another file: its old processes serve no more requests.
-      if (process->job == nullptr) {
+      if (idle(*process)) {
         replaced.push_back(process.get());
       } else {
         process->retire_when_idle = true;
       }
-    } else if (process->job == nullptr && !process->retire_when_idle && found == nullptr) {
+    } else if (idle(*process) && !process->retire_when_idle && found == nullptr) {
       found = process.get();
     }
   }
@@ -111,6 +176,15 @@ Server::Process* Server::start_resident_process(int executable, const Executable
                       exec_error)) {
     return nullptr;
   }
+  if (!make_pipe(process->output, OwnEnd::read) || !make_pipe(process->error, OwnEnd::read)) {
+    ::kill(-process->pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(process->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return nullptr;
+  }
+  watch(process->output.read.get(), process->output_watch, EPOLLIN);
+  watch(process->error.read.get(), process->error_watch, EPOLLIN);
   process->resident = true;
   process->idle_since = Clock::now();
   process->identity = identity;
@@ -127,8 +201,7 @@ bool Server::room_for_process() {
   // The one idle the longest: the executable asked for least recently.
   Process* oldest = nullptr;
   for (auto& [pid, process] : processes_) {
-    if (process->resident && process->job == nullptr &&
-        (oldest == nullptr || process->idle_since < oldest->idle_since)) {
+    if (idle(*process) && (oldest == nullptr || process->idle_since < oldest->idle_since)) {
       oldest = process.get();
     }
   }
@@ -167,10 +240,7 @@ void Server::resident_run_ended(Process& process) {
   process.reply.clear();
   process.idle_since = Clock::now();
   ++process.served;
-  if (process.retire_when_idle || process.served >= options_.max_requests || shutting_down_) {
-    retire(process);
-  }
-  // Free before the run's pipes have drained, the process may take the next request meanwhile.
+  // Free once the run's pipes are drained and back (close_pipe).
   end_run(job);
 }
 
@@ -178,6 +248,7 @@ void Server::retire(Process& process) {
   // An idle process waits for its next request and holds nothing that a kill could lose.
   ::kill(-process.pid, SIGKILL);
   unwatch(process.socket);
+  keep_lent_pipes(process);
   int status = 0;
   while (::waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -190,19 +261,18 @@ void Server::retire(Process& process) {
 }
 
 void Server::retire_idle(Clock::time_point idle_before) {
-  std::vector<Process*> idle;
+  std::vector<Process*> expired;
   for (auto& [pid, process] : processes_) {
-    if (process->resident && process->job == nullptr && process->idle_since <= idle_before)
-      idle.push_back(process.get());
+    if (idle(*process) && process->idle_since <= idle_before) expired.push_back(process.get());
   }
-  for (Process* process : idle) retire(*process);
+  for (Process* process : expired) retire(*process);
 }
 
 Server::Clock::time_point Server::next_idle_retirement() const {
   Clock::time_point next = Clock::time_point::max();
   if (options_.resident_idle_seconds <= 0) return next;
   for (const auto& [pid, process] : processes_) {
-    if (process->resident && process->job == nullptr) {
+    if (idle(*process)) {
       next = std::min(next,
                       process->idle_since + std::chrono::seconds(options_.resident_idle_seconds));
     }

@@ -293,5 +293,42 @@ TEST(FcgiWarmPath, InPlaceEditsOfTheSameSizeAndSecondAreNotServedFromMemory) {
   }
 }
 
+// A resident process keeps its output pipes across its runs: a run held up by a client that
+// does not read keeps them, a request meanwhile goes to another process, and the next run of
+// the same process gets nothing of the one before.
+TEST(FcgiWarmPath, AResidentProcessesPipesCarryOnlyTheRunThatHoldsThem) {
+  RunnerSandbox sandbox;
+  sandbox.use_stand_in_compiler();
+  const std::string script = served_script(
+      sandbox, "pipes.zr",
+      kZrHeader +
+          "If Env$(\"QUERY_STRING\") = \"big\"\n  For i = 1 To 200000\n    WriteLine \"line \" + "
+          "Str$(i)\n  Next i\nElse\n  WriteLine \"small\"\nEndIf\n");
+  const std::string small = "Content-Type: text/plain\n\nsmall\n";
+  std::string big = "Content-Type: text/plain\n\n";
+  for (int i = 1; i <= 200000; ++i) big += "line " + std::to_string(i) + "\n";
+  ServerProcess server(sandbox, {"--max-children", "2"});
+  ASSERT_EQ(request_with(server, script, "").out, small);  // compiles
+  ASSERT_EQ(request_with(server, script, "").out, small);
+  const std::vector<pid_t> first = server.children();
+  ASSERT_EQ(first.size(), 1u);
+  FcgiClient slow(server.socket_path());
+  slow.begin(1);
+  slow.params(1, request_params(script, {{"QUERY_STRING", "big"}}));
+  // Its first bytes: the run has started, and 2 MB cannot all leave the pipe unread.
+  const std::optional<RawRecord> start = slow.read_record();
+  ASSERT_TRUE(start.has_value());
+  ASSERT_EQ(start->type, 6);  // FCGI_STDOUT
+  EXPECT_EQ(request_with(server, script, "").out, small);
+  EXPECT_EQ(server.children().size(), 2u);
+  FcgiResponse rest = slow.read_response(1);
+  ASSERT_TRUE(rest.ended);
+  EXPECT_TRUE(start->content + rest.out == big)
+      << start->content.size() + rest.out.size() << " of " << big.size() << " bytes";
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(request_with(server, script, "").out, small);
+  EXPECT_EQ(server.children().size(), 2u);
+  EXPECT_TRUE(process_exists(first[0]));
+}
+
 }  // namespace
 }  // namespace sr::test

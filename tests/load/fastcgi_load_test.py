@@ -183,6 +183,9 @@ def children_of(pid):
         return []
 
 
+RESIDENT_DESCRIPTORS = 5  # what the server holds of an idle resident process
+
+
 def is_resident(pid):
     """A resident executable, which outlives its requests: started as {"zr-resident", N}."""
     return read(f"/proc/{pid}/cmdline").split("\0")[0] == "zr-resident"
@@ -267,12 +270,14 @@ def main():
         # Once nginx has closed its connections the server must be back where it started.
         nginx_status = stop_group(nginx, 20)
         nginx = None
-        # Idle resident processes stay, each holding its socket, until they retire.
+        # Idle resident processes stay, each holding its socket and both ends of its output and
+        # error pipes, until they retire.
         residents = [child for child in children_of(server.pid) if is_resident(child)]
+        held = RESIDENT_DESCRIPTORS * len(residents)
         settled = wait_until(
-            lambda: descriptor_count(server.pid) == descriptors_before + len(residents)
+            lambda: descriptor_count(server.pid) == descriptors_before + held
             and len(processes_below(server.pid)) == len(residents), 15)
-        descriptors_after = descriptor_count(server.pid) - len(residents)
+        descriptors_after = descriptor_count(server.pid) - held
         left_below = [entry for entry in processes_below(server.pid)
                       if int(entry.split()[0]) not in residents]
         memory_text, memory_failure = memory_verdict(samples)
