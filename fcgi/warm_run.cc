@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <ctime>
 
 #include "runner/cache_files.h"
 #include "runner/executable_cache.h"
@@ -37,6 +38,21 @@ std::int64_t milliseconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                start)
       .count();
+}
+
+// The date changes once a second: the zone's file is looked at once a second, not three times
+// per request. A value is kept only when its second did not end while it was taken.
+DateValue date_now() {
+  static std::time_t kept_second = -1;
+  static DateValue kept = 0;
+  const std::time_t before = std::time(nullptr);
+  if (before == kept_second) return kept;
+  const DateValue date = current_date();
+  if (std::time(nullptr) == before) {
+    kept_second = before;
+    kept = date;
+  }
+  return date;
 }
 
 ExecutableIdentity identity_of(const FileStamp& stamp) {
@@ -94,7 +110,7 @@ std::optional<WarmRun> prepare_warm_run(RequestEnvironment& environment,
   export_phase(environment, facts, ExportPhase::before_build);
   facts.query_string = environment.get("QUERY_STRING");
   if (!facts.query_string.empty()) facts.request_uri = environment.get("REQUEST_URI");
-  facts.date = current_date();
+  facts.date = date_now();
   facts.compress = compress_mode(state);
   facts.warn = warn_mode(state);
   facts.parse = parse_mode(state);
