@@ -81,6 +81,14 @@ check "the guestbook takes an entry" contains "$BODY" "Thank you, your entry is 
 check "the guestbook lists it" contains "$BODY" "<b>Demo test</b>"
 check "the guestbook keeps its entries outside the document folder" \
   file_contains "$work/demo/guestbook-data/entries.txt" "signed%20$$"
+# A browser's upload: curl posts multipart/form-data as a browser does, with a path in the name.
+printf 'upload %s\0\r\n--\377' "$$" >"$work/upload.bin"
+fetch upload "$base/upload.zr" -F "file=@$work/upload.bin;filename=../up load.bin"
+check "the upload page saves the file" contains "$BODY" " bytes)."
+saved=$(find "$work/demo/upload-data" -name '*-up load.bin' | head -n 1)
+check "the upload is kept outside the document folder, byte for byte" \
+  cmp -s "$work/upload.bin" "$saved"
+check "the upload page lists it" contains "$BODY" "$(basename "$saved"), "
 fetch form "$base/form.zr?name=Ann%20%3Cb%3E" --data 'message=Hi+%26+bye'
 check "form greets the name from the query, escaped" contains "$BODY" "<h1>Hello, Ann &lt;b&gt;!</h1>"
 check "form echoes the posted message" contains "$BODY" "<p>You posted: Hi &amp; bye</p>"
