@@ -257,8 +257,12 @@ bool Server::delivering(const Job& job) const {
 void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
   UniqueFd& fd = error_pipe ? job.worker.error : job.worker.output;
   std::int64_t& left = error_pipe ? job.error_left : job.output_left;
+  // A lent pipe gives no end of file: once its run has replied, it is read to its end at once,
+  // as no later event may come for it. That is at most one pipe's capacity more to hold.
+  const bool last_of_lent = job.lent_from != nullptr && job.state == RunState::ended;
   for (int i = 0; i < max_reads && fd; ++i) {
-    if (delivering(job) && job.client->conn.pending_output() >= kOutputLimit) break;
+    if (!last_of_lent && delivering(job) && job.client->conn.pending_output() >= kOutputLimit)
+      break;
     const std::size_t size =
         left < 0 ? pipe_buffer_.size() : std::min<std::size_t>(pipe_buffer_.size(), left);
     const ssize_t n = size == 0 ? 0 : ::read(fd.get(), pipe_buffer_.data(), size);
