@@ -51,7 +51,8 @@ void call_redirect(MachineState& m) {
   Text url = m.pop_text(), location, line;
   Bytes host = variable(m, "HTTP_HOST");
   if (!is_host_name(host)) host = variable(m, "SERVER_NAME");
-  const PageAddress page{variable(m, "HTTPS"), host, variable(m, "SCRIPT_NAME")};
+  const PageAddress page{variable(m, "HTTPS"), host, variable(m, "SCRIPT_NAME"),
+                         variable(m, "SERVER_PORT")};
   if (const char* refused = absolute_url(url.view(), page, location)) fail_run(refused);
   line.append(bytes_of("Status: 302 Found\nLocation: "));
   line.append(location.view());

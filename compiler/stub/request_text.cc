@@ -189,6 +189,27 @@ bool is_host_name(Bytes host) {
   return true;
 }
 
+// A web server may pass the host without the port that the visitor used (Debian's nginx gives
+// $host); a redirect without it would lead to another server. The port the request came in on
+// is added then, unless it is the scheme's own.
+static void append_port(const PageAddress& page, bool https, Text& absolute) {
+  Bytes host = page.host;
+  size_t after_address = 0;  // a colon inside [an IPv6 address] is no port
+  for (size_t i = 0; i < host.size; ++i) {
+    if (host[i] == ']') after_address = i;
+  }
+  for (size_t i = after_address; i < host.size; ++i) {
+    if (host[i] == ':') return;
+  }
+  if (page.port.empty()) return;
+  for (size_t i = 0; i < page.port.size; ++i) {
+    if (page.port[i] < '0' || page.port[i] > '9') return;
+  }
+  if (compare_bytes(page.port, bytes_of(https ? "443" : "80")) == 0) return;
+  absolute.push_back(':');
+  absolute.append(page.port);
+}
+
 const char* absolute_url(Bytes url, const PageAddress& page, Text& absolute) {
   for (size_t i = 0; i < url.size; ++i) {
     if (is_control(static_cast<unsigned char>(url[i])) || url[i] == ' ') {
@@ -210,6 +231,7 @@ const char* absolute_url(Bytes url, const PageAddress& page, Text& absolute) {
   if (!is_host_name(page.host)) return "Redirect to a relative address needs the request's host";
   absolute.append(bytes_of("//"));
   absolute.append(page.host);
+  append_port(page, https, absolute);
   if (url[0] != '/') {
     // Relative to the page's folder: SCRIPT_NAME up to its last "/".
     size_t folder = 0;

@@ -25,6 +25,7 @@ struct PageAddress {
   Bytes https;        // HTTPS: "on" (any value but "" and "off") for https
   Bytes host;         // HTTP_HOST, or SERVER_NAME when that is missing or not a host name
   Bytes script_name;  // SCRIPT_NAME, for an address relative to the page's folder
+  Bytes port;         // SERVER_PORT, for a host that names no port of its own
 };
 // The address as an absolute URL; null, or the reason it cannot be one.
 const char* absolute_url(Bytes url, const PageAddress& page, Text& absolute);
