@@ -8,6 +8,7 @@ constexpr Type S = Type::string;
 constexpr Type A = Type::string_array;
 constexpr Type M = Type::map;
 constexpr Type T = Type::string_map;
+constexpr Type N = Type::int_array;
 
 const std::vector<BuiltinSignature>& table() {
 #define SR_ZR_SIGNATURE(code, name, result, ...) {name, Builtin::code, result, {__VA_ARGS__}},

@@ -12,7 +12,7 @@ namespace sr::zr {
 // A string array and a map are only ever arguments, written `name$()` and `name{}` or
 // `name${}`; `map` takes a map of either kind, `string_map` a map of strings only.
 // An argument written `name{}` has the type int_map.
-enum class Type { integer, string, string_array, map, string_map, int_map };
+enum class Type { integer, string, string_array, map, string_map, int_map, int_array };
 
 struct BuiltinSignature {
   std::string_view name;  // lower case, with "$" for a string result

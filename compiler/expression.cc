@@ -48,6 +48,8 @@ std::string type_name(Type type) {
       return "a map of strings";
     case Type::int_map:
       return "a map of integers";
+    case Type::int_array:
+      return "an array of integers";
     default:
       return "an array of strings";
   }
@@ -356,16 +358,18 @@ bool ExpressionCompiler::map_argument(const std::string& what, Type& given) {
 // An argument where a candidate takes an array or a map, told apart by how it is written.
 bool ExpressionCompiler::container_argument(const std::vector<const BuiltinSignature*>& candidates,
                                             const std::string& name, size_t at, Type& arg) {
-  bool array_here = false, map_here = false;
+  bool texts = false, ints = false, map_here = false;
   for (const BuiltinSignature* s : candidates) {
     if (at >= s->params.size()) continue;
-    array_here |= s->params[at] == Type::string_array;
+    texts |= s->params[at] == Type::string_array;
+    ints |= s->params[at] == Type::int_array;
     map_here |= s->params[at] == Type::map || s->params[at] == Type::string_map;
   }
   const std::string what = "Type mismatch: argument " + std::to_string(at + 1) + " of " + name;
-  if (map_here && (!array_here || in_.peek(1).text == "{")) return map_argument(what, arg);
-  arg = Type::string_array;
-  return array_argument(true, what);
+  if (map_here && ((!texts && !ints) || in_.peek(1).text == "{")) return map_argument(what, arg);
+  const bool strings = texts && (!ints || is_string_name(in_.peek().text));
+  arg = strings ? Type::string_array : Type::int_array;
+  return array_argument(strings, what);
 }
 
 bool ExpressionCompiler::ubound(Type& type) {

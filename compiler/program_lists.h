@@ -67,8 +67,8 @@
 
 // X(code, "name", result, parameters...): the name as written in lower case, "$" for a string
 // result; I an integer, S a string, A a string array (`list$()`, an argument only), M a map of
-// either kind and T a map of strings (`name{}`, `name${}`, arguments only). A name on
-// two rows takes either argument list. The stub's function for a row is call_<code>
+// either kind, T a map of strings and N an integer array (`name{}`, `name${}`, arguments only). A
+// name on two rows takes either argument list. The stub's function for a row is call_<code>
 // (compiler/stub/builtin_calls.h); it takes the arguments off the stacks, the last first.
 #define SR_ZR_BUILTINS(X)                       \
   X(env, "env$", S, S)                          \
@@ -149,4 +149,6 @@
   X(upload_size, "formfilesize", I, S, S, I)    \
   X(upload, "formfile$", S, S, S, I)            \
   X(safe_file_name, "safefilename$", S, S)      \
-  X(env_names, "envnames", I, A)
+  X(env_names, "envnames", I, A)                \
+  X(json_parse_ints, "jsonparse", I, S, N)      \
+  X(json_ints, "json$", S, N)

@@ -51,6 +51,26 @@ void call_json_parse_map(MachineState& m) {
   m.push_int(count_of(map));
 }
 
+void call_json_parse_ints(MachineState& m) {
+  ValueArray& list = m.calls.pop_ref(false);
+  Text document = m.pop_text();
+  JsonError error;
+  if (!json_to_list(document.view(), list, error)) {
+    fail_json("Invalid JSON for an array at ", error);
+  }
+  m.push_int(count_of(list));
+}
+
+void call_json_ints(MachineState& m) {
+  const ValueArray& list = m.calls.pop_ref(false);
+  Text out;
+  JsonError error;
+  size_t bad = 0;
+  if (!list_to_json(list, false, out, error, bad))
+    fail_json("Json$ cannot write the array: ", error);
+  m.push_text(moved(out));
+}
+
 void call_json_parse_list(MachineState& m) {
   ValueArray& list = m.calls.pop_ref(true);
   Text document = m.pop_text();

@@ -28,12 +28,13 @@ struct Filling {
   int64_t next = 0;  // the element to fill
 };
 
-// For a map of integers, before anything is changed: every value an integer.
+// For a map or an array of integers, before anything is changed: every value an integer.
 void check_integer(void* context, Text, JsonKind kind, Bytes value) {
   Filling& f = *static_cast<Filling*>(context);
   int64_t n = 0;
   if (f.error->message == nullptr && (kind != JsonKind::number || !integer_of(value, n))) {
-    f.error->message = "a map of integers takes only integer values";
+    f.error->message = f.target->map ? "a map of integers takes only integer values"
+                                     : "an array of integers takes only integer values";
     f.error->at = static_cast<size_t>(value.data - f.document.data) + 1;
   }
 }
@@ -54,7 +55,11 @@ void count_only(void*, Text, JsonKind, Bytes) {}
 
 void take_element(void* context, Text, JsonKind kind, Bytes value) {
   Filling& f = *static_cast<Filling*>(context);
-  set_text_element(*f.target, f.next++, json_value_text(kind, value));
+  if (f.target->strings) {
+    set_text_element(*f.target, f.next++, json_value_text(kind, value));
+  } else {
+    integer_of(value, int_element(*f.target, f.next++));
+  }
 }
 
 bool root(Bytes document, JsonKind wanted, Bytes& raw, JsonError& error) {
@@ -101,8 +106,10 @@ bool json_to_map(Bytes document, ValueArray& map, JsonError& error) {
 bool json_to_list(Bytes document, ValueArray& list, JsonError& error) {
   Bytes raw;
   if (!root(document, JsonKind::array, raw, error)) return false;
-  resize_array(list, json_members(JsonKind::array, raw, count_only, nullptr) - 1, false);
   Filling f{&list, document, &error};
+  if (!list.strings) json_members(JsonKind::array, raw, check_integer, &f);
+  if (error.message != nullptr) return false;
+  resize_array(list, json_members(JsonKind::array, raw, count_only, nullptr) - 1, false);
   json_members(JsonKind::array, raw, take_element, &f);
   return true;
 }
@@ -137,6 +144,10 @@ bool list_to_json(const ValueArray& list, bool as_json, Text& out, JsonError& er
   out.push_back('[');
   for (size_t i = 0; i < list.size && out.size() <= kJsonMostBytes; ++i) {
     if (i > 0) out.push_back(',');
+    if (!list.strings) {
+      out.append(decimal(list.ints[i]).view());
+      continue;
+    }
     const Bytes element = text_element(list, static_cast<int64_t>(i));
     if (!as_json) {
       append_string(out, element);

@@ -13,11 +13,11 @@ namespace sr::zr {
 // keeps its first value, as JsonValue$ finds it. A map of integers takes integer numbers only.
 // False with `error` set (the map untouched) for a document that is no sound JSON object.
 bool json_to_map(Bytes document, ValueArray& map, JsonError& error);
-// Makes the string array `list` afresh with the elements of the array `document`, each as
-// JsonValue$ gives it.
+// Makes the array `list` afresh with the elements of the array `document`: in an array of
+// strings each as JsonValue$ gives it; an array of integers takes integer numbers only.
 bool json_to_list(Bytes document, ValueArray& list, JsonError& error);
 
-// The JSON text of a map or of a string array (strings escaped as JsonEscape$ does). With
+// The JSON text of a map or of an array (strings escaped as JsonEscape$ does). With
 // `as_json`, the elements of `list` are JSON texts, "" standing for null. False with `error` set
 // for a result past kJsonMostBytes or kJsonMostDepth, or for an element that is no JSON, whose
 // index goes to `bad_element`.

@@ -1,5 +1,5 @@
-// JsonParse and Json$ on any document: a document read into a map (of strings or of integers) or
-// a string array and written back is a sound document that reads back into the same values, and
+// JsonParse and Json$ on any document: a document read into a map or an array (of strings or of
+// integers) and written back is a sound document that reads back into the same values, and
 // writing that gives the same text again.
 #include <cstddef>
 #include <cstdint>
@@ -79,5 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try_kind(document, true, true);
   try_kind(document, false, true);
   try_kind(document, true, false);
+  try_kind(document, false, false);
   return 0;
 }
