@@ -244,6 +244,9 @@ TEST_F(ExamplesTest, NotesApiAnswersJsonForEveryRequest) {
       {"a text that is no string", "POST", "", "application/json", "{\"text\": 5}",
        "Status: 400 Bad Request\n" + json +
            "{\"error\":\"the body must be an object with a string text\"}\n"},
+      {"a type that only begins like JSON", "POST", "", "application/jsonp", "{\"text\": \"x\"}",
+       "Status: 415 Unsupported Media Type\n" + json +
+           "{\"error\":\"the body must be application/json\"}\n"},
       {"a form post", "POST", "", "application/x-www-form-urlencoded", "text=x",
        "Status: 415 Unsupported Media Type\n" + json +
            "{\"error\":\"the body must be application/json\"}\n"},
