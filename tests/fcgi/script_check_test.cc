@@ -1,6 +1,8 @@
 // The first line of a script read as the kernel reads it, and the checks on the file itself.
 #include "fcgi/script_check.h"
 
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +12,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include "fcgi/warm_memo.h"
 
 namespace sr::fcgi {
 namespace {
@@ -174,6 +179,61 @@ TEST_F(ScriptCheck, RefusesWhatTheRunnerMustNotCompile) {
     EXPECT_EQ(launch.refusal, row.message + row.path);
     EXPECT_TRUE(launch.argv.empty());
   }
+}
+
+// What the server remembers of a script holds only while nothing shows a change: each edit
+// below takes the check again and drops the decision kept with it, even with the modification
+// time put back.
+TEST_F(ScriptCheck, TheMemoChecksAgainAfterAnyChangeOfTheFile) {
+  const std::string script = write("memo", "#!/x/scriptrunner -w\nx\n", 0755);
+  const auto put_back_time = [&](const struct stat& before) {
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    utimensat(AT_FDCWD, script.c_str(), times, 0);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> edit;
+    std::string refusal;  // what the check then says
+  } rows[] = {
+      {"execute bits taken", [&] { chmod(script.c_str(), 0644); },
+       "The script is not executable: "},
+      {"execute bits back", [&] { chmod(script.c_str(), 0755); }, ""},
+      {"first line edited in place",
+       [&] {
+         struct stat before {};
+         stat(script.c_str(), &before);
+         std::fstream(script, std::ios::in | std::ios::out) << "#!/x/scriptrunnex";
+         put_back_time(before);
+       },
+       "The script's first line does not name scriptrunner: "},
+      {"replaced by a good file",
+       [&] {
+         const std::string other = write("other", "#!/y/scriptrunner\n", 0755);
+         rename(other.c_str(), script.c_str());
+       },
+       ""},
+  };
+  WarmMemo memo;
+  WarmMemo::Entry* entry = nullptr;
+  ASSERT_EQ(memo.check(script, entry).refusal, "");
+  ASSERT_NE(entry, nullptr);
+  entry->decision.emplace();
+  EXPECT_EQ(memo.check(script, entry).argv,
+            (std::vector<std::string>{"/x/scriptrunner", "-w", script}));
+  ASSERT_NE(entry, nullptr);
+  EXPECT_TRUE(entry->decision.has_value()) << "unchanged, it is remembered";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (entry != nullptr) entry->decision.emplace();
+    row.edit();
+    const ScriptLaunch launch = memo.check(script, entry);
+    EXPECT_EQ(launch.refusal, row.refusal.empty() ? "" : row.refusal + script);
+    EXPECT_EQ(entry != nullptr, row.refusal.empty());
+    if (entry != nullptr) {
+      EXPECT_FALSE(entry->decision.has_value());
+    }
+  }
+  EXPECT_EQ(memo.check(script, entry).argv, (std::vector<std::string>{"/y/scriptrunner", script}));
 }
 
 }  // namespace
