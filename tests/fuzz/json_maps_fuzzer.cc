@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "compiler/stub/json_maps.h"
 #include "compiler/stub/value_map.h"
@@ -56,6 +58,23 @@ void round_trip(const ValueArray& first, ValueArray& second) {
   check(same_bytes(written.view(), again.view()));
 }
 
+// Removing every other key leaves the others found, in their order, and the removed ones gone.
+void remove_half(ValueArray& map) {
+  std::vector<std::string> keys;
+  for (size_t i = 0; i < map.size; ++i) {
+    const Bytes key = sr::zr::map_key(map, i);
+    keys.emplace_back(key.data, key.size);
+  }
+  for (size_t i = 0; i < keys.size(); i += 2) {
+    check(sr::zr::remove_map_key(map, Bytes{keys[i].data(), keys[i].size()}));
+  }
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const size_t at = sr::zr::map_find(map, Bytes{keys[i].data(), keys[i].size()});
+    check(i % 2 == 0 ? at == sr::zr::kNotFound : at == i / 2);
+  }
+  check(map.size == keys.size() / 2);
+}
+
 void try_kind(Bytes document, bool strings, bool map) {
   ValueArray* first = sr::zr::new_array(strings, map);
   ValueArray* second = sr::zr::new_array(strings, map);
@@ -64,6 +83,7 @@ void try_kind(Bytes document, bool strings, bool map) {
                         : sr::zr::json_to_list(document, *first, error);
   if (read) {
     round_trip(*first, *second);
+    if (map) remove_half(*first);
   } else {
     check(error.message != nullptr && error.at >= 1 && error.at <= document.size + 1);
     check(first->size == 0);  // nothing half-filled
