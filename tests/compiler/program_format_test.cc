@@ -241,7 +241,12 @@ TEST(ProgramFormat, CodesOfWrittenExecutablesStayTheSame) {
       "env arg arg_count read_all read_line len asc chr str val left right mid2 mid3 find2 "
       "find3 replace trim upper lower field url_decode html_escape time abs min max url_encode "
       "json_escape form_value format_date random read_file write_file append_file file_exists "
-      "file_size delete_file split join");
+      "file_size delete_file split join random_token random_hex sha256 hmac_sha256 "
+      "password_hash password_verify safe_equal base64 unbase64 cookie header method set_cookie "
+      "status redirect json_value json_type json_keys json_error make_folder list_folder keys "
+      "has_key remove_key key_count json_parse_map json_parse_list json_map json_list json_array "
+      "json_set form_error upload_count upload_name upload_type upload_size upload safe_file_name "
+      "env_names json_parse_ints json_ints");
   ASSERT_GE(ops.size(), written_ops.size());
   ASSERT_GE(builtins.size(), written_builtins.size());
   EXPECT_EQ(std::vector(ops.begin(), ops.begin() + written_ops.size()), written_ops);
