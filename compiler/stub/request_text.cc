@@ -184,7 +184,7 @@ bool is_host_name(Bytes host) {
   if (host.empty()) return false;
   for (size_t i = 0; i < host.size; ++i) {
     const unsigned char c = static_cast<unsigned char>(host[i]);
-    if (!is_letter_or_digit(c) && !strchr(".-:[]", c)) return false;
+    if (!is_letter_or_digit(c) && (c == 0 || !strchr(".-:[]", c))) return false;
   }
   return true;
 }
@@ -208,6 +208,22 @@ static void append_port(const PageAddress& page, bool https, Text& absolute) {
   if (compare_bytes(page.port, bytes_of(https ? "443" : "80")) == 0) return;
   absolute.push_back(':');
   absolute.append(page.port);
+}
+
+// SCRIPT_NAME arrives decoded: a folder's name may hold blanks, control bytes or "?" that the
+// Location line must carry encoded, or the header would break or the address mean another.
+static void append_path(Bytes path, Text& absolute) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (size_t i = 0; i < path.size; ++i) {
+    const unsigned char c = static_cast<unsigned char>(path[i]);
+    if (is_letter_or_digit(c) || (c != 0 && strchr("-._~!$&'()*+,;=:@/", c))) {
+      absolute.push_back(static_cast<char>(c));
+    } else {
+      absolute.push_back('%');
+      absolute.push_back(kHex[c >> 4]);
+      absolute.push_back(kHex[c & 15]);
+    }
+  }
 }
 
 const char* absolute_url(Bytes url, const PageAddress& page, Text& absolute) {
@@ -238,7 +254,7 @@ const char* absolute_url(Bytes url, const PageAddress& page, Text& absolute) {
     for (size_t i = 0; i < page.script_name.size; ++i) {
       if (page.script_name[i] == '/') folder = i;
     }
-    absolute.append(page.script_name.part(0, folder));
+    append_path(page.script_name.part(0, folder), absolute);
     absolute.push_back('/');
   }
   absolute.append(url);
