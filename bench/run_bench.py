@@ -41,6 +41,7 @@ class Bench:
         self.tools = self.build / "bench"
         self.work = Path(tempfile.mkdtemp(prefix="sr-bench-"))
         self.made = []  # cache files in /tmp/ to remove at the end
+        self.placed = {}  # placed programs by cache name: their inode
         self.rows = []  # (section, measure, median, spread, ratio, target)
 
     # ----- helpers -------------------------------------------------------------------------
@@ -146,9 +147,17 @@ class Bench:
         self.first_request(script, switches)
         temporary = cached.with_name(cached.name + ".bench-new")
         shutil.copyfile(program, temporary)
-        temporary.chmod(0o755)
+        # The runner trusts only an executable that nobody may write, its owner included, and
+        # rebuilds any other: the figures would then be the script's own.
+        temporary.chmod(0o500)
         os.replace(temporary, cached)
+        self.placed[cached] = cached.stat().st_ino
         return cached
+
+    def check_placed(self, cached):
+        """Fails the bench when the runner rebuilt over a placed program during the rounds."""
+        if cached.stat().st_ino != self.placed[cached]:
+            raise RuntimeError(f"the runner did not run the program placed at {cached}")
 
     def cleanup(self):
         for path in self.made:
@@ -242,6 +251,7 @@ class Bench:
             ("direct", [], [cached]),
         ]
         r = self.alternate(commands, env, runs, warmup=1, limit=240)
+        self.check_placed(cached)
         t = r["time"]
         for name, label in (("runner", "through the runner to /dev/null"),
                             ("dd_pipe", "writer piped to dd bs=1000, to /dev/null"),
@@ -270,6 +280,7 @@ class Bench:
             ("direct", [f"stamp:{stamp}"], [cached, "-w"]),
         ]
         r = self.alternate(commands, env, runs)
+        self.check_placed(cached)
         a = r["after"]
         self.add("after the script's end", "runner: script's exit to runner's exit", a["runner"],
                  target="< 0.5 ms")
