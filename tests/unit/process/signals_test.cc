@@ -24,15 +24,19 @@ TEST(ChildSignals, ChildStartsWithDefaultsWhateverWeIgnoreOrBlock) {
   }, old_int{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGINT, &ignore, &old_int);
+  // A signal above 32, so that the upper half of the ignored set is reset as well.
+  struct sigaction old_rt {};
+  ::sigaction(SIGRTMIN + 5, &ignore, &old_rt);
   sigset_t usr1, old_mask;
   sigemptyset(&usr1);
   sigaddset(&usr1, SIGUSR1);
   ::pthread_sigmask(SIG_BLOCK, &usr1, &old_mask);
 
-  EXPECT_EQ(probe_output(), "SIGPIPE default\nSIGINT default\nmask empty\n");
+  EXPECT_EQ(probe_output(), "SIGPIPE default\nSIGINT default\nSIGRTMIN+5 default\nmask empty\n");
 
   ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   ::sigaction(SIGINT, &old_int, nullptr);
+  ::sigaction(SIGRTMIN + 5, &old_rt, nullptr);
   struct sigaction pipe {};
   ::sigaction(SIGPIPE, nullptr, &pipe);
   EXPECT_EQ(pipe.sa_handler, SIG_IGN);  // this process still ignores it

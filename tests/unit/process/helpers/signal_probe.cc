@@ -1,5 +1,6 @@
-// Prints the dispositions it started with for SIGPIPE and SIGINT, and whether its signal mask
-// was empty: "SIGPIPE default", "SIGINT ignored", "mask empty", one per line.
+// Prints the dispositions it started with for SIGPIPE, SIGINT and the sixth real-time signal,
+// and whether its signal mask was empty: "SIGPIPE default", "SIGINT ignored", "SIGRTMIN+5
+// default", "mask empty", one per line.
 #include <signal.h>
 
 #include <cstdio>
@@ -19,7 +20,7 @@ int main() {
   sigprocmask(SIG_SETMASK, nullptr, &mask);
   bool empty = true;
   for (int signal = 1; signal < NSIG; ++signal) empty = empty && !sigismember(&mask, signal);
-  std::printf("SIGPIPE %s\nSIGINT %s\nmask %s\n", disposition(SIGPIPE), disposition(SIGINT),
-              empty ? "empty" : "blocked");
+  std::printf("SIGPIPE %s\nSIGINT %s\nSIGRTMIN+5 %s\nmask %s\n", disposition(SIGPIPE),
+              disposition(SIGINT), disposition(SIGRTMIN + 5), empty ? "empty" : "blocked");
   return 0;
 }
