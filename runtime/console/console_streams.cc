@@ -14,6 +14,9 @@ namespace {
 
 // Filled once by init_console; stays all zero when fd 0 is no terminal.
 termios saved_terminal_;
+// Whether fd 0 was a terminal at start: under a web server it is a pipe or socket, and the
+// terminal calls are skipped rather than made to fail.
+bool have_terminal_ = false;
 
 // Texts are relayed as C strings would be: the bytes up to the first NUL.
 std::string_view up_to_nul(std::string_view text) {
@@ -51,20 +54,21 @@ void init_console() {
   std::fwide(stdin, -1);
   std::fwide(stdout, -1);
   std::fwide(stderr, -1);
-  tcgetattr(STDIN_FILENO, &saved_terminal_);
+  have_terminal_ = tcgetattr(STDIN_FILENO, &saved_terminal_) == 0;
 }
 
 int open_console() {
+  if (!have_terminal_) return 1;
   termios working = saved_terminal_;
   working.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   working.c_cc[VMIN] = 0;
   working.c_cc[VTIME] = 0;
-  // Under a web server fd 0 is a pipe or socket; the call fails and nothing changes.
   tcsetattr(STDIN_FILENO, TCSANOW, &working);
   return 1;
 }
 
 void restore_terminal() {
+  if (!have_terminal_) return;
   tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal_);
 }
 
