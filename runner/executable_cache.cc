@@ -3,9 +3,12 @@
 #include <limits.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <optional>
 #include <string_view>
 
 #include "runner/cache_files.h"
@@ -32,15 +35,20 @@ void check_script_path(const RunState& state) {
 }
 
 bool open_current_executable(RunState& state, const RecordedBuild& last, struct stat* opened) {
-  if (last.failed || last.script != state.script_path || !last.built_from ||
-      last.built_from != identify_script(state.script_path))
-    return false;
+  if (last.failed || last.script != state.script_path || !last.built_from) return false;
+  // One look at the script serves both the identity and the date compared below.
+  const std::optional<ScriptIdentity> script = identify_script(state.script_path);
+  if (last.built_from != script) return false;
   struct stat status;
   UniqueFd fd = open_trusted_executable(state.executable_path, status);
   if (!fd) return false;
-  // The dates compare as the signed 32-bit second counts that file_date gives.
+  // The dates compare as the signed 32-bit second counts that file_date gives, held at the
+  // edges of that range.
   const auto built = static_cast<std::int32_t>(status.st_mtime);
-  if (file_date(state.script_path, 2) > built) return false;
+  const auto written = static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(script->modified_s, std::numeric_limits<std::int32_t>::min(),
+                               std::numeric_limits<std::int32_t>::max()));
+  if (written > built) return false;
   if (opened != nullptr) *opened = status;
   state.executable_fd = fd.release();
   return true;
