@@ -2,6 +2,16 @@
 #include "compiler/statement.h"
 
 namespace sr::zr {
+namespace {
+
+// An array's or a map's elements are of the kind its name says.
+std::string element_type_mismatch(const std::string& name, Type type) {
+  return "Type mismatch: " + name + " holds " +
+         (is_string_name(name) ? "strings (its name ends in $)" : "integers (its name has no $)") +
+         ", not " + type_name(type);
+}
+
+}  // namespace
 
 bool StatementCompiler::dim(TokenCursor& in, bool keep) {
   const std::string keyword = keep ? "ReDim" : "Dim";
@@ -44,11 +54,7 @@ bool StatementCompiler::element_store(const std::string& name, TokenCursor& in) 
   if (!in.take_symbol("=")) return fail("Expected '=' after " + name + "(...)");
   if (!compile_expression(in, context_, type, error_)) return false;
   const bool strings = is_string_name(name);
-  if (strings != (type == Type::string)) {
-    return fail("Type mismatch: " + name + " holds " +
-                (strings ? "strings (its name ends in $)" : "integers (its name has no $)") +
-                ", not " + type_name(type));
-  }
+  if (strings != (type == Type::string)) return fail(element_type_mismatch(name, type));
   const ArrayRef ref = context_.array(name);
   code_.emit(Op::array_store, ref.slot, static_cast<int64_t>(ref.scope),
              ref.strings ? kArrayOfStrings : 0);
@@ -108,11 +114,7 @@ bool StatementCompiler::map_store(const std::string& name, TokenCursor& in) {
   if (!in.take_symbol("=")) return fail("Expected '=' after " + name + "{...}");
   if (!compile_expression(in, context_, type, error_)) return false;
   const bool strings = is_string_name(name);
-  if (strings != (type == Type::string)) {
-    return fail("Type mismatch: " + name + " holds " +
-                (strings ? "strings (its name ends in $)" : "integers (its name has no $)") +
-                ", not " + type_name(type));
-  }
+  if (strings != (type == Type::string)) return fail(element_type_mismatch(name, type));
   ArrayRef ref;
   if (!context_.map(name, ref, error_)) return false;
   code_.emit(Op::map_store, ref.slot, static_cast<int64_t>(ref.scope),

@@ -51,8 +51,9 @@ void call_json_parse_map(MachineState& m) {
   m.push_int(count_of(map));
 }
 
-void call_json_parse_ints(MachineState& m) {
-  ValueArray& list = m.calls.pop_ref(false);
+// JsonParse and Json$ of an array: `strings` picks the kind of array, the rest is one code.
+static void parse_json_list(MachineState& m, bool strings) {
+  ValueArray& list = m.calls.pop_ref(strings);
   Text document = m.pop_text();
   JsonError error;
   if (!json_to_list(document.view(), list, error)) {
@@ -61,8 +62,8 @@ void call_json_parse_ints(MachineState& m) {
   m.push_int(count_of(list));
 }
 
-void call_json_ints(MachineState& m) {
-  const ValueArray& list = m.calls.pop_ref(false);
+static void write_json_list(MachineState& m, bool strings) {
+  const ValueArray& list = m.calls.pop_ref(strings);
   Text out;
   JsonError error;
   size_t bad = 0;
@@ -71,14 +72,16 @@ void call_json_ints(MachineState& m) {
   m.push_text(moved(out));
 }
 
+void call_json_parse_ints(MachineState& m) {
+  parse_json_list(m, false);
+}
+
+void call_json_ints(MachineState& m) {
+  write_json_list(m, false);
+}
+
 void call_json_parse_list(MachineState& m) {
-  ValueArray& list = m.calls.pop_ref(true);
-  Text document = m.pop_text();
-  JsonError error;
-  if (!json_to_list(document.view(), list, error)) {
-    fail_json("Invalid JSON for an array at ", error);
-  }
-  m.push_int(count_of(list));
+  parse_json_list(m, true);
 }
 
 void call_json_map(MachineState& m) {
@@ -90,13 +93,7 @@ void call_json_map(MachineState& m) {
 }
 
 void call_json_list(MachineState& m) {
-  const ValueArray& list = m.calls.pop_ref(true);
-  Text out;
-  JsonError error;
-  size_t bad = 0;
-  if (!list_to_json(list, false, out, error, bad))
-    fail_json("Json$ cannot write the array: ", error);
-  m.push_text(moved(out));
+  write_json_list(m, true);
 }
 
 void call_json_array(MachineState& m) {
