@@ -15,8 +15,10 @@ namespace {
 
 constexpr std::uint32_t kRequestMagic = 0x5a52'5251;
 constexpr std::uint32_t kReplyMagic = 0x5a52'444e;
-constexpr std::uint32_t kProtocolVersion = 1;
-constexpr std::size_t kReplySize = 12;
+constexpr std::uint32_t kProtocolVersion = 2;
+constexpr std::size_t kReplySize = 32;
+// The most output a reply carries: one output buffer of the executable.
+constexpr std::size_t kLongestLastOutput = 64 * 1024;
 // An idle process takes its request at once; one that does not is not waited for long.
 constexpr int kSendTimeoutSeconds = 2;
 
@@ -111,16 +113,29 @@ bool send_resident_request(int socket, const ResidentRequest& request) {
   return true;
 }
 
-ReplyRead read_resident_reply(int socket, std::string& pending) {
-  char buffer[kReplySize];
-  while (pending.size() < kReplySize) {
-    const ssize_t n = ::recv(socket, buffer, kReplySize - pending.size(), MSG_DONTWAIT);
+ReplyRead read_resident_reply(int socket, std::string& pending, ResidentReply& reply) {
+  static char buffer[kReplySize + kLongestLastOutput];
+  for (;;) {
+    if (pending.size() >= kReplySize) {
+      const std::size_t last = word32(pending.data() + 12);
+      // The process sends nothing more until its next request: more than the reply is none.
+      if (word32(pending.data()) != kReplyMagic || last > kLongestLastOutput ||
+          pending.size() > kReplySize + last) {
+        return ReplyRead::broken;
+      }
+      if (pending.size() == kReplySize + last) break;
+    }
+    const ssize_t n = ::recv(socket, buffer, sizeof buffer - pending.size(), MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return ReplyRead::incomplete;
     if (n <= 0) return ReplyRead::broken;
     pending.append(buffer, static_cast<std::size_t>(n));
   }
-  return word32(pending.data()) == kReplyMagic ? ReplyRead::ended : ReplyRead::broken;
+  const char* at = pending.data();
+  reply.output_bytes = word32(at + 16) | std::uint64_t{word32(at + 20)} << 32;
+  reply.error_bytes = word32(at + 24) | std::uint64_t{word32(at + 28)} << 32;
+  reply.last_output.assign(at + kReplySize, pending.size() - kReplySize);
+  return ReplyRead::ended;
 }
 
 }  // namespace sr::fcgi

@@ -43,8 +43,17 @@ bool send_resident_request(int socket, const ResidentRequest& request);
 
 enum class ReplyRead { incomplete, ended, broken };
 
-// Reads what the socket holds into `pending` (at most one reply). `ended` once the 12-byte reply
-// is whole; `broken` for a closed socket, a read error or a reply that is not one.
-ReplyRead read_resident_reply(int socket, std::string& pending);
+// How a run ended, as its process tells: what it wrote to the output and error pipes, and the
+// last of its output, which comes with the reply instead of through the pipe.
+struct ResidentReply {
+  std::uint64_t output_bytes = 0;
+  std::uint64_t error_bytes = 0;
+  std::string last_output;
+};
+
+// Reads what the socket holds into `pending` (at most one reply). `ended` once the reply is
+// whole, with `reply` filled in; `broken` for a closed socket, a read error or a reply that is
+// not one.
+ReplyRead read_resident_reply(int socket, std::string& pending, ResidentReply& reply);
 
 }  // namespace sr::fcgi

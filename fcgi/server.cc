@@ -323,6 +323,8 @@ void Server::on_socket(Client& client, std::uint32_t events) {
       }
       handle_records(client);
       if (!client.conn.open()) return;
+      // The socket held less than a read takes: the loop is told when there is more.
+      if (n < static_cast<long>(kReadChunk)) break;
     }
   }
   if (!write_client(client)) return;

@@ -108,6 +108,11 @@ class Server {
     // Once a direct run has ended: what its pipes held then, which is all that is relayed.
     std::int64_t output_left = -1;
     std::int64_t error_left = -1;
+    // Of a resident run: what was read of its pipes while it ran, and the last of its output,
+    // which its reply brought.
+    std::int64_t output_taken = 0;
+    std::int64_t error_taken = 0;
+    std::string last_output;
     RunState state = RunState::running;
     bool stopped = false;  // aborted, timed out or left: output is no longer delivered
     int status = 0;        // the wait status of a process of its own
@@ -207,7 +212,7 @@ class Server {
   // Makes room for one more process within --max-children: retires an idle resident one.
   bool room_for_process();
   void on_resident_socket(Process& process);
-  void resident_run_ended(Process& process);
+  void resident_run_ended(Process& process, ResidentReply& reply);
   // Free for the next request: nothing of its run is left and its pipes are back.
   static bool idle(const Process& process);
   void lend_pipes(Process& process, Job& job);

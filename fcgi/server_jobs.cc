@@ -263,19 +263,30 @@ void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
   for (int i = 0; i < max_reads && fd; ++i) {
     if (!last_of_lent && delivering(job) && job.client->conn.pending_output() >= kOutputLimit)
       break;
+    if (left == 0) {
+      // All that its run wrote has been read.
+      close_pipe(job, fd);
+      break;
+    }
     const std::size_t size =
         left < 0 ? pipe_buffer_.size() : std::min<std::size_t>(pipe_buffer_.size(), left);
-    const ssize_t n = size == 0 ? 0 : ::read(fd.get(), pipe_buffer_.data(), size);
+    const ssize_t n = ::read(fd.get(), pipe_buffer_.data(), size);
     if (n > 0) {
       if (left > 0) left -= n;
+      (error_pipe ? job.error_taken : job.output_taken) += n;
       if (delivering(job)) deliver(job, error_pipe, std::string_view(pipe_buffer_.data(), n));
+      // Less than asked for: the pipe is empty for now, and the loop is told when it is not.
+      if (static_cast<std::size_t>(n) < size && job.state != RunState::ended) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // A process that has ended wrote all it will; a descendant holding the pipe is not waited
-      // for.
-      if (job.state == RunState::ended) close_pipe(job, fd);
+      // for. A resident one that wrote less than it said is not trusted again.
+      if (job.state == RunState::ended) {
+        if (left > 0 && job.lent_from != nullptr) job.lent_from->retire_when_idle = true;
+        close_pipe(job, fd);
+      }
       break;
     }
     // A lent pipe that fails is not lent again.
@@ -392,6 +403,10 @@ void Server::try_finish(Job& job) {
   if (Client* client = job.client) {
     client->job = nullptr;
     Connection& conn = client->conn;
+    if (!job.last_output.empty() && delivering(job)) {
+      conn.append_output(kStdout, job.last_output);
+      job.bytes_out += job.last_output.size();
+    }
     if (job.direct && delivering(job)) {
       std::string last;
       job.error_lines.finish(last);

@@ -214,11 +214,13 @@ void Server::on_resident_socket(Process& process) {
   // Collected or stopped earlier in this batch of events.
   if (!process.socket) return;
   Job* job = process.job;
-  const ReplyRead read =
-      job == nullptr ? ReplyRead::broken : read_resident_reply(process.socket.get(), process.reply);
+  ResidentReply reply;
+  const ReplyRead read = job == nullptr
+                             ? ReplyRead::broken
+                             : read_resident_reply(process.socket.get(), process.reply, reply);
   if (read == ReplyRead::incomplete) return;
   if (read == ReplyRead::ended) {
-    resident_run_ended(process);
+    resident_run_ended(process, reply);
     return;
   }
   if (job == nullptr) {
@@ -233,13 +235,25 @@ void Server::on_resident_socket(Process& process) {
   unwatch(process.socket);
 }
 
-void Server::resident_run_ended(Process& process) {
+void Server::resident_run_ended(Process& process, ResidentReply& reply) {
   Job& job = *process.job;
   process.job = nullptr;
   job.process = nullptr;
   process.reply.clear();
   process.idle_since = Clock::now();
   ++process.served;
+  // Exactly what the run wrote is read of its pipes: no read looks for an end that a kept pipe
+  // never gives. A process that read as having written less than it says is not trusted again.
+  const auto left = [&](std::uint64_t written, std::int64_t taken) -> std::int64_t {
+    if (written < static_cast<std::uint64_t>(taken) || written > (std::uint64_t{1} << 62)) {
+      process.retire_when_idle = true;
+      return 0;
+    }
+    return static_cast<std::int64_t>(written) - taken;
+  };
+  job.output_left = left(reply.output_bytes, job.output_taken);
+  job.error_left = left(reply.error_bytes, job.error_taken);
+  job.last_output = std::move(reply.last_output);
   // Free once the run's pipes are drained and back (close_pipe).
   end_run(job);
 }

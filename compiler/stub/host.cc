@@ -50,6 +50,7 @@ Host descriptor_host(DescriptorWorld& world, int argc, char** argv) {
               .each_variable = each_variable,
               .read_input = read_descriptor,
               .write_output = write_output,
+              .write_last_output = nullptr,
               .write_error = write_error,
               .argc = argc,
               .argv = argv};

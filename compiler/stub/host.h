@@ -21,6 +21,9 @@ struct Host {
   ssize_t (*read_input)(void* context, char* into, size_t size);
   // Writes all of `data`; gives up silently when the reader has gone.
   void (*write_output)(void* context, Bytes data);
+  // The last of a run's output, when it ends normally; a host may keep it to hand over with the
+  // run's end instead of writing it. Null: it goes to write_output like the rest.
+  void (*write_last_output)(void* context, Bytes data);
   void (*write_error)(void* context, Bytes data);
   int argc;  // the program's argument vector, argv[0] its own name
   char** argv;

@@ -237,7 +237,7 @@ int run(MachineState& m) {
 RunEnd run_watched(MachineState& m, WatchedRun& watched) {
   if (setjmp(watched.failed) != 0) return RunEnd{1, true};
   const int code = run(m);
-  m.out.flush();
+  m.out.finish();
   return RunEnd{code, false};
 }
 

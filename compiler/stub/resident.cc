@@ -20,9 +20,12 @@ namespace {
 
 constexpr uint32_t kRequestMagic = 0x5a52'5251;  // "QRRZ" in the stream: a request
 constexpr uint32_t kReplyMagic = 0x5a52'444e;    // "NDRZ": a run's end
-constexpr uint32_t kProtocolVersion = 1;
+constexpr uint32_t kProtocolVersion = 2;
 constexpr size_t kHeaderSize = 24;
-constexpr size_t kReplySize = 12;
+constexpr size_t kReplySize = 32;
+// The server gives every process its socket at N; moved to 3 at start, so that one close_range
+// from 4 closes whatever a run brought or left open.
+constexpr int kSocketFd = 3;
 constexpr uint64_t kLargestBody = 64u << 20;
 constexpr uint32_t kMostStrings = 1u << 20;
 constexpr int kStreamCount = 3;
@@ -43,6 +46,11 @@ void put32(char* at, uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((v >> (8 * i)) & 0xff);
 }
 
+void put64(char* at, uint64_t v) {
+  put32(at, static_cast<uint32_t>(v));
+  put32(at + 4, static_cast<uint32_t>(v >> 32));
+}
+
 [[noreturn]] void give_up(const char* why) {
   write_fully(2, bytes_of("zr-resident: "));
   write_fully(2, bytes_of(why));
@@ -60,6 +68,53 @@ void close_from_to(unsigned first, unsigned last) {
 void close_all_but(int socket_fd) {
   if (socket_fd > 3) close_from_to(3, static_cast<unsigned>(socket_fd - 1));
   close_from_to(static_cast<unsigned>(socket_fd + 1), ~0u);
+}
+
+// A run's world: the request's descriptors and environment, and what it wrote. The descriptors
+// come first, so that the plain descriptor host's functions take a RunWorld as their context.
+struct RunWorld {
+  DescriptorWorld descriptors;
+  uint64_t output_bytes = 0;
+  uint64_t error_bytes = 0;
+  size_t last_output_size = 0;
+};
+
+// The reply, and after it the run's last output (at most one output buffer), sent as one.
+char reply_message[kReplySize + OutputBuffer::kCapacity];
+
+RunWorld& run_world(void* context) {
+  return *static_cast<RunWorld*>(context);
+}
+
+// Writes all it can, as write_fully does, and counts what reached the pipe: the server reads
+// exactly that much of it.
+uint64_t write_counted(int fd, Bytes data) {
+  uint64_t written = 0;
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data, data.size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<uint64_t>(n);
+    data = data.part(static_cast<size_t>(n));
+  }
+  return written;
+}
+
+void write_run_output(void* context, Bytes data) {
+  RunWorld& world = run_world(context);
+  world.output_bytes += write_counted(world.descriptors.output, data);
+}
+
+void write_run_error(void* context, Bytes data) {
+  RunWorld& world = run_world(context);
+  world.error_bytes += write_counted(world.descriptors.error, data);
+}
+
+void keep_last_output(void* context, Bytes data) {
+  RunWorld& world = run_world(context);
+  if (data.size > OutputBuffer::kCapacity) return write_run_output(context, data);
+  memcpy(reply_message + kReplySize, data.data, data.size);
+  world.last_output_size = data.size;
 }
 
 // Adds the descriptors that came with `message` to `streams`; past three (or when some were cut
@@ -82,27 +137,32 @@ void take_descriptors(msghdr& message, int (&streams)[kStreamCount], int& count)
   if ((message.msg_flags & MSG_CTRUNC) != 0) count = kStreamCount + 1;
 }
 
-// Receives exactly `size` bytes; the first read may carry the request's streams. Returns false
-// at a clean end of the socket before any byte.
-bool receive(int socket_fd, char* into, size_t size, int (&streams)[kStreamCount], int& count) {
+// One read into `parts`, taking any descriptors that come with it.
+size_t receive_once(int socket_fd, iovec* parts, size_t part_count, int (&streams)[kStreamCount],
+                    int& count) {
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kStreamCount)];
-  size_t got = 0;
-  while (got < size) {
-    iovec part{into + got, size - got};
+  for (;;) {
     msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
+    message.msg_iov = parts;
+    message.msg_iovlen = part_count;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
     ssize_t n = recvmsg(socket_fd, &message, MSG_CMSG_CLOEXEC);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) give_up("the socket cannot be read");
     take_descriptors(message, streams, count);
-    if (n == 0 && got == 0) return false;
-    if (n == 0) give_up("the socket closed in the middle of a request");
-    got += static_cast<size_t>(n);
+    return static_cast<size_t>(n);
   }
-  return true;
+}
+
+// Receives exactly `size` bytes in the middle of a request.
+void receive(int socket_fd, char* into, size_t size, int (&streams)[kStreamCount], int& count) {
+  for (size_t got = 0; got < size;) {
+    iovec part{into + got, size - got};
+    const size_t n = receive_once(socket_fd, &part, 1, streams, count);
+    if (n == 0) give_up("the socket closed in the middle of a request");
+    got += n;
+  }
 }
 
 // One request's world, pointing into its body.
@@ -135,74 +195,92 @@ bool parse_body(Request& request, uint32_t argc, uint32_t envc) {
   return at == end;
 }
 
+// The start of a request's body, read with its header: one read for a whole request of usual size.
+char body_start[16 * 1024];
+
 // Reads the next request, or returns false when the socket closed between requests.
 bool receive_request(int socket_fd, Request& request, int (&streams)[kStreamCount]) {
   char header[kHeaderSize];
   int count = 0;
-  if (!receive(socket_fd, header, sizeof header, streams, count)) return false;
+  iovec parts[2] = {{header, sizeof header}, {body_start, sizeof body_start}};
+  size_t got = receive_once(socket_fd, parts, 2, streams, count);
+  if (got == 0) return false;
+  if (got < sizeof header) receive(socket_fd, header + got, sizeof header - got, streams, count);
+  const size_t early = got > sizeof header ? got - sizeof header : 0;
   const uint32_t argc = word32(header + 8), envc = word32(header + 12);
   const uint64_t body = word64(header + 16);
   if (count != kStreamCount || word32(header) != kRequestMagic ||
       word32(header + 4) != kProtocolVersion || argc == 0 || argc > kMostStrings ||
-      envc > kMostStrings || body == 0 || body > kLargestBody) {
+      envc > kMostStrings || body == 0 || body > kLargestBody || early > body) {
     give_up("malformed request");
   }
   int more = 0;
   int none[kStreamCount];
-  receive(socket_fd, request.body.extend(body), body, none, more);
+  char* into = request.body.extend(body);
+  memcpy(into, body_start, early);
+  receive(socket_fd, into + early, body - early, none, more);
   if (more != 0) give_up("malformed request");
   if (!parse_body(request, argc, envc)) give_up("malformed request");
   return true;
 }
 
-void reply(int socket_fd, Ending ending, int exit_code) {
-  char message[kReplySize];
+void reply(int socket_fd, Ending ending, int exit_code, const RunWorld& world) {
+  char* message = reply_message;
   put32(message, kReplyMagic);
   put32(message + 4, static_cast<uint32_t>(ending));
   put32(message + 8, static_cast<uint32_t>(exit_code));
+  put32(message + 12, static_cast<uint32_t>(world.last_output_size));
+  put64(message + 16, world.output_bytes);
+  put64(message + 24, world.error_bytes);
+  const size_t size = kReplySize + world.last_output_size;
   size_t sent = 0;
-  while (sent < sizeof message) {
-    ssize_t n = send(socket_fd, message + sent, sizeof message - sent, MSG_NOSIGNAL);
+  while (sent < size) {
+    ssize_t n = send(socket_fd, message + sent, size - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) _exit(0);  // the server has gone
     sent += static_cast<size_t>(n);
   }
 }
 
-// Runs one request in its folder and closes its streams; false when the socket closed instead.
-bool run_request(const LoadedProgram& program, int socket_fd, Ending& ending, int& exit_code) {
+// Runs one request in its folder; false when the socket closed instead.
+bool run_request(const LoadedProgram& program, Ending& ending, int& exit_code, RunWorld& world) {
   Request request;
   int streams[kStreamCount];
-  if (!receive_request(socket_fd, request, streams)) return false;
-  DescriptorWorld world{streams[0], streams[1], streams[2], request.environment.data()};
+  if (!receive_request(kSocketFd, request, streams)) return false;
+  world.descriptors =
+      DescriptorWorld{streams[0], streams[1], streams[2], request.environment.data()};
   ending = Ending::not_run;
   exit_code = 1;
   // Relative to what the previous request left, a relative folder would name different places.
   if (request.folder[0] != '/' || chdir(request.folder) != 0) {
-    write_fully(streams[2], bytes_of("Cannot enter the working folder\n"));
+    write_run_error(&world, bytes_of("Cannot enter the working folder\n"));
   } else {
-    const Host host =
-        descriptor_host(world, static_cast<int>(request.argv.size()), request.argv.data());
+    Host host = descriptor_host(world.descriptors, static_cast<int>(request.argv.size()),
+                                request.argv.data());
+    host.context = &world;
+    host.write_output = write_run_output;
+    host.write_last_output = keep_last_output;
+    host.write_error = write_run_error;
     const RunEnd end = run_program(program, host);
     ending = end.failed ? Ending::failed : Ending::ran;
     exit_code = end.exit_code;
   }
-  for (int fd : streams) close(fd);
   return true;
 }
 
 // Serves one request; false when the socket closed instead. The server hears of the run's end
-// only once nothing of it is left: its output handed over, its blocks and descriptors freed and
-// its folder left.
-bool serve_one(const LoadedProgram& program, int socket_fd) {
+// only once nothing of it is left: its output handed over, its blocks and descriptors (the
+// request's streams among them) freed and its folder left.
+bool serve_one(const LoadedProgram& program) {
   Ending ending;
   int exit_code;
+  RunWorld world{};
   begin_run_blocks();
-  if (!run_request(program, socket_fd, ending, exit_code)) return false;
+  if (!run_request(program, ending, exit_code, world)) return false;
   release_run_blocks();
-  close_all_but(socket_fd);
+  close_from_to(kSocketFd + 1, ~0u);
   if (chdir("/") != 0) give_up("cannot leave the request's folder");
-  reply(socket_fd, ending, exit_code);
+  reply(kSocketFd, ending, exit_code, world);
   return true;
 }
 
@@ -235,8 +313,12 @@ int serve_resident(const LoadedProgram& program, int socket_fd) {
     if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) give_up("no descriptor 0-2");
   }
   close_all_but(socket_fd);
+  if (socket_fd != kSocketFd) {
+    if (dup3(socket_fd, kSocketFd, O_CLOEXEC) != kSocketFd) give_up("cannot move the socket");
+    close(socket_fd);
+  }
   if (chdir("/") != 0) give_up("cannot enter /");
-  while (serve_one(program, socket_fd)) {
+  while (serve_one(program)) {
   }
   return 0;
 }

@@ -34,6 +34,13 @@ void OutputBuffer::flush() {
   used_ = 0;
 }
 
+void OutputBuffer::finish() {
+  if (host_.write_last_output == nullptr) return flush();
+  if (used_ != 0) sent_anything_ = true;
+  host_.write_last_output(host_.context, Bytes{buffer_, used_});
+  used_ = 0;
+}
+
 bool InputReader::fill() {
   if (at_end_) return false;
   char block[65536];

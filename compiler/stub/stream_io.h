@@ -21,6 +21,8 @@ class OutputBuffer {
   explicit OutputBuffer(const Host& host) : host_(host) {}
   void write(Bytes data);
   void flush();
+  // The run's last flush: through the host's write_last_output where it has one.
+  void finish();
   void discard() { used_ = 0; }                          // drops what is buffered, unsent
   bool sent_anything() const { return sent_anything_; }  // to the host, since the run started
 

@@ -210,7 +210,7 @@ TEST(ProgramFormat, Trailer) {
   EXPECT_FALSE(read_trailer(bytes_view(t), length));
   EXPECT_FALSE(read_trailer(bytes_of("short"), length));
   EXPECT_FALSE(read_trailer(bytes_view(make_trailer(1) + "x"), length));
-  t[0] ^= 2;  // the version of executables that run once per process
+  t[0] = static_cast<char>(kTrailerOnceVersion);  // executables that run once per process
   EXPECT_TRUE(read_trailer(bytes_view(t), length));
 }
 
@@ -274,10 +274,14 @@ TEST(ProgramFormat, ResidentModeIsDeclaredInTheTrailer) {
     close(fd);
     return result;
   };
-  std::string once = make_trailer(program.size());
-  once[0] ^= 3;
+  // Run once per process: those that declare no resident mode, and those of an older compiler,
+  // whose stub speaks an older protocol.
+  std::string once = make_trailer(program.size()), older = once;
+  once[0] = static_cast<char>(kTrailerOnceVersion);
+  older[0] = static_cast<char>(kTrailerResidentVersion - 1);
   EXPECT_TRUE(declared("stub" + program + make_trailer(program.size())));
   EXPECT_FALSE(declared("stub" + program + once));
+  EXPECT_FALSE(declared("stub" + program + older));
   EXPECT_FALSE(declared("stub" + program + make_trailer(program.size() + 5)));
   EXPECT_FALSE(declared(make_trailer(0).substr(1)));
   const int folder_fd = open(folder, O_RDONLY | O_DIRECTORY);

@@ -62,7 +62,7 @@ class Resident {
     for (const auto& s : env) body += s + '\0';
     std::string header;
     put32(header, 0x5a525251);
-    put32(header, 1);
+    put32(header, 2);
     put32(header, args.size());
     put32(header, env.size());
     put32(header, body.size(), 8);
@@ -89,11 +89,26 @@ class Resident {
     Served served;
     served.out = read_to_end(out[0]);
     served.err = read_to_end(err[0]);
-    char reply[12];
-    EXPECT_EQ(read(socket_, reply, sizeof reply), 12);
+    char reply[32];
+    EXPECT_EQ(read(socket_, reply, sizeof reply), 32);
     EXPECT_EQ(std::string(reply, 4), "NDRZ");
     std::memcpy(&served.ending, reply + 4, 4);
     std::memcpy(&served.exit_code, reply + 8, 4);
+    // The counts are what the pipes held; the last of the output follows the reply.
+    uint32_t last = 0;
+    uint64_t output_bytes = 0, error_bytes = 0;
+    std::memcpy(&last, reply + 12, 4);
+    std::memcpy(&output_bytes, reply + 16, 8);
+    std::memcpy(&error_bytes, reply + 24, 8);
+    EXPECT_EQ(output_bytes, served.out.size());
+    EXPECT_EQ(error_bytes, served.err.size());
+    std::string tail(last, '\0');
+    for (size_t got = 0; got < last;) {
+      const ssize_t n = read(socket_, tail.data() + got, last - got);
+      if (n <= 0) break;
+      got += n;
+    }
+    served.out += tail;
     return served;
   }
 
