@@ -1,5 +1,6 @@
-// Child programs started from one argument string, with pipes on their standard streams and a
-// detached reaper thread that collects each exit code. Failures show only as a 0 handle, a 0
+// Child programs started from one argument string, with pipes on their standard streams; each
+// exit code is collected through the program's pidfd when next asked for, or by a detached
+// reaper thread where the system gives no pidfd. Failures show only as a 0 handle, a 0
 // result, an empty line or a short count.
 #pragma once
 
@@ -89,7 +90,7 @@ void close_program(ProgramHandle program);
 // --- Non-blocking access for a relay that waits on all streams of a program at once. ---
 
 // Descriptors to poll; -1 where the stream was not requested or is closed. `ended` becomes
-// readable once the exit code has been stored.
+// readable once the program has ended; program_exit_code then gives its code.
 struct ProgramDescriptors {
   int output = -1;
   int input = -1;

@@ -10,10 +10,11 @@ namespace {
 
 constexpr long kPollStepNs = 2'000'000;
 
-// The pid stays ours until the exit code is stored (the reaper collects under the mutex), so
+// The pid stays ours until the exit code is stored (it is collected under the mutex), so
 // under the mutex an uncollected program is never confused with a process that reused its pid.
-bool process_exists(const ChildProgram& program) {
+bool process_exists(ChildProgram& program) {
   std::lock_guard lock(registry_mutex());
+  collect_if_ended(program);
   if (program.exit_code.load(std::memory_order_relaxed) != -1) return false;
   return ::kill(program.pid, 0) == 0;
 }
@@ -23,7 +24,7 @@ void sleep_one_step() {
   ::nanosleep(&step, nullptr);
 }
 
-bool wait_with_limit(const ChildProgram& program, int timeout_ms) {
+bool wait_with_limit(ChildProgram& program, int timeout_ms) {
   timeval start;
   ::gettimeofday(&start, nullptr);
   if (!process_exists(program)) return true;
@@ -60,6 +61,10 @@ bool program_running(ProgramHandle handle) {
 int program_exit_code(ProgramHandle handle) {
   ChildProgram* program = program_of(handle);
   if (!program) return -1;
+  if (program->pidfd && program->exit_code.load(std::memory_order_relaxed) == -1) {
+    std::lock_guard lock(registry_mutex());
+    collect_if_ended(*program);
+  }
   return program->exit_code.load(std::memory_order_relaxed);
 }
 

@@ -25,8 +25,12 @@ struct ChildProgram {
   std::atomic<int> exit_code{-1};
   // An error line whose LF has not come yet (non-blocking line reads).
   std::string error_partial;
-  // One byte is written to `ended.write` right after the exit code is stored.
+  // One byte is written to `ended.write` right after the exit code is stored, where a reaper
+  // thread follows the program.
   PipeEnds ended;
+  // Otherwise this descriptor of the process itself becomes readable when it ends, and the next
+  // look at its state under the mutex collects the exit code (collect_if_ended).
+  UniqueFd pidfd;
 
   // Registry links and the number that tells this record from a later one at the same address.
   std::uint32_t serial = 0;
@@ -54,5 +58,9 @@ void store_exit_code(ChildProgram& program, int status);
 
 // waitpid, retried on EINTR; false when no status came (status then stays -1).
 bool collect_status(pid_t pid, int& status);
+
+// Stores the exit code of a program followed through its pidfd once it has ended; nothing for
+// one that runs or whose code is stored. The caller holds the mutex.
+void collect_if_ended(ChildProgram& program);
 
 }  // namespace sr

@@ -1,9 +1,13 @@
 #include "runtime/process/reaper.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "runtime/process/program_record.h"
@@ -11,7 +15,20 @@
 namespace sr {
 namespace {
 
-constexpr std::size_t kReaperStackSize = 16000;
+// The thread only waits, so a small stack will do; a sanitizer's runtime needs far more of it
+// and gets the default.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::size_t kReaperStackSize = 0;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+constexpr std::size_t kReaperStackSize = 0;
+#else
+constexpr std::size_t kReaperStackSize = 64 * 1024;
+#endif
+#else
+constexpr std::size_t kReaperStackSize = 64 * 1024;
+#endif
 
 // The reaper knows its record only by serial: the record may be closed and its memory reused.
 // Both travel in the thread's argument itself, so the thread never allocates: a first malloc
@@ -62,16 +79,56 @@ bool collect_status(pid_t pid, int& status) {
   }
 }
 
+namespace {
+
 bool start_reaper(const ChildProgram& program) {
   pthread_attr_t attributes;
   ::pthread_attr_init(&attributes);
   ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  // A platform that refuses this small size gives its default.
-  ::pthread_attr_setstacksize(&attributes, kReaperStackSize);
+  if (kReaperStackSize != 0) {
+    ::pthread_attr_setstacksize(&attributes,
+                                std::max<std::size_t>(kReaperStackSize, PTHREAD_STACK_MIN));
+  }
   pthread_t thread;
   int result = ::pthread_create(&thread, &attributes, reap, pack({program.pid, program.serial}));
   ::pthread_attr_destroy(&attributes);
   return result == 0;
+}
+
+// A descriptor of the process, readable once it has ended; -1 where the system has none.
+int open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  return -1;
+#endif
+}
+
+}  // namespace
+
+void collect_if_ended(ChildProgram& program) {
+  if (!program.pidfd || program.exit_code.load(std::memory_order_relaxed) != -1) return;
+  int status = -1;
+  pid_t done;
+  while ((done = ::waitpid(program.pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  // Collected elsewhere (-1) counts as ended without a status, as the reaper would store it.
+  if (done != 0) store_exit_code(program, done < 0 ? -1 : status);
+}
+
+bool watch_program_end(ChildProgram& program) {
+  // The pid stays ours until it is collected, so the descriptor names our child.
+  program.pidfd.reset(open_pidfd(program.pid));
+  if (program.pidfd) return true;
+  return make_pipe(program.ended, OwnEnd::both) && start_reaper(program);
+}
+
+void reap_after_close(ChildProgram& program) {
+  collect_if_ended(program);
+  if (!program.pidfd || program.exit_code.load(std::memory_order_relaxed) != -1) return;
+  // The record goes away, so the thread finds no record by the serial and only collects.
+  start_reaper(program);
 }
 
 }  // namespace sr

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "runtime/process/program_record.h"
+#include "runtime/process/reaper.h"
 
 namespace sr {
 namespace {
@@ -76,9 +77,11 @@ void close_program(ProgramHandle handle) {
   {
     std::lock_guard lock(registry_mutex());
     unregister_program(program);
+    reap_after_close(*program);
     // Under the mutex, so a reaper never writes into a descriptor that was reused.
     program->ended.read.reset();
     program->ended.write.reset();
+    program->pidfd.reset();
   }
   delete program;
 }

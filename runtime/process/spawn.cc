@@ -118,7 +118,6 @@ ProgramHandle start_opened(ChildSetup& setup, int flags, ProgramHandle source,
   std::unique_ptr<ChildProgram> program(new (std::nothrow) ChildProgram);
   OpenPipes pipes;
   if (!program || !make_pipes(flags, pipes, setup)) return 0;
-  if (!make_pipe(program->ended, OwnEnd::both)) return 0;
   ChildProgram* from = program_of(source);
   if ((flags & ProgramFlag::connect) && from && from->output) {
     setup.connect = from->output->fd();
@@ -148,8 +147,10 @@ ProgramHandle start_opened(ChildSetup& setup, int flags, ProgramHandle source,
     int status;
     collect_status(pid, status);
     std::lock_guard lock(registry_mutex());
+    // Its end descriptor is readable from the start, as the code is there at once.
+    make_pipe(record->ended, OwnEnd::both);
     store_exit_code(*record, status);
-  } else if (!start_reaper(*record)) {
+  } else if (!watch_program_end(*record)) {
     // Nobody could ever collect it: end it now rather than hand out a program that never ends.
     ::kill(pid, SIGKILL);
     int status;

@@ -10,7 +10,7 @@ ProgramDescriptors program_descriptors(ProgramHandle handle) {
   if (program->output) descriptors.output = program->output->fd();
   if (program->input) descriptors.input = program->input->fd();
   if (program->error) descriptors.error = program->error->fd();
-  descriptors.ended = program->ended.read.get();
+  descriptors.ended = program->pidfd ? program->pidfd.get() : program->ended.read.get();
   return descriptors;
 }
 

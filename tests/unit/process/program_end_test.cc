@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -101,6 +103,23 @@ TEST_F(ProgramEnd, CloseLeavesTheProgramRunning) {
   close_program(handle);
   EXPECT_EQ(::kill(pid, 0), 0);
   ::kill(pid, SIGKILL);
+}
+
+// Nobody asks for its code after the close: still the ended program must not stay a zombie.
+TEST_F(ProgramEnd, ProgramClosedWhileRunningIsCollectedWhenItEnds) {
+  ProgramHandle handle = start_sh("echo $$; read x", ProgramFlag::read | ProgramFlag::write);
+  ASSERT_NE(handle, 0);
+  const pid_t pid = std::stoi(read_program_output_line(handle));
+  close_program(handle);  // closes its input, so the program ends
+  siginfo_t info{};
+  // Returns once it has ended (or at once when already collected), collecting nothing.
+  ::waitid(P_PID, pid, &info, WEXITED | WNOWAIT);
+  bool collected = false;
+  for (int i = 0; i < 10000 && !collected; ++i) {
+    collected = ::kill(pid, 0) != 0;
+    if (!collected) ::usleep(1000);
+  }
+  EXPECT_TRUE(collected);
 }
 
 TEST_F(ProgramEnd, EndedDescriptorSignalsTheStoredExitCode) {
