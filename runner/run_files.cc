@@ -12,22 +12,23 @@ namespace sr {
 namespace {
 
 // A source, an executable and a private folder at the most; paths are copied in beforehand so
-// that the handler needs no allocation.
-struct RunFile {
-  char path[PATH_MAX];
-  bool folder;
-  volatile sig_atomic_t live;
-};
+// that the handler needs no allocation. The flags lie apart from the paths: a run that
+// remembered nothing reads one line of them at its end, not a page of each path.
 constexpr int kSlots = 4;
-RunFile run_files[kSlots];
+struct RunFiles {
+  volatile sig_atomic_t live[kSlots];
+  bool folder[kSlots];
+  char path[kSlots][PATH_MAX];
+};
+RunFiles run_files;
 
 void remember(const std::string& path, bool folder) {
   if (path.size() >= PATH_MAX) return;
-  for (RunFile& file : run_files) {
-    if (file.live) continue;
-    std::memcpy(file.path, path.c_str(), path.size() + 1);
-    file.folder = folder;
-    file.live = 1;
+  for (int i = 0; i < kSlots; ++i) {
+    if (run_files.live[i]) continue;
+    std::memcpy(run_files.path[i], path.c_str(), path.size() + 1);
+    run_files.folder[i] = folder;
+    run_files.live[i] = 1;
     return;
   }
 }
@@ -88,20 +89,22 @@ void remember_run_folder(const std::string& path) {
 }
 
 void forget_run_file(const std::string& path) {
-  for (RunFile& file : run_files) {
-    if (file.live && path == file.path) file.live = 0;
+  for (int i = 0; i < kSlots; ++i) {
+    if (run_files.live[i] && path == run_files.path[i]) run_files.live[i] = 0;
   }
 }
 
 void remove_run_files() {
   // Files first: a remembered file may lie inside the remembered folder.
-  for (RunFile& file : run_files) {
-    if (file.live && !file.folder) unlink(file.path);
+  for (int i = 0; i < kSlots; ++i) {
+    if (run_files.live[i] && !run_files.folder[i]) unlink(run_files.path[i]);
   }
-  for (RunFile& file : run_files) {
-    if (file.live && file.folder) remove_folder(file.path);
+  for (int i = 0; i < kSlots; ++i) {
+    if (run_files.live[i] && run_files.folder[i]) remove_folder(run_files.path[i]);
   }
-  for (RunFile& file : run_files) file.live = 0;
+  for (int i = 0; i < kSlots; ++i) {
+    if (run_files.live[i]) run_files.live[i] = 0;
+  }
 }
 
 }  // namespace sr
