@@ -420,7 +420,8 @@ void Server::drop_client(Client& client) {
     client.queued = false;
     ++stats_.ended.aborted;
   }
-  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, client.conn.fd(), nullptr);
+  // The close takes the socket out of the epoll set: no other process holds it, as workers are
+  // started with vfork and the socket does not survive their exec.
   client.conn.close_socket();
   out_of_descriptors_ = false;
   if (Job* job = client.job) {
