@@ -330,5 +330,48 @@ TEST(FcgiWarmPath, AResidentProcessesPipesCarryOnlyTheRunThatHoldsThem) {
   EXPECT_TRUE(process_exists(first[0]));
 }
 
+// A resident process whose reply says more, or less, than it wrote to its output pipe: the
+// request ends with what the pipe held, no leftover reaches a later request, and the process
+// serves no other. A shell file with the resident trailer stands for it.
+TEST(FcgiWarmPath, AReplyWhoseCountsAreWrongNeitherHangsNorMixesRuns) {
+  const std::string fake =
+      "#!/bin/bash\nexec /usr/bin/python3 -c '\n"
+      "import socket, struct, sys, os\n"
+      "s = socket.socket(fileno=int(sys.argv[1])); runs = 0\n"
+      "while True:\n"
+      "    data, fds, _, _ = socket.recv_fds(s, 65536, 3)\n"
+      "    if not data: break\n"
+      "    runs += 1; page = b\"Content-Type: text/plain\\n\\nrun %d\\n\" % runs\n"
+      "    os.write(fds[1], page)\n"
+      "    for fd in fds: os.close(fd)\n"
+      "    said = len(page) + (1000 if b\"=more\" in data else -len(page) if b\"=less\" in data "
+      "else 0)\n"
+      "    s.sendall(struct.pack(\"<IIIIQQ\", 0x5a52444e, 0, 0, 0, said, 0))\n"
+      "' \"$1\"\n";
+  const std::string trailer("\x03\x00\x47\x4f\x52\x50\x52\x5a\0\0\0\0\0\0\0\0", 16);
+  // Told true, the same process serves the next request: the fake is served resident.
+  for (const std::string lie : {"none", "more", "less"}) {
+    SCOPED_TRACE(lie);
+    RunnerSandbox sandbox;
+    sandbox.use_stand_in_compiler();
+    const std::string script = served_script(sandbox, "fake.zr", kZrHeader + "WriteLine 1\n");
+    ServerProcess server(sandbox, {"--max-children", "2"});
+    ASSERT_TRUE(request_with(server, script, "").ended);  // compiles
+    std::ofstream(RunnerSandbox::cache_path(script), std::ios::trunc | std::ios::binary)
+        << fake << trailer;
+    const auto run = [](int n) {
+      return "Content-Type: text/plain\n\nrun " + std::to_string(n) + "\n";
+    };
+    const FcgiResponse first = request_with(server, script, lie);
+    ASSERT_TRUE(first.ended);
+    if (lie != "less") {
+      EXPECT_EQ(first.out, run(1));
+    }
+    // A process that miscounted serves no other request: each next one is a new one's first.
+    for (int i = 2; i <= 3; ++i)
+      EXPECT_EQ(request_with(server, script, lie).out, run(lie == "none" ? i : 1));
+  }
+}
+
 }  // namespace
 }  // namespace sr::test
