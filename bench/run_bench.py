@@ -526,11 +526,14 @@ def main():
     parser.add_argument("--quick", action="store_true", help="fewer runs, for a smoke test")
     parser.add_argument("--only", default="", help="comma-separated parts to run")
     args = parser.parse_args()
-    bench = Bench(args.build, args.quick)
     parts = ["warm", "cold", "last_byte", "relay", "compile_time", "web", "process_start",
              "fastcgi", "inprocess"]
     if args.only:
+        unknown = [p for p in args.only.split(",") if p not in parts]
+        if unknown:
+            parser.error(f"unknown part {', '.join(unknown)}; the parts are {', '.join(parts)}")
         parts = args.only.split(",")
+    bench = Bench(args.build, args.quick)
     try:
         for part in parts:
             getattr(bench, part)()
