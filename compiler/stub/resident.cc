@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stddef.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -78,6 +79,7 @@ struct RunWorld {
   uint64_t error_bytes = 0;
   size_t last_output_size = 0;
 };
+static_assert(offsetof(RunWorld, descriptors) == 0, "the descriptor host's context is a RunWorld");
 
 // The reply, and after it the run's last output (at most one output buffer), sent as one.
 char reply_message[kReplySize + OutputBuffer::kCapacity];

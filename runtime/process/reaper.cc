@@ -19,13 +19,6 @@ namespace {
 // and gets the default.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr std::size_t kReaperStackSize = 0;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-constexpr std::size_t kReaperStackSize = 0;
-#else
-constexpr std::size_t kReaperStackSize = 64 * 1024;
-#endif
 #else
 constexpr std::size_t kReaperStackSize = 64 * 1024;
 #endif
