@@ -61,12 +61,13 @@ inline constexpr size_t kProgramHeaderSize = sizeof kProgramHeader - 1;
 
 // The trailer at the very end of an executable: magic, then the program's length in bytes, both
 // 64-bit little-endian. The magic's low 16 bits are the trailer's version: 1 for an executable
-// that runs once per process, 3 for one that also declares resident mode (compiler/README.md)
-// with the reply that carries the run's output counts and last output; the compiler writes 3.
-// An executable of trailer 2 speaks the older resident protocol and is run once per request.
+// that runs once per process, 4 for one that also declares resident mode (compiler/README.md)
+// with the protocol in which a run may answer on the web server's connection itself; the
+// compiler writes 4. An executable of trailer 2 or 3 speaks an older resident protocol and is
+// run once per request.
 inline constexpr uint64_t kTrailerMagicBase = 0x5a52'5052'4f47'0000ULL;
 inline constexpr uint64_t kTrailerOnceVersion = 1;
-inline constexpr uint64_t kTrailerResidentVersion = 3;
+inline constexpr uint64_t kTrailerResidentVersion = 4;
 inline constexpr uint64_t kTrailerMagic = kTrailerMagicBase | kTrailerResidentVersion;
 inline constexpr size_t kTrailerSize = 16;
 

@@ -2,11 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stddef.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "compiler/stub/allocation.h"
@@ -21,8 +23,8 @@ namespace {
 
 constexpr uint32_t kRequestMagic = 0x5a52'5251;  // "QRRZ" in the stream: a request
 constexpr uint32_t kReplyMagic = 0x5a52'444e;    // "NDRZ": a run's end
-constexpr uint32_t kProtocolVersion = 2;
-constexpr size_t kHeaderSize = 24;
+constexpr uint32_t kProtocolVersion = 3;
+constexpr size_t kHeaderSize = 28;
 constexpr size_t kReplySize = 32;
 // The server gives every process its socket at N; moved to 3 at start, so that one close_range
 // from 4 closes whatever a run brought or left open.
@@ -30,8 +32,16 @@ constexpr int kSocketFd = 3;
 constexpr uint64_t kLargestBody = 64u << 20;
 constexpr uint32_t kMostStrings = 1u << 20;
 constexpr int kStreamCount = 3;
+// The run's three streams, and the web server's connection when the server hands it over.
+constexpr int kMostDescriptors = kStreamCount + 1;
+// The most that a run writes to the connection itself: what one write puts on a unix socket as
+// one piece, so that no write of the server's can land inside it.
+constexpr size_t kLongestDelivery = 32 * 1024;
+// How long a delivery waits for a web server that does not read, each time it is stuck.
+constexpr int kDeliveryWaitMs = 2000;
 
-enum class Ending : uint32_t { ran = 0, failed = 1, not_run = 2 };
+// 3: it ran, and its whole output went to the connection (the reply's L is its length).
+enum class Ending : uint32_t { ran = 0, failed = 1, not_run = 2, delivered = 3 };
 
 uint32_t word32(const char* at) {
   uint32_t v = 0;
@@ -59,16 +69,17 @@ void put64(char* at, uint64_t v) {
   _exit(2);
 }
 
-// Closes every descriptor but the standard three and the socket: what one request brought or
-// a failed run left open must not reach the next.
+// What one request brought or a failed run left open must not reach the next.
 void close_from_to(unsigned first, unsigned last) {
   if (syscall(SYS_close_range, first, last, 0u) == 0) return;
   for (unsigned fd = first; fd <= last && fd < 65536; ++fd) close(static_cast<int>(fd));
 }
 
-void close_all_but(int socket_fd) {
-  if (socket_fd > 3) close_from_to(3, static_cast<unsigned>(socket_fd - 1));
-  close_from_to(static_cast<unsigned>(socket_fd + 1), ~0u);
+// Closes every descriptor from `first` up but `kept` (none when it is below `first`).
+void close_from_but(int first, int kept) {
+  if (kept < first) return close_from_to(static_cast<unsigned>(first), ~0u);
+  if (kept > first) close_from_to(static_cast<unsigned>(first), static_cast<unsigned>(kept - 1));
+  close_from_to(static_cast<unsigned>(kept + 1), ~0u);
 }
 
 // A run's world: the request's descriptors and environment, and what it wrote. The descriptors
@@ -119,30 +130,30 @@ void keep_last_output(void* context, Bytes data) {
   world.last_output_size = data.size;
 }
 
-// Adds the descriptors that came with `message` to `streams`; past three (or when some were cut
-// off), `count` says more than three and the extra ones are closed.
-void take_descriptors(msghdr& message, int (&streams)[kStreamCount], int& count) {
+// Adds the descriptors that came with `message` to `streams`; past four (or when some were cut
+// off), `count` says more than four and the extra ones are closed.
+void take_descriptors(msghdr& message, int (&streams)[kMostDescriptors], int& count) {
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
     if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
     const size_t fds = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
     for (size_t i = 0; i < fds; ++i) {
       int fd;
       memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-      if (count < kStreamCount) {
+      if (count < kMostDescriptors) {
         streams[count++] = fd;
       } else {
         close(fd);
-        count = kStreamCount + 1;
+        count = kMostDescriptors + 1;
       }
     }
   }
-  if ((message.msg_flags & MSG_CTRUNC) != 0) count = kStreamCount + 1;
+  if ((message.msg_flags & MSG_CTRUNC) != 0) count = kMostDescriptors + 1;
 }
 
 // One read into `parts`, taking any descriptors that come with it.
-size_t receive_once(int socket_fd, iovec* parts, size_t part_count, int (&streams)[kStreamCount],
-                    int& count) {
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kStreamCount)];
+size_t receive_once(int socket_fd, iovec* parts, size_t part_count,
+                    int (&streams)[kMostDescriptors], int& count) {
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMostDescriptors)];
   for (;;) {
     msghdr message{};
     message.msg_iov = parts;
@@ -158,7 +169,7 @@ size_t receive_once(int socket_fd, iovec* parts, size_t part_count, int (&stream
 }
 
 // Receives exactly `size` bytes in the middle of a request.
-void receive(int socket_fd, char* into, size_t size, int (&streams)[kStreamCount], int& count) {
+void receive(int socket_fd, char* into, size_t size, int (&streams)[kMostDescriptors], int& count) {
   for (size_t got = 0; got < size;) {
     iovec part{into + got, size - got};
     const size_t n = receive_once(socket_fd, &part, 1, streams, count);
@@ -173,6 +184,12 @@ struct Request {
   const char* folder = nullptr;
   PodArray<char*> argv;
   PodArray<char*> environment;  // null-terminated
+  int streams[kStreamCount] = {};
+  // The web server's connection and the request's id on it, when the run may answer there, and
+  // whether the connection ends with this request.
+  int connection = -1;
+  uint16_t request_id = 0;
+  bool last_on_connection = false;
 };
 
 // Splits the body into the folder, `argc` arguments and `envc` variables, each ending in a zero
@@ -201,9 +218,10 @@ bool parse_body(Request& request, uint32_t argc, uint32_t envc) {
 char body_start[16 * 1024];
 
 // Reads the next request, or returns false when the socket closed between requests.
-bool receive_request(int socket_fd, Request& request, int (&streams)[kStreamCount]) {
+bool receive_request(int socket_fd, Request& request) {
   char header[kHeaderSize];
   int count = 0;
+  int streams[kMostDescriptors];
   iovec parts[2] = {{header, sizeof header}, {body_start, sizeof body_start}};
   size_t got = receive_once(socket_fd, parts, 2, streams, count);
   if (got == 0) return false;
@@ -211,13 +229,22 @@ bool receive_request(int socket_fd, Request& request, int (&streams)[kStreamCoun
   const size_t early = got > sizeof header ? got - sizeof header : 0;
   const uint32_t argc = word32(header + 8), envc = word32(header + 12);
   const uint64_t body = word64(header + 16);
-  if (count != kStreamCount || word32(header) != kRequestMagic ||
+  const uint32_t connection_word = word32(header + 24);
+  const uint32_t request_id = connection_word & 0xffff;
+  if (count != kStreamCount + (request_id != 0) || (connection_word >> 17) != 0 ||
+      (request_id == 0 && connection_word != 0) || word32(header) != kRequestMagic ||
       word32(header + 4) != kProtocolVersion || argc == 0 || argc > kMostStrings ||
       envc > kMostStrings || body == 0 || body > kLargestBody || early > body) {
     give_up("malformed request");
   }
+  memcpy(request.streams, streams, sizeof request.streams);
+  if (request_id != 0) {
+    request.connection = streams[kStreamCount];
+    request.request_id = static_cast<uint16_t>(request_id);
+    request.last_on_connection = (connection_word >> 16) != 0;
+  }
   int more = 0;
-  int none[kStreamCount];
+  int none[kMostDescriptors];
   char* into = request.body.extend(body);
   memcpy(into, body_start, early);
   receive(socket_fd, into + early, body - early, none, more);
@@ -226,7 +253,8 @@ bool receive_request(int socket_fd, Request& request, int (&streams)[kStreamCoun
   return true;
 }
 
-void reply(int socket_fd, Ending ending, int exit_code, const RunWorld& world) {
+// Sends the reply and the `carried` bytes of last output after it.
+void reply(int socket_fd, Ending ending, int exit_code, const RunWorld& world, size_t carried) {
   char* message = reply_message;
   put32(message, kReplyMagic);
   put32(message + 4, static_cast<uint32_t>(ending));
@@ -234,7 +262,7 @@ void reply(int socket_fd, Ending ending, int exit_code, const RunWorld& world) {
   put32(message + 12, static_cast<uint32_t>(world.last_output_size));
   put64(message + 16, world.output_bytes);
   put64(message + 24, world.error_bytes);
-  const size_t size = kReplySize + world.last_output_size;
+  const size_t size = kReplySize + carried;
   size_t sent = 0;
   while (sent < size) {
     ssize_t n = send(socket_fd, message + sent, size - sent, MSG_NOSIGNAL);
@@ -244,13 +272,70 @@ void reply(int socket_fd, Ending ending, int exit_code, const RunWorld& world) {
   }
 }
 
+// FastCGI: a record's header, and the records around a delivered page.
+constexpr size_t kRecordHeader = 8;
+constexpr size_t kRecordsAround = 3 * kRecordHeader + 8;
+constexpr uint8_t kStdoutRecord = 6;
+constexpr uint8_t kEndRequestRecord = 3;
+
+void put_record_header(char* at, uint8_t type, uint16_t id, size_t length) {
+  const unsigned char header[kRecordHeader] = {1,
+                                               type,
+                                               static_cast<unsigned char>(id >> 8),
+                                               static_cast<unsigned char>(id & 0xff),
+                                               static_cast<unsigned char>(length >> 8),
+                                               static_cast<unsigned char>(length & 0xff),
+                                               0,
+                                               0};
+  memcpy(at, header, sizeof header);
+}
+
+// The whole answer as the server writes it: the page as one FCGI_STDOUT record, the stream's
+// end, and FCGI_END_REQUEST with application status 0 (the runner's, whatever the script's).
+// One writev; the socket is the server's, non-blocking, so a web server that does not read is
+// waited for a while each time it is full, not for ever.
+void deliver(int connection, uint16_t id, Bytes page) {
+  char head[kRecordHeader], tail[2 * kRecordHeader + 8] = {};
+  put_record_header(head, kStdoutRecord, id, page.size);
+  put_record_header(tail, kStdoutRecord, id, 0);
+  put_record_header(tail + kRecordHeader, kEndRequestRecord, id, 8);
+  iovec parts[3] = {
+      {head, sizeof head}, {const_cast<char*>(page.data), page.size}, {tail, sizeof tail}};
+  iovec* next = parts;
+  int left = 3;
+  while (left > 0) {
+    ssize_t n = writev(connection, next, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd writable{connection, POLLOUT, 0};
+      if (poll(&writable, 1, kDeliveryWaitMs) > 0) continue;
+      return;
+    }
+    if (n <= 0) return;  // the web server has gone
+    size_t done = static_cast<size_t>(n);
+    for (; left > 0 && done >= next->iov_len; --left, ++next) done -= next->iov_len;
+    if (left > 0) {
+      next->iov_base = static_cast<char*>(next->iov_base) + done;
+      next->iov_len -= done;
+    }
+  }
+}
+
+// The web server's connection, if it came with a request.
+struct Connection {
+  int fd = -1;
+  uint16_t request_id = 0;
+  bool last = false;  // the connection ends with this request
+};
+
 // Runs one request in its folder; false when the socket closed instead.
-bool run_request(const LoadedProgram& program, Ending& ending, int& exit_code, RunWorld& world) {
+bool run_request(const LoadedProgram& program, Ending& ending, int& exit_code, RunWorld& world,
+                 Connection& connection) {
   Request request;
-  int streams[kStreamCount];
-  if (!receive_request(kSocketFd, request, streams)) return false;
-  world.descriptors =
-      DescriptorWorld{streams[0], streams[1], streams[2], request.environment.data()};
+  if (!receive_request(kSocketFd, request)) return false;
+  connection = Connection{request.connection, request.request_id, request.last_on_connection};
+  world.descriptors = DescriptorWorld{request.streams[0], request.streams[1], request.streams[2],
+                                      request.environment.data()};
   ending = Ending::not_run;
   exit_code = 1;
   // Relative to what the previous request left, a relative folder would name different places.
@@ -271,18 +356,36 @@ bool run_request(const LoadedProgram& program, Ending& ending, int& exit_code, R
 }
 
 // Serves one request; false when the socket closed instead. The server hears of the run's end
-// only once nothing of it is left: its output handed over, its blocks and descriptors (the
-// request's streams among them) freed and its folder left.
+// only once nothing of it is left: its blocks and descriptors (the request's streams among them)
+// freed and its folder left. A run that wrote nothing but its last output, and little, answers
+// the web server itself when the server handed over the connection; the reply goes first, so
+// that a server which stops the process after it knows that the connection may hold the answer.
+// Otherwise its output goes to the server: the counted bytes in the pipes, the last with the reply.
 bool serve_one(const LoadedProgram& program) {
   Ending ending;
   int exit_code;
   RunWorld world{};
+  Connection connection;
   begin_run_blocks();
-  if (!run_request(program, ending, exit_code, world)) return false;
+  if (!run_request(program, ending, exit_code, world, connection)) return false;
   release_run_blocks();
-  close_from_to(kSocketFd + 1, ~0u);
+  const bool answers_itself = connection.fd >= 0 && ending == Ending::ran &&
+                              world.output_bytes == 0 && world.error_bytes == 0 &&
+                              world.last_output_size > 0 &&
+                              world.last_output_size + kRecordsAround <= kLongestDelivery;
+  close_from_but(kSocketFd + 1, answers_itself ? connection.fd : -1);
   if (chdir("/") != 0) give_up("cannot leave the request's folder");
-  reply(kSocketFd, ending, exit_code, world);
+  if (!answers_itself) {
+    reply(kSocketFd, ending, exit_code, world, world.last_output_size);
+    return true;
+  }
+  reply(kSocketFd, Ending::delivered, exit_code, world, 0);
+  deliver(connection.fd, connection.request_id,
+          Bytes{reply_message + kReplySize, world.last_output_size});
+  // What the server does once it has written a connection's last answer: the web server learns
+  // that it is whole, while the server still reads the rest of what it sends.
+  if (connection.last) shutdown(connection.fd, SHUT_WR);
+  close(connection.fd);
   return true;
 }
 
@@ -314,7 +417,7 @@ int serve_resident(const LoadedProgram& program, int socket_fd) {
   for (int fd = 0; fd < 3; ++fd) {
     if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) give_up("no descriptor 0-2");
   }
-  close_all_but(socket_fd);
+  close_from_but(3, socket_fd);
   if (socket_fd != kSocketFd) {
     if (dup3(socket_fd, kSocketFd, O_CLOEXEC) != kSocketFd) give_up("cannot move the socket");
     close(socket_fd);

@@ -62,10 +62,11 @@ class Resident {
     for (const auto& s : env) body += s + '\0';
     std::string header;
     put32(header, 0x5a525251);
-    put32(header, 2);
+    put32(header, 3);
     put32(header, args.size());
     put32(header, env.size());
     put32(header, body.size(), 8);
+    put32(header, 0);  // no connection of a web server comes with it
     int in[2], out[2], err[2];
     EXPECT_EQ(pipe(in) | pipe(out) | pipe(err), 0);
     int streams[3] = {in[0], out[1], err[1]};
