@@ -194,6 +194,18 @@ void Connection::end_request(std::uint32_t app_status) {
   if (request->sent_stderr) append_record(output_, kStderr, request->id, {});
   append_record(output_, kStdout, request->id, {});
   append_end_request(output_, request->id, app_status, kRequestComplete);
+  finish_request();
+}
+
+void Connection::end_answered_request() {
+  if (!request) return;
+  // The process that wrote the answer ends the writing of a connection that ends with it; a
+  // shutdown here could cut its answer short.
+  write_ended_ = true;
+  finish_request();
+}
+
+void Connection::finish_request() {
   if (!request->keep_conn) close_after_output = true;
   kept_ = request->keep_conn;
   if (!request->body_done) {

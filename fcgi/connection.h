@@ -74,6 +74,8 @@ class Connection {
   // no web server can pass a failure on as an empty success page.
   void append_output(std::uint8_t type, std::string_view data);
   void end_request(std::uint32_t app_status);
+  // The end of a request whose records were written on the connection by another process.
+  void end_answered_request();
 
   // Writes what the socket takes now; false when the peer is gone.
   bool write_output();
@@ -100,6 +102,8 @@ class Connection {
   Event discard(std::uint8_t type, std::string_view content);
   void answer_get_values(std::string_view content);
   void refuse(std::uint16_t id, std::uint8_t status);
+  // What ends the request, whoever wrote its records.
+  void finish_request();
   void compact_output();
   void release_handled_input();
 

@@ -15,8 +15,9 @@ namespace {
 
 constexpr std::uint32_t kRequestMagic = 0x5a52'5251;
 constexpr std::uint32_t kReplyMagic = 0x5a52'444e;
-constexpr std::uint32_t kProtocolVersion = 2;
+constexpr std::uint32_t kProtocolVersion = 3;
 constexpr std::size_t kReplySize = 32;
+constexpr std::uint32_t kEndingDelivered = 3;
 // The most output a reply carries: one output buffer of the executable.
 constexpr std::size_t kLongestLastOutput = 64 * 1024;
 // An idle process takes its request at once; one that does not is not waited for long.
@@ -51,6 +52,8 @@ std::string request_bytes(const ResidentRequest& request) {
   const std::uint64_t size = body.size();
   put32(bytes, static_cast<std::uint32_t>(size));
   put32(bytes, static_cast<std::uint32_t>(size >> 32));
+  const std::uint32_t last = request.last_on_connection ? 1u << 16 : 0u;
+  put32(bytes, request.connection >= 0 ? request.request_id | last : 0);
   return bytes + body;
 }
 
@@ -88,7 +91,10 @@ bool start_resident(int executable, unsigned long long memory_limit, pid_t& pid,
 
 bool send_resident_request(int socket, const ResidentRequest& request) {
   const std::string bytes = request_bytes(request);
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof request.streams)] = {};
+  int descriptors[4] = {request.streams[0], request.streams[1], request.streams[2],
+                        request.connection};
+  const std::size_t descriptors_size = sizeof(int) * (request.connection >= 0 ? 4 : 3);
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof descriptors)] = {};
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     iovec part{const_cast<char*>(bytes.data()) + sent, bytes.size() - sent};
@@ -98,12 +104,12 @@ bool send_resident_request(int socket, const ResidentRequest& request) {
     if (sent == 0) {
       // The streams travel with the first byte of the header.
       message.msg_control = control;
-      message.msg_controllen = sizeof control;
+      message.msg_controllen = CMSG_SPACE(descriptors_size);
       cmsghdr* c = CMSG_FIRSTHDR(&message);
       c->cmsg_level = SOL_SOCKET;
       c->cmsg_type = SCM_RIGHTS;
-      c->cmsg_len = CMSG_LEN(sizeof request.streams);
-      std::memcpy(CMSG_DATA(c), request.streams, sizeof request.streams);
+      c->cmsg_len = CMSG_LEN(descriptors_size);
+      std::memcpy(CMSG_DATA(c), descriptors, descriptors_size);
     }
     const ssize_t n = ::sendmsg(socket, &message, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
@@ -117,10 +123,12 @@ ReplyRead read_resident_reply(int socket, std::string& pending, ResidentReply& r
   static char buffer[kReplySize + kLongestLastOutput];
   for (;;) {
     if (pending.size() >= kReplySize) {
-      const std::size_t last = word32(pending.data() + 12);
+      // A delivered run's L counts what went to the connection: nothing follows the reply.
+      const bool delivered = word32(pending.data() + 4) == kEndingDelivered;
+      const std::size_t last = delivered ? 0 : word32(pending.data() + 12);
       // The process sends nothing more until its next request: more than the reply is none.
-      if (word32(pending.data()) != kReplyMagic || last > kLongestLastOutput ||
-          pending.size() > kReplySize + last) {
+      if (word32(pending.data()) != kReplyMagic ||
+          word32(pending.data() + 12) > kLongestLastOutput || pending.size() > kReplySize + last) {
         return ReplyRead::broken;
       }
       if (pending.size() == kReplySize + last) break;
@@ -135,6 +143,8 @@ ReplyRead read_resident_reply(int socket, std::string& pending, ResidentReply& r
   reply.output_bytes = word32(at + 16) | std::uint64_t{word32(at + 20)} << 32;
   reply.error_bytes = word32(at + 24) | std::uint64_t{word32(at + 28)} << 32;
   reply.last_output.assign(at + kReplySize, pending.size() - kReplySize);
+  reply.delivered = word32(at + 4) == kEndingDelivered;
+  reply.delivered_bytes = reply.delivered ? word32(at + 12) : 0;
   return ReplyRead::ended;
 }
 

@@ -31,6 +31,11 @@ bool start_resident(int executable, unsigned long long memory_limit, pid_t& pid,
 
 struct ResidentRequest {
   int streams[3];  // the run's standard input, output and error
+  // The web server's connection, which a run that writes little may answer itself (-1: none),
+  // the request's id on it, and whether the connection ends with the request.
+  int connection = -1;
+  std::uint16_t request_id = 0;
+  bool last_on_connection = false;
   std::string folder;
   const std::vector<std::string>* arguments;  // entry 0 is the program's name
   const std::vector<char*>* environment;      // "NAME=VALUE" entries, null-terminated
@@ -49,6 +54,10 @@ struct ResidentReply {
   std::uint64_t output_bytes = 0;
   std::uint64_t error_bytes = 0;
   std::string last_output;
+  // The run answered on the connection itself: its records of `delivered_bytes` of output and
+  // the request's end are written there, or about to be.
+  bool delivered = false;
+  std::uint64_t delivered_bytes = 0;
 };
 
 // Reads what the socket holds into `pending` (at most one reply). `ended` once the reply is

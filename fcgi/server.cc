@@ -116,6 +116,11 @@ bool Server::set_up() {
   watch(listener_.socket.get(), listener_watch_, EPOLLIN);
   // Opened once now, so that the first resident run without a body holds nothing new for good.
   null_input_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  sockaddr_storage address{};
+  socklen_t address_length = sizeof address;
+  unix_connections_ = ::getsockname(listener_.socket.get(), reinterpret_cast<sockaddr*>(&address),
+                                    &address_length) == 0 &&
+                      address.ss_family == AF_UNIX;
   return true;
 }
 
@@ -312,6 +317,12 @@ void Server::on_socket(Client& client, std::uint32_t events) {
     drop_client(client);
     return;
   }
+  // A resident run that answered here replied before its answer went out, so a kept
+  // connection's next request may come before the reply's event: the reply is taken first.
+  if (client.job != nullptr && client.job->connection_lent) {
+    settle_lent_connection(*client.job);
+    if (!client.conn.open()) return;
+  }
   if ((events & EPOLLIN) != 0) {
     for (int i = 0; i < kReadsPerEvent && wants_input(client); ++i) {
       const long n = client.conn.read_socket(kReadChunk);
@@ -355,7 +366,8 @@ bool Server::wants_input(const Client& client) const {
 void Server::update_socket_events(Client& client) {
   if (!client.conn.open()) return;
   std::uint32_t events = wants_input(client) ? std::uint32_t{EPOLLIN} : 0u;
-  if (client.conn.pending_output() > 0) events |= EPOLLOUT;
+  const bool lent = client.job != nullptr && client.job->connection_lent;
+  if (client.conn.pending_output() > 0 && !lent) events |= EPOLLOUT;
   set_events(client.conn.fd(), client.watch, events);
   update_deadline(client);
 }
@@ -397,6 +409,12 @@ void Server::handle_records(Client& client) {
 
 bool Server::write_client(Client& client) {
   if (!client.conn.open()) return false;
+  // While a resident run may answer on the connection itself, nothing else is written there:
+  // an answer to a record that came meanwhile waits for the run's end.
+  if (client.job != nullptr && client.job->connection_lent) {
+    update_socket_events(client);
+    return true;
+  }
   if (!client.conn.write_output()) {
     drop_client(client);
     return false;
@@ -420,8 +438,10 @@ void Server::drop_client(Client& client) {
     client.queued = false;
     ++stats_.ended.aborted;
   }
-  // The close takes the socket out of the epoll set: no other process holds it, as workers are
-  // started with vfork and the socket does not survive their exec.
+  // The close takes the socket out of the epoll set when no other process holds it: workers are
+  // started with vfork and the socket does not survive their exec, but a resident process that
+  // was handed it may still be writing its answer.
+  if (client.lent) ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, client.conn.fd(), nullptr);
   client.conn.close_socket();
   out_of_descriptors_ = false;
   if (Job* job = client.job) {
@@ -483,20 +503,24 @@ void Server::check_deadlines() {
   // A script that has ended but whose client does not take the response keeps its slot only
   // until the time-out too.
   std::vector<Client*> stalled;
+  std::vector<Job*> timed_out;
   for (auto& [key, job] : jobs_) {
     if (job->state == RunState::ended && job->client != nullptr && job->timeout_at <= now) {
       stalled.push_back(job->client);
     }
-    if (job->state == RunState::running && job->timeout_at <= now) {
-      log_message("timed out after " + std::to_string(options_.timeout_seconds) +
-                  " s; stopping process group " + std::to_string(job->worker.pid));
-      job->timed_out = true;
-      stop_job(*job);
-    }
+    if (job->state == RunState::running && job->timeout_at <= now) timed_out.push_back(job.get());
     if (job->kill_at <= now) {
       ::kill(-job->worker.pid, SIGKILL);
       job->kill_at = Clock::time_point::max();
     }
+  }
+  // Taken apart from the loop: a run that replied in time ends here, and so leaves jobs_.
+  for (Job* job : timed_out) {
+    if (settle_lent_connection(*job)) continue;
+    log_message("timed out after " + std::to_string(options_.timeout_seconds) +
+                " s; stopping process group " + std::to_string(job->worker.pid));
+    job->timed_out = true;
+    stop_job(*job);
   }
   for (Client* client : stalled) {
     log_message("timed out while the client was not reading the response; connection closed");

@@ -82,6 +82,9 @@ class Server {
     NameValuePairs params;
     std::string script;
     Clock::time_point ready_at;
+    // Handed to a resident process once: a copy of the socket may still be open there, so the
+    // socket leaves the epoll set before it is closed.
+    bool lent = false;
   };
   // How far a request's run has got: its process runs it, has been told to stop, or the run is
   // over (the process exited, or a resident one replied), and only its pipes are left to drain.
@@ -113,6 +116,13 @@ class Server {
     std::int64_t output_taken = 0;
     std::int64_t error_taken = 0;
     std::string last_output;
+    // Of a resident run given the connection: until its reply (or its first pipe byte) it may
+    // answer there itself, and nothing else is written there; `answered`: it did. An answer
+    // that cannot be trusted to be whole (its process stopped after it replied, or a reply
+    // that does not fit what the server saw) leaves the connection to be closed.
+    bool connection_lent = false;
+    bool answered = false;
+    bool answer_unsure = false;
     RunState state = RunState::running;
     bool stopped = false;  // aborted, timed out or left: output is no longer delivered
     int status = 0;        // the wait status of a process of its own
@@ -137,6 +147,7 @@ class Server {
     std::string executable_path;  // the cache name it was opened by
     int served = 0;
     bool retire_when_idle = false;  // its file was replaced, or it has served its number
+    bool answered_last = false;     // its last run answered on its connection itself
     std::string reply;              // the part of the run's reply read so far
     Clock::time_point idle_since;
     // Of a resident process: its output and error pipes, made once and watched once. Our read
@@ -179,7 +190,7 @@ class Server {
   // Starts the cached executable when the request is warm, the runner otherwise; false when
   // neither could start. `remembered`: the script's last warm decision (WarmMemo), or null.
   bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
-                 std::optional<DecisionStamps>* remembered, Job& job);
+                 std::optional<DecisionStamps>* remembered, Client& client, Job& job);
   // Gives the processes of a request that has its own the bookkeeping of a process.
   void add_own_process(Job& job);
   // Ends a request for which no process was started, with one error line and `status`.
@@ -200,10 +211,18 @@ class Server {
   void process_exited(Process& process, int status);
   void end_run(Job& job);
   void try_finish(Job& job);
+  // The end of a response that the server writes: the last output, error lines, the end.
+  void end_response(Job& job, Connection& conn);
 
   // Resident processes (server_residents.cc). Hands a warm run to an idle resident process of
   // its executable, or to a new one; false when it must run in a process of its own.
-  bool hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Job& job);
+  bool hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Client& client, Job& job);
+  // Whether a resident run may answer on the client's connection itself: a unix socket on
+  // which nothing of this request has been written and none will be before the run ends.
+  bool may_lend_connection(const Client& client, const WarmRun& warm) const;
+  // Takes the reply of a resident run that holds the connection, if it has come: such a run is
+  // over and may be answering; true when it was.
+  bool settle_lent_connection(Job& job);
   Process* idle_resident(const ExecutableIdentity& identity, const std::string& path);
   // Whether the file declares resident mode, its answer remembered for files that do not.
   bool resident_capable(int executable, const ExecutableIdentity& identity);
@@ -223,6 +242,8 @@ class Server {
   void on_resident_pipe(Process& process, bool error_pipe, int max_reads);
   // Kills a resident process that is no longer needed or trusted and collects it.
   void retire(Process& process);
+  // Lets an idle process that answered its last run on the connection finish writing it.
+  static void let_finish_answer(const Process& process);
   void retire_idle(Clock::time_point idle_before);
   Clock::time_point next_idle_retirement() const;
   static std::uint32_t app_status(const Job& job);
@@ -273,7 +294,8 @@ class Server {
   static constexpr std::size_t kRememberedFiles = 256;
   std::deque<ExecutableIdentity> not_resident_;
   WarmMemo warm_memo_;
-  UniqueFd null_input_;  // the standard input of resident runs without a body
+  UniqueFd null_input_;            // the standard input of resident runs without a body
+  bool unix_connections_ = false;  // the listening socket is a unix one
   std::vector<char> pipe_buffer_;
   ServerStats stats_;
 };

@@ -92,7 +92,8 @@ void Server::spawn(Client& client) {
     return;
   }
   auto job = std::make_unique<Job>();
-  if (!start_job(environment, launch.argv, remembered ? &remembered->decision : nullptr, *job)) {
+  if (!start_job(environment, launch.argv, remembered ? &remembered->decision : nullptr, client,
+                 *job)) {
     log_message(std::string("cannot start a worker: ") + std::strerror(errno));
     ++stats_.ended.failed;
     end_unstarted(client, "The request cannot be served now: no process.", 1);
@@ -131,12 +132,12 @@ void Server::spawn(Client& client) {
 }
 
 bool Server::start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
-                       std::optional<DecisionStamps>* remembered, Job& job) {
+                       std::optional<DecisionStamps>* remembered, Client& client, Job& job) {
   int exec_error = 0;
   environment.checkpoint();
   if (std::optional<WarmRun> warm = prepare_warm_run(environment, argv, runner_path_, remembered)) {
     warm->start.memory_limit = options_.memory_limit_bytes;
-    if (options_.resident && hand_to_resident(*warm, environment, job)) {
+    if (options_.resident && hand_to_resident(*warm, environment, client, job)) {
       ++stats_.cache_hits;
       return true;
     }
@@ -261,7 +262,8 @@ void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
   // as no later event may come for it. That is at most one pipe's capacity more to hold.
   const bool last_of_lent = job.lent_from != nullptr && job.state == RunState::ended;
   for (int i = 0; i < max_reads && fd; ++i) {
-    if (!last_of_lent && delivering(job) && job.client->conn.pending_output() >= kOutputLimit)
+    if (!last_of_lent && !job.connection_lent && delivering(job) &&
+        job.client->conn.pending_output() >= kOutputLimit)
       break;
     if (left == 0) {
       // All that its run wrote has been read.
@@ -272,6 +274,8 @@ void Server::drain_pipe(Job& job, bool error_pipe, int max_reads) {
         left < 0 ? pipe_buffer_.size() : std::min<std::size_t>(pipe_buffer_.size(), left);
     const ssize_t n = ::read(fd.get(), pipe_buffer_.data(), size);
     if (n > 0) {
+      // A run that wrote to a pipe does not answer on the connection: the server does.
+      job.connection_lent = false;
       if (left > 0) left -= n;
       (error_pipe ? job.error_taken : job.output_taken) += n;
       if (delivering(job)) deliver(job, error_pipe, std::string_view(pipe_buffer_.data(), n));
@@ -323,6 +327,8 @@ void Server::update_pipe_events(Job& job) {
 
 void Server::stop_job(Job& job) {
   if (job.stopped) return;
+  // A run that has replied is over: nothing is left to stop, and it may be answering.
+  if (job.state == RunState::running && settle_lent_connection(job)) return;
   job.stopped = true;
   unwatch(job.worker.input);
   if (job.client != nullptr && job.client->conn.request) job.client->conn.request->body.clear();
@@ -337,7 +343,11 @@ void Server::stop_job(Job& job) {
     // What the runner's end would do to it, and to all it started. A resident process goes
     // with its request: its program's state is not to be trusted with the next one.
     ::kill(-job.worker.pid, SIGKILL);
-    if (job.resident) unwatch(job.process->socket);
+    if (job.resident) {
+      job.process->retire_when_idle = true;
+      // A reply that came before the kill says the connection may hold part of an answer.
+      if (!job.connection_lent) unwatch(job.process->socket);
+    }
   } else {
     // The runner removes what it made on SIGTERM; whatever is left of the group gets SIGKILL.
     ::kill(job.worker.pid, SIGTERM);
@@ -365,13 +375,15 @@ void Server::reap() {
 }
 
 void Server::process_exited(Process& process, int status) {
-  unwatch(process.socket);
   keep_lent_pipes(process);
   Job* job = process.job;
   auto found = processes_.find(process.pid);
   dead_processes_.push_back(std::move(found->second));
   processes_.erase(found);
-  if (job == nullptr) return;
+  // A run that replied before its process went may be answering on its connection.
+  const bool replied = job != nullptr && settle_lent_connection(*job);
+  unwatch(process.socket);
+  if (job == nullptr || replied) return;
   job->status = status;
   end_run(*job);
 }
@@ -399,33 +411,47 @@ void Server::try_finish(Job& job) {
   if (found == jobs_.end()) return;
   dead_jobs_.push_back(std::move(found->second));
   jobs_.erase(found);
-  count_end(job);
-  if (Client* client = job.client) {
+  Client* client = job.client;
+  if (client != nullptr) {
     client->job = nullptr;
-    Connection& conn = client->conn;
-    if (!job.last_output.empty() && delivering(job)) {
-      conn.append_output(kStdout, job.last_output);
-      job.bytes_out += job.last_output.size();
+    if (job.answered && (job.stopped || job.answer_unsure)) {
+      drop_client(*client);
+      client = nullptr;
+    } else if (job.answered) {
+      client->conn.end_answered_request();
+    } else {
+      end_response(job, client->conn);
     }
-    if (job.direct && delivering(job)) {
-      std::string last;
-      job.error_lines.finish(last);
-      if (!last.empty()) conn.append_output(kStderr, last);
-    }
-    if (job.timed_out) {
-      conn.append_output(kStderr, "The script was stopped at the time-out of " +
-                                      std::to_string(options_.timeout_seconds) + " s.\n");
-    }
-    conn.end_request(app_status(job));
-    if (shutting_down_) conn.close_after_output = true;
-    // The freed slot goes to the oldest waiting request; a next request that a kept connection
-    // sent meanwhile queues behind it.
-    const bool kept = write_client(*client);
+  }
+  // Counted once the response's last bytes are.
+  count_end(job);
+  if (client == nullptr) {
     start_waiting();
-    if (kept && client->conn.open()) handle_records(*client);
     return;
   }
+  if (shutting_down_) client->conn.close_after_output = true;
+  // The freed slot goes to the oldest waiting request; a next request that a kept connection
+  // sent meanwhile queues behind it.
+  const bool kept = write_client(*client);
   start_waiting();
+  if (kept && client->conn.open()) handle_records(*client);
+}
+
+void Server::end_response(Job& job, Connection& conn) {
+  if (!job.last_output.empty() && delivering(job)) {
+    conn.append_output(kStdout, job.last_output);
+    job.bytes_out += job.last_output.size();
+  }
+  if (job.direct && delivering(job)) {
+    std::string last;
+    job.error_lines.finish(last);
+    if (!last.empty()) conn.append_output(kStderr, last);
+  }
+  if (job.timed_out) {
+    conn.append_output(kStderr, "The script was stopped at the time-out of " +
+                                    std::to_string(options_.timeout_seconds) + " s.\n");
+  }
+  conn.end_request(app_status(job));
 }
 
 }  // namespace sr::fcgi

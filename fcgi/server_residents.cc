@@ -3,10 +3,14 @@
 // relay, back-pressure, time-out and abort are the same as for a run in a process of its own.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -18,6 +22,10 @@
 namespace sr::fcgi {
 namespace {
 
+// How long a retired process may take to finish an answer it is writing: long for a write
+// into a socket with room for it.
+constexpr int kAnswerWaitMs = 100;
+
 // The checked file is open for execution only (O_PATH); its mark is read through a descriptor
 // for reading of that same file, never by its name, which may name another file by now.
 bool declares_resident_mode(int executable) {
@@ -27,7 +35,8 @@ bool declares_resident_mode(int executable) {
 }
 
 }  // namespace
-bool Server::hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Job& job) {
+bool Server::hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Client& client,
+                              Job& job) {
   const ExecutableIdentity& identity = warm.identity;
   const std::string& path = warm.start.arguments.front();
   // A process changes into the request's folder by its absolute name, never relative to the last.
@@ -48,8 +57,12 @@ bool Server::hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Jo
   PipeEnds input;
   if (takes_body ? !make_pipe(input, OwnEnd::write) : !null_input_) return false;
   const std::vector<char*> entries = environment.entries();
+  const bool lend = may_lend_connection(client, warm);
   ResidentRequest request{{takes_body ? input.read.get() : null_input_.get(),
                            process->output.write.get(), process->error.write.get()},
+                          lend ? client.conn.fd() : -1,
+                          lend ? client.conn.request->id : std::uint16_t{0},
+                          lend && !client.conn.request->keep_conn,
                           warm.start.directory,
                           &warm.start.arguments,
                           &entries};
@@ -57,6 +70,8 @@ bool Server::hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Jo
     retire(*process);
     return false;
   }
+  job.connection_lent = lend;
+  client.lent = client.lent || lend;
   job.worker.pid = process->pid;
   job.worker.input = std::move(input.write);
   lend_pipes(*process, job);
@@ -64,6 +79,24 @@ bool Server::hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Jo
   job.direct = job.resident = true;
   job.body_left = warm.content_length;
   process->job = &job;
+  return true;
+}
+
+bool Server::may_lend_connection(const Client& client, const WarmRun& warm) const {
+  const Connection& conn = client.conn;
+  // A negative length is answered with a warning line from the server; a TCP socket may take
+  // an answer in pieces between which the server's writes could land.
+  return unix_connections_ && conn.request && !conn.request->sent_stdout &&
+         !conn.request->sent_stderr && conn.pending_output() == 0 && warm.content_length >= 0;
+}
+
+bool Server::settle_lent_connection(Job& job) {
+  if (!job.connection_lent || job.process == nullptr || !job.process->socket) return false;
+  Process& process = *job.process;
+  ResidentReply reply;
+  if (read_resident_reply(process.socket.get(), process.reply, reply) != ReplyRead::ended)
+    return false;
+  resident_run_ended(process, reply);
   return true;
 }
 
@@ -224,7 +257,17 @@ void Server::on_resident_socket(Process& process) {
     return;
   }
   if (job == nullptr) {
+    // An event of this batch whose reply an earlier event took (its client went first): nothing
+    // is there. Anything else, bytes or the socket's end, means it cannot serve another request.
+    char byte;
+    const ssize_t n = ::recv(process.socket.get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     retire(process);
+    return;
+  }
+  // Killed with its request, it has gone without replying: it is collected as it exits.
+  if (job->stopped) {
+    unwatch(process.socket);
     return;
   }
   // A process that broke off the protocol mid-run is stopped; its request ends when it has gone,
@@ -254,24 +297,53 @@ void Server::resident_run_ended(Process& process, ResidentReply& reply) {
   job.output_left = left(reply.output_bytes, job.output_taken);
   job.error_left = left(reply.error_bytes, job.error_taken);
   job.last_output = std::move(reply.last_output);
+  job.answered = reply.delivered;
+  process.answered_last = reply.delivered;
+  if (reply.delivered) {
+    job.bytes_out += reply.delivered_bytes;
+    // It answered where the server may have written too: the connection cannot be trusted.
+    if (!job.connection_lent || job.output_taken != 0 || job.error_taken != 0 ||
+        reply.output_bytes != 0 || reply.error_bytes != 0) {
+      job.answer_unsure = true;
+      process.retire_when_idle = true;
+    }
+  }
+  job.connection_lent = false;
   // Free once the run's pipes are drained and back (close_pipe).
   end_run(job);
 }
 
+void Server::let_finish_answer(const Process& process) {
+  // The end of its socket ends its wait for a request once the answer is written, which takes
+  // no time: nothing else was written on that connection meanwhile, so the answer fits there.
+  ::shutdown(process.socket.get(), SHUT_RDWR);
+  const UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, process.pid, 0)));
+  pollfd ended{pidfd.get(), POLLIN, 0};
+  if (pidfd) ::poll(&ended, 1, kAnswerWaitMs);
+}
+
 void Server::retire(Process& process) {
-  // An idle process waits for its next request and holds nothing that a kill could lose.
+  // An idle process waits for its next request and holds nothing that a kill could lose, but
+  // for an answer it may still be writing.
+  if (process.job == nullptr && process.answered_last && process.socket) {
+    let_finish_answer(process);
+  }
   ::kill(-process.pid, SIGKILL);
-  unwatch(process.socket);
   keep_lent_pipes(process);
   int status = 0;
   while (::waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
   }
   Job* job = process.job;
   auto found = processes_.find(process.pid);
-  if (found == processes_.end()) return;
+  if (found == processes_.end()) {
+    unwatch(process.socket);
+    return;
+  }
   dead_processes_.push_back(std::move(found->second));
   processes_.erase(found);
-  if (job != nullptr) end_run(*job);
+  const bool replied = job != nullptr && settle_lent_connection(*job);
+  unwatch(process.socket);
+  if (job != nullptr && !replied) end_run(*job);
 }
 
 void Server::retire_idle(Clock::time_point idle_before) {

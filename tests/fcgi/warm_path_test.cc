@@ -330,6 +330,38 @@ TEST(FcgiWarmPath, AResidentProcessesPipesCarryOnlyTheRunThatHoldsThem) {
   EXPECT_TRUE(process_exists(first[0]));
 }
 
+// A small page is answered on the connection by the resident process itself: on a kept
+// connection each next request is served at once, and a request whose stream has not ended
+// gets its whole answer, the connection closing only once the stream has.
+TEST(FcgiWarmPath, AResidentRunAnswersOnTheConnectionAsTheServerWould) {
+  RunnerSandbox sandbox;
+  sandbox.use_stand_in_compiler();
+  const std::string script = served_script(sandbox, "own.zr", kZrHeader + "WriteLine \"own\"\n");
+  const std::string page = "Content-Type: text/plain\n\nown\n";
+  ServerProcess server(sandbox);
+  ASSERT_EQ(request_with(server, script, "").out, page);  // compiles
+  FcgiClient kept(server.socket_path());
+  for (int i = 0; i < 20; ++i) {
+    SCOPED_TRACE("request " + std::to_string(i) + " on a kept connection");
+    kept.begin(1, 1, true);
+    kept.params(1, request_params(script, {}));
+    kept.body_end(1);
+    const FcgiResponse r = kept.read_response(1);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.out, page);
+    EXPECT_EQ(r.app_status, 0u);
+  }
+  FcgiClient unfinished(server.socket_path());
+  unfinished.begin(1);
+  unfinished.params(1, request_params(script, {}));
+  const FcgiResponse r = unfinished.read_response(1);
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(r.out, page);
+  unfinished.body_end(1);
+  EXPECT_TRUE(unfinished.wait_for_close());
+  EXPECT_EQ(server.children().size(), 1u);
+}
+
 // A resident process whose reply says more, or less, than it wrote to its output pipe: the
 // request ends with what the pipe held, no leftover reaches a later request, and the process
 // serves no other. A shell file with the resident trailer stands for it.
@@ -339,7 +371,7 @@ TEST(FcgiWarmPath, AReplyWhoseCountsAreWrongNeitherHangsNorMixesRuns) {
       "import socket, struct, sys, os\n"
       "s = socket.socket(fileno=int(sys.argv[1])); runs = 0\n"
       "while True:\n"
-      "    data, fds, _, _ = socket.recv_fds(s, 65536, 3)\n"
+      "    data, fds, _, _ = socket.recv_fds(s, 65536, 4)\n"
       "    if not data: break\n"
       "    runs += 1; page = b\"Content-Type: text/plain\\n\\nrun %d\\n\" % runs\n"
       "    os.write(fds[1], page)\n"
@@ -348,7 +380,7 @@ TEST(FcgiWarmPath, AReplyWhoseCountsAreWrongNeitherHangsNorMixesRuns) {
       "else 0)\n"
       "    s.sendall(struct.pack(\"<IIIIQQ\", 0x5a52444e, 0, 0, 0, said, 0))\n"
       "' \"$1\"\n";
-  const std::string trailer("\x03\x00\x47\x4f\x52\x50\x52\x5a\0\0\0\0\0\0\0\0", 16);
+  const std::string trailer("\x04\x00\x47\x4f\x52\x50\x52\x5a\0\0\0\0\0\0\0\0", 16);
   // Told true, the same process serves the next request: the fake is served resident.
   for (const std::string lie : {"none", "more", "less"}) {
     SCOPED_TRACE(lie);
