@@ -23,7 +23,8 @@ namespace {
 
 struct Served {
   std::string out, err;
-  uint32_t ending = 99;  // 0 ran, 1 run-time error, 2 not run
+  std::string answered;  // what the run wrote on the web server's connection
+  uint32_t ending = 99;  // 0 ran, 1 run-time error, 2 not run, 3 answered on the connection
   int exit_code = -1;
 };
 
@@ -54,9 +55,11 @@ class Resident {
     socket_ = pair[0];
   }
 
-  // Sends one request with its streams and waits for the run's end.
+  // Sends one request with its streams, and with a connection standing for the web server's
+  // when `request_id` is not 0, and waits for the run's end.
   Served request(const std::string& folder, const std::vector<std::string>& args,
-                 const std::vector<std::string>& env, const std::string& input) {
+                 const std::vector<std::string>& env, const std::string& input,
+                 uint16_t request_id = 0) {
     std::string body = folder + '\0';
     for (const auto& s : args) body += s + '\0';
     for (const auto& s : env) body += s + '\0';
@@ -66,22 +69,24 @@ class Resident {
     put32(header, args.size());
     put32(header, env.size());
     put32(header, body.size(), 8);
-    put32(header, 0);  // no connection of a web server comes with it
-    int in[2], out[2], err[2];
+    put32(header, request_id);
+    int in[2], out[2], err[2], web[2];
     EXPECT_EQ(pipe(in) | pipe(out) | pipe(err), 0);
-    int streams[3] = {in[0], out[1], err[1]};
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, web), 0);
+    int streams[4] = {in[0], out[1], err[1], web[1]};
+    const size_t passed = sizeof(int) * (request_id != 0 ? 4 : 3);
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof streams)] = {};
     iovec part{header.data(), header.size()};
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
     message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    message.msg_controllen = CMSG_SPACE(passed);
     cmsghdr* c = CMSG_FIRSTHDR(&message);
     c->cmsg_level = SOL_SOCKET;
     c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof streams);
-    std::memcpy(CMSG_DATA(c), streams, sizeof streams);
+    c->cmsg_len = CMSG_LEN(passed);
+    std::memcpy(CMSG_DATA(c), streams, passed);
     EXPECT_EQ(sendmsg(socket_, &message, 0), static_cast<ssize_t>(header.size()));
     EXPECT_EQ(write(socket_, body.data(), body.size()), static_cast<ssize_t>(body.size()));
     for (int fd : streams) close(fd);
@@ -103,6 +108,9 @@ class Resident {
     std::memcpy(&error_bytes, reply + 24, 8);
     EXPECT_EQ(output_bytes, served.out.size());
     EXPECT_EQ(error_bytes, served.err.size());
+    // An answered run's L counts what went to the connection; nothing follows the reply.
+    if (served.ending == 3) last = 0;
+    served.answered = read_to_end(web[0]);
     std::string tail(last, '\0');
     for (size_t got = 0; got < last;) {
       const ssize_t n = read(socket_, tail.data() + got, last - got);
@@ -146,6 +154,35 @@ class Resident {
   pid_t pid_ = -1;
   int socket_ = -1;
 };
+
+// A small page of a run that came with the web server's connection is answered there, as the
+// server would write it; a page larger than one piece of a unix socket, or a run that wrote an
+// error line, leaves the answer to the server.
+TEST(ResidentMode, ASmallPageIsAnsweredOnTheWebServersConnection) {
+  CompileSandbox box;
+  ASSERT_EQ(box.compile(";\nIf Arg$(1) = \"big\"\n  For i = 1 To 4000\n    Write \"0123456789\"\n"
+                        "  Next i\nEndIf\nIf Arg$(1) = \"log\"\n  WriteError \"note\"\nEndIf\n"
+                        "Write \"page\"\n")
+                .exit_code,
+            0);
+  Resident resident(box.path("prog"));
+  const std::string records = std::string("\1\6\0\7\0\4\0\0", 8) + "page" +
+                              std::string("\1\6\0\7\0\0\0\0\1\3\0\7\0\x08\0\0", 16) +
+                              std::string(8, '\0');
+  const Served small = resident.request(box.dir(), {"prog", "small"}, {}, "", 7);
+  EXPECT_EQ(small.ending, 3u);
+  EXPECT_EQ(small.out, "");
+  EXPECT_EQ(small.answered, records);
+  for (const std::string arg : {"big", "log"}) {
+    SCOPED_TRACE(arg);
+    const Served r = resident.request(box.dir(), {"prog", arg}, {}, "", 7);
+    EXPECT_EQ(r.ending, 0u);
+    EXPECT_EQ(r.answered, "");
+    EXPECT_TRUE(r.out.ends_with("page")) << r.out.size();
+    EXPECT_EQ(resident.descriptors(), (std::vector<std::string>{"0", "1", "2", "3"}));
+  }
+  EXPECT_EQ(resident.finish(), 0);
+}
 
 TEST(ResidentMode, RequestsShareNothing) {
   CompileSandbox box;
