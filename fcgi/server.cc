@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -18,6 +19,9 @@
 namespace sr::fcgi {
 namespace {
 
+// After a burst the heap keeps free pages between the blocks still in use; they are given
+// back once the server has been idle this long, so that its size is what it holds.
+constexpr std::chrono::seconds kIdleBeforeTrim(1);
 // Body bytes waiting for the worker above which the connection is no longer read.
 constexpr std::size_t kBodyLimit = 64 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
@@ -144,6 +148,7 @@ int Server::run() {
     dead_clients_.clear();
     dead_jobs_.clear();
     dead_processes_.clear();
+    trim_heap_when_idle();
   }
   log_message("stopped");
   return 0;
@@ -529,6 +534,7 @@ void Server::check_deadlines() {
   if (options_.resident_idle_seconds > 0) {
     retire_idle(now - std::chrono::seconds(options_.resident_idle_seconds));
   }
+  kill_late_leavers(now);
   if (shutting_down_ && shutdown_deadline_ <= now) {
     shutdown_deadline_ = Clock::time_point::max();
     log_message("shutdown time-out: stopping the requests still running");
@@ -538,8 +544,25 @@ void Server::check_deadlines() {
   }
 }
 
+void Server::trim_heap_when_idle() {
+  if (!clients_.empty() || !jobs_.empty()) {
+    idle_since_ = Clock::time_point::max();
+    heap_trimmed_ = false;
+    return;
+  }
+  const Clock::time_point now = Clock::now();
+  if (idle_since_ == Clock::time_point::max()) idle_since_ = now;
+  if (!heap_trimmed_ && now - idle_since_ >= kIdleBeforeTrim) {
+    ::malloc_trim(0);
+    heap_trimmed_ = true;
+  }
+}
+
 int Server::next_timeout_ms() const {
   Clock::time_point next = shutdown_deadline_;
+  if (!heap_trimmed_ && idle_since_ != Clock::time_point::max()) {
+    next = idle_since_ + kIdleBeforeTrim;
+  }
   // When all places are held, the moment the next one becomes free for a new connection.
   const bool full = clients_.size() >= max_clients_;
   const Clock::time_point now = Clock::now();
@@ -549,7 +572,7 @@ int Server::next_timeout_ms() const {
     const Clock::time_point evictable_at = client->since + eviction_age();
     if (full && idle && evictable_at > now) next = std::min(next, evictable_at);
   }
-  next = std::min(next, next_idle_retirement());
+  next = std::min(next, next_process_deadline());
   for (const auto& [key, job] : jobs_) {
     const bool running = job->state == RunState::running;
     const bool delivering_late = job->state == RunState::ended && job->client != nullptr;

@@ -148,7 +148,11 @@ class Server {
     int served = 0;
     bool retire_when_idle = false;  // its file was replaced, or it has served its number
     bool answered_last = false;     // its last run answered on its connection itself
-    std::string reply;              // the part of the run's reply read so far
+    // Sent away: it finishes an answer it may be writing and exits, and holds its place within
+    // --max-children until it is collected; killed if it is still there at leave_by.
+    bool leaving = false;
+    Clock::time_point leave_by = Clock::time_point::max();
+    std::string reply;  // the part of the run's reply read so far
     Clock::time_point idle_since;
     // Of a resident process: its output and error pipes, made once and watched once. Our read
     // ends are lent to each of its runs until they are drained after its reply; as the process
@@ -186,7 +190,8 @@ class Server {
   void drop_client(Client& client);
 
   void request_ready(Client& client);
-  void spawn(Client& client);
+  // False when the request went back to the head of the queue to wait for a place.
+  bool spawn(Client& client);
   // Starts the cached executable when the request is warm, the runner otherwise; false when
   // neither could start. `remembered`: the script's last warm decision (WarmMemo), or null.
   bool start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
@@ -240,12 +245,17 @@ class Server {
   // Its pipes stay with the job it lent them to, as the job's own, when it goes first.
   void keep_lent_pipes(Process& process);
   void on_resident_pipe(Process& process, bool error_pipe, int max_reads);
-  // Kills a resident process that is no longer needed or trusted and collects it.
-  void retire(Process& process);
+  // Ends a resident process that is no longer needed or trusted: one that may still be writing
+  // its last answer is sent away, any other killed and collected at once. `now` when its place
+  // is needed at once.
+  void retire(Process& process, bool now = false);
   // Lets an idle process that answered its last run on the connection finish writing it.
   static void let_finish_answer(const Process& process);
+  void send_away(Process& process);
   void retire_idle(Clock::time_point idle_before);
-  Clock::time_point next_idle_retirement() const;
+  // Kills the processes sent away that have not gone by their time.
+  void kill_late_leavers(Clock::time_point now);
+  Clock::time_point next_process_deadline() const;
   static std::uint32_t app_status(const Job& job);
 
   // The status page and the slow log (server_status.cc).
@@ -264,6 +274,8 @@ class Server {
   void begin_shutdown();
   void check_deadlines();
   int next_timeout_ms() const;
+  // Gives the heap's free pages back once the server has been idle for a moment.
+  void trim_heap_when_idle();
   bool finished() const;
 
   Options options_;
@@ -283,9 +295,12 @@ class Server {
   RateLimitedLog overload_log_;
   bool shutting_down_ = false;
   Clock::time_point shutdown_deadline_ = Clock::time_point::max();
+  Clock::time_point idle_since_ = Clock::time_point::max();  // with no connection or request
+  bool heap_trimmed_ = true;
   std::unordered_map<Client*, std::unique_ptr<Client>> clients_;
   std::unordered_map<Job*, std::unique_ptr<Job>> jobs_;
   std::unordered_map<pid_t, std::unique_ptr<Process>> processes_;
+  std::size_t leaving_ = 0;  // of processes_, those sent away
   std::deque<Client*> waiting_;
   // Freed after each batch of events, which may still name them.
   std::vector<std::unique_ptr<Client>> dead_clients_;

@@ -71,34 +71,43 @@ void Server::request_ready(Client& client) {
 }
 
 void Server::start_waiting() {
-  while (!waiting_.empty() && jobs_.size() < static_cast<std::size_t>(options_.max_children)) {
+  // A process sent away holds its place until it has gone.
+  while (!waiting_.empty() &&
+         jobs_.size() + leaving_ < static_cast<std::size_t>(options_.max_children)) {
     Client* client = waiting_.front();
     waiting_.pop_front();
     client->queued = false;
-    spawn(*client);
+    if (!spawn(*client)) break;
   }
   update_listener();
 }
 
-void Server::spawn(Client& client) {
+bool Server::spawn(Client& client) {
   RequestEnvironment environment = request_environment(client.params, options_.env);
-  client.params = NameValuePairs();
   WarmMemo::Entry* remembered = nullptr;
   const ScriptLaunch launch = warm_memo_.check(environment.get("SCRIPT_FILENAME"), remembered);
   if (!launch.refusal.empty()) {
     // What the runner's fatal failures give without -w: one log line and no response.
     ++stats_.ended.refused;
     end_unstarted(client, launch.refusal, 0);
-    return;
+    return true;
   }
   auto job = std::make_unique<Job>();
   if (!start_job(environment, launch.argv, remembered ? &remembered->decision : nullptr, client,
                  *job)) {
+    // Every place is held by a running request or a process sent away that is about to go: the
+    // request waits for that, first in line.
+    if (leaving_ > 0 && processes_.size() >= static_cast<std::size_t>(options_.max_children)) {
+      client.queued = true;
+      waiting_.push_front(&client);
+      return false;
+    }
     log_message(std::string("cannot start a worker: ") + std::strerror(errno));
     ++stats_.ended.failed;
     end_unstarted(client, "The request cannot be served now: no process.", 1);
-    return;
+    return true;
   }
+  client.params = NameValuePairs();
   job->script = std::move(client.script);
   job->ready_at = client.ready_at;
   if (options_.slow_log_seconds > 0) {
@@ -129,6 +138,7 @@ void Server::spawn(Client& client) {
   update_listener();
   pass_body(client);
   update_pipe_events(started);
+  return true;
 }
 
 bool Server::start_job(RequestEnvironment& environment, const std::vector<std::string>& argv,
@@ -380,6 +390,10 @@ void Server::process_exited(Process& process, int status) {
   auto found = processes_.find(process.pid);
   dead_processes_.push_back(std::move(found->second));
   processes_.erase(found);
+  if (process.leaving) {
+    --leaving_;
+    start_waiting();
+  }
   // A run that replied before its process went may be answering on its connection.
   const bool replied = job != nullptr && settle_lent_connection(*job);
   unwatch(process.socket);

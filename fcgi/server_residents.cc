@@ -25,6 +25,7 @@ namespace {
 // How long a retired process may take to finish an answer it is writing: long for a write
 // into a socket with room for it.
 constexpr int kAnswerWaitMs = 100;
+constexpr std::chrono::milliseconds kAnswerWait(kAnswerWaitMs);
 
 // The checked file is open for execution only (O_PATH); its mark is read through a descriptor
 // for reading of that same file, never by its name, which may name another file by now.
@@ -67,7 +68,7 @@ bool Server::hand_to_resident(WarmRun& warm, RequestEnvironment& environment, Cl
                           &warm.start.arguments,
                           &entries};
   if (!send_resident_request(process->socket.get(), request)) {
-    retire(*process);
+    retire(*process, true);
     return false;
   }
   job.connection_lent = lend;
@@ -101,7 +102,8 @@ bool Server::settle_lent_connection(Job& job) {
 }
 
 bool Server::idle(const Process& process) {
-  return process.resident && process.job == nullptr && process.lent_to == nullptr;
+  return process.resident && process.job == nullptr && process.lent_to == nullptr &&
+         !process.leaving;
 }
 
 void Server::lend_pipes(Process& process, Job& job) {
@@ -239,7 +241,7 @@ bool Server::room_for_process() {
     }
   }
   if (oldest == nullptr) return false;
-  retire(*oldest);
+  retire(*oldest, true);
   return true;
 }
 
@@ -322,10 +324,33 @@ void Server::let_finish_answer(const Process& process) {
   if (pidfd) ::poll(&ended, 1, kAnswerWaitMs);
 }
 
-void Server::retire(Process& process) {
+void Server::send_away(Process& process) {
+  // The end of its socket ends its wait for the next request once the answer is written.
+  unwatch(process.socket);
+  keep_lent_pipes(process);
+  process.leaving = true;
+  process.leave_by = Clock::now() + kAnswerWait;
+  ++leaving_;
+}
+
+void Server::kill_late_leavers(Clock::time_point now) {
+  if (leaving_ == 0) return;
+  for (auto& [pid, process] : processes_) {
+    if (process->leave_by > now) continue;
+    ::kill(-pid, SIGKILL);
+    process->leave_by = Clock::time_point::max();
+  }
+}
+
+void Server::retire(Process& process, bool now) {
+  if (process.leaving) return;
   // An idle process waits for its next request and holds nothing that a kill could lose, but
-  // for an answer it may still be writing.
+  // for an answer it may still be writing. Waited for, it would hold up every other request.
   if (process.job == nullptr && process.answered_last && process.socket) {
+    if (!now) {
+      send_away(process);
+      return;
+    }
     let_finish_answer(process);
   }
   ::kill(-process.pid, SIGKILL);
@@ -354,11 +379,11 @@ void Server::retire_idle(Clock::time_point idle_before) {
   for (Process* process : expired) retire(*process);
 }
 
-Server::Clock::time_point Server::next_idle_retirement() const {
+Server::Clock::time_point Server::next_process_deadline() const {
   Clock::time_point next = Clock::time_point::max();
-  if (options_.resident_idle_seconds <= 0) return next;
   for (const auto& [pid, process] : processes_) {
-    if (idle(*process)) {
+    next = std::min(next, process->leave_by);
+    if (idle(*process) && options_.resident_idle_seconds > 0) {
       next = std::min(next,
                       process->idle_since + std::chrono::seconds(options_.resident_idle_seconds));
     }

@@ -51,7 +51,7 @@ ServerStats Server::stats_now() const {
   for (const auto& [pid, process] : processes_) {
     if (process->job != nullptr) {
       ++stats.active_processes;
-    } else if (process->resident) {
+    } else if (process->resident && !process->leaving) {
       ++stats.idle_processes;
     }
   }

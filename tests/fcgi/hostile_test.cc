@@ -41,14 +41,6 @@ pid_t read_pid(const std::string& path) {
   return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
 }
 
-// Bounded wait for a process to be gone.
-bool gone(pid_t pid) {
-  for (int i = 0; i < 1000 && process_exists(pid); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return !process_exists(pid);
-}
-
 FcgiResponse request_on_kept(FcgiClient& client, const std::string& script,
                              const std::string& query, const std::string& body) {
   client.begin(1, 1, /*keep_conn=*/true);

@@ -192,6 +192,10 @@ bool process_exists(pid_t pid) {
   return pid > 0 && ::kill(pid, 0) == 0;
 }
 
+bool gone(pid_t pid, int timeout_ms) {
+  return poll_until([&] { return !process_exists(pid); }, timeout_ms);
+}
+
 }  // namespace sr::test
 
 namespace sr::test {

@@ -64,6 +64,8 @@ class ServerProcess {
 bool wait_for_file(const std::string& path, int timeout_ms = 10000);
 // True while a process with this pid exists (zombies included).
 bool process_exists(pid_t pid);
+// Waits (bounded) until no process has this pid; true when it has gone.
+bool gone(pid_t pid, int timeout_ms = 10000);
 
 }  // namespace sr::test
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -215,7 +216,7 @@ TEST(FcgiWarmPath, AResidentProcessStartsEveryRequestAfresh) {
       "state.zr", "#!" + sandbox.runner_path() + " -w\n" + kZrHeader + "WriteLine \"two\"\n", 0755);
   request_with(server, script, "");
   EXPECT_EQ(request_with(server, script, "").out, "Content-Type: text/plain\n\ntwo\n");
-  EXPECT_FALSE(process_exists(resident[0]));
+  EXPECT_TRUE(gone(resident[0]));
 }
 
 // A process killed in the middle of a request: the request ends as that of an executable run
@@ -360,6 +361,30 @@ TEST(FcgiWarmPath, AResidentRunAnswersOnTheConnectionAsTheServerWould) {
   unfinished.body_end(1);
   EXPECT_TRUE(unfinished.wait_for_close());
   EXPECT_EQ(server.children().size(), 1u);
+}
+
+// A process that has served its number goes once its answer is out, while the next request
+// waits for its place instead of failing or going beyond --max-children.
+TEST(FcgiWarmPath, TheNextRequestWaitsForTheProcessThatServedItsNumber) {
+  RunnerSandbox sandbox;
+  sandbox.use_stand_in_compiler();
+  const std::string script = served_script(sandbox, "own.zr", kZrHeader + "WriteLine \"own\"\n");
+  const std::string page = "Content-Type: text/plain\n\nown\n";
+  ServerProcess one(sandbox, {"--max-children", "1", "--max-requests", "1"});
+  ASSERT_EQ(request_with(one, script, "").out, page);  // compiles
+  std::vector<std::unique_ptr<FcgiClient>> waiting;
+  for (int i = 0; i < 6; ++i) {
+    waiting.push_back(std::make_unique<FcgiClient>(one.socket_path()));
+    waiting.back()->begin(1);
+    waiting.back()->params(1, request_params(script, {}));
+    waiting.back()->body_end(1);
+  }
+  for (auto& client : waiting) {
+    const FcgiResponse answer = client->read_response(1);
+    EXPECT_EQ(answer.out, page);
+    EXPECT_EQ(answer.err, "");
+    EXPECT_LE(one.children().size(), 1u);
+  }
 }
 
 // A resident process whose reply says more, or less, than it wrote to its output pipe: the
