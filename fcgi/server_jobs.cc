@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <signal.h>
 #include <sys/epoll.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,12 +22,6 @@ namespace {
 constexpr int kReadsPerExit = 64;
 // Time between SIGTERM to a worker and SIGKILL to its whole process group.
 constexpr std::chrono::milliseconds kKillGrace(2000);
-
-std::int64_t pipe_count(const UniqueFd& fd) {
-  int count = 0;
-  if (!fd || ::ioctl(fd.get(), FIONREAD, &count) != 0) return 0;
-  return count;
-}
 
 }  // namespace
 
@@ -411,8 +404,8 @@ void Server::end_run(Job& job) {
   if (job.direct && !job.resident) {
     // All it wrote is in the pipes now; a descendant that keeps them open may go on writing,
     // and gets no more relayed. A resident process starts none, and has closed its ends.
-    job.output_left = pipe_count(job.worker.output);
-    job.error_left = pipe_count(job.worker.error);
+    job.output_left = bytes_in_pipe(job.worker.output);
+    job.error_left = bytes_in_pipe(job.worker.error);
   }
   drain_pipe(job, false, kReadsPerExit);
   drain_pipe(job, true, kReadsPerExit);

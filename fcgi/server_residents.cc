@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -163,9 +162,8 @@ void Server::on_resident_pipe(Process& process, bool error_pipe, int max_reads) 
     return;
   }
   // Its run's event, when an earlier event of this batch drained the pipes: nothing is there.
-  int unread = 0;
   const UniqueFd& fd = error_pipe ? process.error.read : process.output.read;
-  if (!process.socket || ::ioctl(fd.get(), FIONREAD, &unread) != 0 || unread == 0) return;
+  if (!process.socket || bytes_in_pipe(fd) == 0) return;
   // An idle process has nothing to write: one that does gets no other request.
   retire(process);
 }
@@ -298,6 +296,16 @@ void Server::resident_run_ended(Process& process, ResidentReply& reply) {
   };
   job.output_left = left(reply.output_bytes, job.output_taken);
   job.error_left = left(reply.error_bytes, job.error_taken);
+  // All it wrote reached its pipes before it replied, whichever event is read first: a pipe that
+  // holds other than the rest of its count is of a process that miscounted. What it holds is
+  // this run's alone, as the process serves no other.
+  for (const bool error_pipe : {false, true}) {
+    std::int64_t& rest = error_pipe ? job.error_left : job.output_left;
+    const long held = bytes_in_pipe(error_pipe ? job.worker.error : job.worker.output);
+    if (held == rest) continue;
+    process.retire_when_idle = true;
+    rest = held;
+  }
   job.last_output = std::move(reply.last_output);
   job.answered = reply.delivered;
   process.answered_last = reply.delivered;

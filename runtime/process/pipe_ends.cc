@@ -1,6 +1,7 @@
 #include "runtime/process/pipe_ends.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace sr {
@@ -25,6 +26,12 @@ bool make_pipe(PipeEnds& ends, OwnEnd own) {
     ends.write.reset();
   }
   return ok;
+}
+
+long bytes_in_pipe(const UniqueFd& read_end) {
+  int count = 0;
+  if (!read_end || ::ioctl(read_end.get(), FIONREAD, &count) != 0) return 0;
+  return count;
 }
 
 }  // namespace sr

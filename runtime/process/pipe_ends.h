@@ -16,4 +16,7 @@ enum class OwnEnd { none, read, write, both };
 // stays blocking because the program expects ordinary standard streams. False when no pipe.
 bool make_pipe(PipeEnds& ends, OwnEnd own);
 
+// What a pipe holds unread, through its read end; 0 for a closed descriptor.
+long bytes_in_pipe(const UniqueFd& read_end);
+
 }  // namespace sr
