@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "fcgi/record.h"
 
@@ -141,8 +142,14 @@ int Server::run() {
       log_message(std::string("epoll_wait: ") + std::strerror(errno));
       return 1;
     }
-    for (int i = 0; i < n; ++i) {
-      dispatch(*static_cast<Watch*>(events[i].data.ptr), events[i].events);
+    // Replies of resident runs first: a run that answered on its connection replied before it
+    // did, so a request sent after that answer finds the process free again.
+    for (const bool replies : {true, false}) {
+      for (int i = 0; i < n; ++i) {
+        Watch& watch = *static_cast<Watch*>(events[i].data.ptr);
+        if ((watch.kind == WatchKind::resident_socket) == replies)
+          dispatch(watch, events[i].events);
+      }
     }
     check_deadlines();
     dead_clients_.clear();
@@ -220,6 +227,7 @@ void Server::dispatch(Watch& watch, std::uint32_t events) {
 }
 
 void Server::accept_clients() {
+  bool first = true;
   for (int i = 0; i < kAcceptsPerEvent && listener_.socket; ++i) {
     Client* room = clients_.size() < max_clients_ ? nullptr : evictable_client();
     if (clients_.size() >= max_clients_ && room == nullptr) break;
@@ -246,8 +254,10 @@ void Server::accept_clients() {
     watch(fd, client->watch, EPOLLIN);
     clients_.emplace(client.get(), std::move(client));
     update_deadline(added);
-    // A web server sends its request with the connection: taken now, it holds its place.
-    on_socket(added, EPOLLIN);
+    // A web server sends its request with the connection: taken now, it holds its place. Only
+    // the first: a later one may have been sent after an answer whose process's reply is still
+    // unread, and its event comes after that reply.
+    if (std::exchange(first, false)) on_socket(added, EPOLLIN);
   }
   update_listener();
 }
