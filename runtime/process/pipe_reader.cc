@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,9 +23,7 @@ bool wait_readable(int fd, int timeout_ms) {
 }  // namespace
 
 int PipeReader::pipe_count() const {
-  int count = 0;
-  if (::ioctl(fd_.get(), FIONREAD, &count) != 0) return 0;
-  return count;
+  return static_cast<int>(bytes_in_pipe(fd_));
 }
 
 int PipeReader::available() {
