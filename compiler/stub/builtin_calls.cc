@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include "compiler/stub/array_values.h"
+#include "compiler/stub/decimal.h"
 #include "compiler/stub/random_numbers.h"
 #include "compiler/stub/text_functions.h"
 
@@ -102,7 +103,7 @@ void call_chr(MachineState& m) {
 }
 
 void call_str(MachineState& m) {
-  m.push_text(decimal(m.pop_int()));
+  m.strings.push_copy(Decimal(m.pop_int()).view());
 }
 
 void call_val(MachineState& m) {

@@ -24,7 +24,7 @@ void OutputBuffer::write(Bytes data) {
       return host_.write_output(host_.context, data);
     }
   }
-  memcpy(buffer_ + used_, data.data, data.size);
+  move_bytes(buffer_ + used_, data.data, data.size);
   used_ += data.size;
 }
 

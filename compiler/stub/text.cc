@@ -22,49 +22,50 @@ Text::~Text() {
   release_text_block(storage_.data, storage_.capacity);
 }
 
-Text Text::adopt(TextStorage storage) {
-  Text text;
-  text.storage_ = storage;
-  return text;
-}
+namespace {
 
-TextStorage Text::release() {
-  TextStorage storage = storage_;
-  storage_ = TextStorage{};
-  return storage;
-}
-
-void Text::reserve(size_t capacity) {
-  if (capacity <= storage_.capacity) return;
+void reserve_storage(TextStorage& storage, size_t capacity) {
+  if (capacity <= storage.capacity) return;
   size_t granted = 0;
   char* block = take_text_block(capacity, granted);
   if (block == nullptr) {
     // Large, and nothing kept fits: the allocator may grow the block where it stands.
-    storage_.data = static_cast<char*>(resize_block(storage_.data, capacity, 1));
-    storage_.capacity = capacity;
+    storage.data = static_cast<char*>(resize_block(storage.data, capacity, 1));
+    storage.capacity = capacity;
     return;
   }
-  if (storage_.size > 0) memcpy(block, storage_.data, storage_.size);
-  release_text_block(storage_.data, storage_.capacity);
-  storage_.data = block;
-  storage_.capacity = granted;
+  move_bytes(block, storage.data, storage.size);
+  release_text_block(storage.data, storage.capacity);
+  storage.data = block;
+  storage.capacity = granted;
+}
+
+// `bytes` may lie within `storage`.
+void append_to_storage(TextStorage& storage, Bytes bytes) {
+  if (bytes.empty()) return;
+  size_t needed = 0;
+  if (__builtin_add_overflow(storage.size, bytes.size, &needed)) fail_run("Out of memory");
+  if (needed > storage.capacity) {
+    // Growing moves the block, so bytes from within this text are found again by offset.
+    const auto start = reinterpret_cast<uintptr_t>(storage.data);
+    const auto from = reinterpret_cast<uintptr_t>(bytes.data);
+    const bool inside = storage.data != nullptr && from >= start && from < start + storage.size;
+    const size_t offset = inside ? from - start : 0;
+    reserve_storage(storage, grown_capacity(storage.capacity, needed));
+    if (inside) bytes.data = storage.data + offset;
+  }
+  move_bytes(storage.data + storage.size, bytes.data, bytes.size);
+  storage.size = needed;
+}
+
+}  // namespace
+
+void Text::reserve(size_t capacity) {
+  reserve_storage(storage_, capacity);
 }
 
 void Text::append(Bytes bytes) {
-  if (bytes.empty()) return;
-  size_t needed = 0;
-  if (__builtin_add_overflow(storage_.size, bytes.size, &needed)) fail_run("Out of memory");
-  if (needed > storage_.capacity) {
-    // Growing moves the block, so bytes from within this text are found again by offset.
-    const auto start = reinterpret_cast<uintptr_t>(storage_.data);
-    const auto from = reinterpret_cast<uintptr_t>(bytes.data);
-    const bool inside = storage_.data != nullptr && from >= start && from < start + storage_.size;
-    const size_t offset = inside ? from - start : 0;
-    reserve(grown_capacity(storage_.capacity, needed));
-    if (inside) bytes.data = storage_.data + offset;
-  }
-  memmove(storage_.data + storage_.size, bytes.data, bytes.size);
-  storage_.size = needed;
+  append_to_storage(storage_, bytes);
 }
 
 char* Text::extend(size_t count) {
@@ -114,6 +115,15 @@ void TextList::shrink_to(size_t count) {
 Bytes TextList::view(size_t i) const {
   const TextStorage& item = items_[i];
   return item.data ? Bytes{item.data, item.size} : Bytes{};
+}
+
+void TextList::push_copy(Bytes bytes) {
+  items_.push(TextStorage{});
+  append_to_storage(items_.back(), bytes);
+}
+
+void TextList::append_to_last(Bytes bytes) {
+  append_to_storage(items_.back(), bytes);
 }
 
 void TextList::replace(size_t i, Text text) {

@@ -31,9 +31,18 @@ class Text {
   Text(const Text&) = delete;
   Text& operator=(const Text&) = delete;
 
-  // Takes over / hands over the storage, which the receiver must free.
-  static Text adopt(TextStorage storage);
-  TextStorage release();
+  // Takes over / hands over the storage, which the receiver must free. Every value on the
+  // machine's stack passes through these, so they are inline.
+  static Text adopt(TextStorage storage) {
+    Text text;
+    text.storage_ = storage;
+    return text;
+  }
+  TextStorage release() {
+    TextStorage storage = storage_;
+    storage_ = TextStorage{};
+    return storage;
+  }
 
   Bytes view() const { return storage_.data ? Bytes{storage_.data, storage_.size} : Bytes{}; }
   size_t size() const { return storage_.size; }
@@ -72,6 +81,11 @@ class TextList {
   void push(Text text) { items_.push(text.release()); }
   Text pop() { return Text::adopt(items_.pop()); }
   void replace(size_t i, Text text);
+  // Adds a copy of `bytes`, made where it will lie; growing the list moves its records, not the
+  // bytes of its texts, so `bytes` may be one of them.
+  void push_copy(Bytes bytes);
+  // Appends to the last text where it lies, as the machine's concatenation does on its stack.
+  void append_to_last(Bytes bytes);  // the list is not empty; `bytes` may lie within that text
 
  private:
   PodArray<TextStorage> items_;

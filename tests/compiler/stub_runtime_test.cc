@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "compiler/stub/bytes.h"
 #include "tests/compiler/compile_harness.h"
 #include "tests/compiler/run_cases.h"
 
@@ -28,6 +30,24 @@ TEST(StubRuntime, TextsKeepTheirBytesWhileBlocksAreReused) {
        "WriteLine Str$(Len(s$)) + \" \" + Mid$(s$, 40001, 10) + \" \" + Right$(t$, 3)\n",
        "81920 abcdefghij hij\n"},
   });
+}
+
+// The stub's own short copy, against the C library's, at every size of each of its ways and
+// with the two ends overlapping either way.
+TEST(StubRuntime, ByteMovesMatchTheCLibrarysAtEverySizeAndOverlap) {
+  char source[160];
+  for (size_t i = 0; i < sizeof source; ++i) source[i] = static_cast<char>(i * 7 + 1);
+  for (size_t count = 0; count <= 70; ++count) {
+    for (int shift = -9; shift <= 9; ++shift) {
+      char ours[160], theirs[160];
+      std::memcpy(ours, source, sizeof source);
+      std::memcpy(theirs, source, sizeof source);
+      zr::move_bytes(ours + 40 + shift, ours + 40, count);
+      std::memmove(theirs + 40 + shift, theirs + 40, count);
+      ASSERT_EQ(std::string(ours, sizeof ours), std::string(theirs, sizeof theirs))
+          << count << " bytes moved by " << shift;
+    }
+  }
 }
 
 TEST(StubRuntime, StringFunctionEdges) {
