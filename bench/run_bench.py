@@ -320,6 +320,14 @@ class Bench:
                                                   exe, source])], {}, runs)
         self.add("stand-in compiler", f"compile a {len(lines)}-line program",
                  r["time"]["compile_1000"], target="well under 50 ms")
+        # The machine's own speed on a page of output: the FastCGI part's 1,000-line page.
+        page = self.work / "lines"
+        (self.work / "lines.zr").write_text(fastcgi_bench.LINES_ZR)
+        subprocess.run([self.compiler, "--quiet", "--executable", page, self.work / "lines.zr"],
+                       check=True, timeout=30)
+        r = self.alternate([("lines_page", [], [page])], {}, runs * 5)
+        self.add("stand-in compiler", "1,000-line page executable, start to exit",
+                 r["time"]["lines_page"])
 
     # ----- through a web server ------------------------------------------------------------
 
