@@ -63,7 +63,13 @@
   X(lock_release, 1)   /* arg: how many Lock blocks end here (EndLock, Break, Return) */      \
   /* Maps, in array slots with kArrayIsMap among the flags; as the array instructions. */     \
   X(map_load, 3)  /* pops the key, pushes the value, 0 or "" for a missing key */             \
-  X(map_store, 3) /* pops the value, then the key */
+  X(map_store, 3) /* pops the value, then the key */                                          \
+  /* As load_string / load_global_string, but the text is moved onto the stack and the        \
+     variable left empty: written only where the variable is stored again before anything     \
+     else can read it, as in `s$ = s$ + ...`, so that a text built piece by piece is not      \
+     copied whole for every piece. */                                                         \
+  X(take_string, 1)                                                                           \
+  X(take_global_string, 1)
 
 // X(code, "name", result, parameters...): the name as written in lower case, "$" for a string
 // result; I an integer, S a string, A a string array (`list$()`, an argument only), M a map of

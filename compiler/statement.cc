@@ -116,8 +116,33 @@ bool StatementCompiler::keyword_statement(TokenCursor& in, const std::string& ke
   return fail("'" + keyword + "' cannot begin a statement");
 }
 
+namespace {
+
+// In `s$ = s$ + ...` the variable's old text is read once and then replaced: it is moved onto
+// the stack instead of copied, so that a page built piece by piece in a variable costs time in
+// proportion to its length, not its square. Only where nothing else can read the variable in
+// between: no other load of it and no procedure call, as a procedure may read a global. A run
+// that fails in between ends, so the emptied variable is never seen.
+void take_instead_of_copy(Program& program, size_t start) {
+  std::vector<Instruction>& code = program.code;
+  const Instruction& store = code.back();
+  const Op load = store.op == Op::store_string          ? Op::load_string
+                  : store.op == Op::store_global_string ? Op::load_global_string
+                                                        : Op::kCount;
+  if (load == Op::kCount || code.size() < start + 2) return;
+  if (code[start].op != load || code[start].arg != store.arg) return;
+  for (size_t i = start + 1; i + 1 < code.size(); ++i) {
+    if (code[i].op == Op::call_procedure) return;
+    if (code[i].op == load && code[i].arg == store.arg) return;
+  }
+  code[start].op = load == Op::load_string ? Op::take_string : Op::take_global_string;
+}
+
+}  // namespace
+
 bool StatementCompiler::assignment(const std::string& name, TokenCursor& in) {
   Type type = Type::integer;
+  const size_t start = code_.here();
   if (!compile_expression(in, context_, type, error_)) return false;
   if (is_string_name(name) && type != Type::string) {
     return fail("Type mismatch: " + name + " holds a string (its name ends in $), not " +
@@ -127,7 +152,9 @@ bool StatementCompiler::assignment(const std::string& name, TokenCursor& in) {
     return fail("Type mismatch: " + name + " holds an integer (only names ending in $ hold " +
                 "strings), not " + type_name(type));
   }
-  return context_.store_variable(name, error_);
+  if (!context_.store_variable(name, error_)) return false;
+  take_instead_of_copy(code_.program(), start);
+  return true;
 }
 
 bool StatementCompiler::write(TokenCursor& in, Channel channel, bool optional_value) {

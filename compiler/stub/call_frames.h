@@ -28,6 +28,9 @@ class CallStack {
   Bytes string_slot(int64_t slot) const {
     return window_.strings->view(window_.string_base + checked(slot, window_.string_count));
   }
+  Text take_string_slot(int64_t slot) {
+    return window_.strings->take(window_.string_base + checked(slot, window_.string_count));
+  }
   void set_string_slot(int64_t slot, Text text) {
     window_.strings->replace(window_.string_base + checked(slot, window_.string_count),
                              moved(text));

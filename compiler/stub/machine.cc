@@ -178,6 +178,10 @@ void step(MachineState& m, const Instruction& in) {
     }
     case Op::lock_release:
       return m.locks.release(in.arg);
+    case Op::take_string:
+      return m.push_text(m.calls.take_string_slot(in.arg));
+    case Op::take_global_string:
+      return m.push_text(m.string_vars.take(static_cast<size_t>(in.arg)));
     // run() takes these itself; no default, so that an instruction added to the list and
     // handled nowhere fails to compile.
     case Op::jump:

@@ -59,12 +59,14 @@ bool operand_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits&
       return slot_ok(in.arg, frame.ints);
     case Op::load_string:
     case Op::store_string:
+    case Op::take_string:
       return slot_ok(in.arg, frame.strings);
     case Op::load_global_int:
     case Op::store_global_int:
       return slot_ok(in.arg, p.int_slots);
     case Op::load_global_string:
     case Op::store_global_string:
+    case Op::take_global_string:
       return slot_ok(in.arg, p.string_slots);
     case Op::int_compare:
     case Op::string_compare:

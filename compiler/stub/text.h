@@ -81,6 +81,12 @@ class TextList {
   void push(Text text) { items_.push(text.release()); }
   Text pop() { return Text::adopt(items_.pop()); }
   void replace(size_t i, Text text);
+  // Hands over text `i`, leaving it empty.
+  Text take(size_t i) {
+    Text text = Text::adopt(items_[i]);
+    items_[i] = TextStorage{};
+    return text;
+  }
   // Adds a copy of `bytes`, made where it will lie; growing the list moves its records, not the
   // bytes of its texts, so `bytes` may be one of them.
   void push_copy(Bytes bytes);

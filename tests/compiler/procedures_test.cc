@@ -61,6 +61,11 @@ TEST(Procedures, Scope) {
        " total = total + k\n name$ = name$ + \"b\"\n list(2) = k\nEndSub\nAdd(3)\nAdd(4)\n"
        "WriteLine Str$(total) + name$ + Str$(list(2))\n",
        "12abb4\n"},
+      {"a text built on itself keeps its old value wherever the new one reads it",
+       "s$ = \"a\"\nFunction Peek$()\n Global s$\n Return \"[\" + s$ + \"]\"\nEndFunction\n"
+       "s$ = s$ + Peek$()\ns$ = s$ + s$\nt$ = \"x\"\nt$ = Left$(t$ + t$, 1) + t$\n"
+       "WriteLine s$ + \" \" + t$\n",
+       "a[a]a[a] xx\n"},
       {"a global made inside a procedure exists at the top level",
        "Sub SetIt()\n Global made$\n made$ = \"set\"\nEndSub\nSetIt()\nWriteLine made$\n", "set\n"},
       {"a global loop variable",
