@@ -21,6 +21,21 @@ struct Bytes {
 
 Bytes bytes_of(const char* c_string);
 
+// Copies sizeof(Word) to 2 * sizeof(Word) bytes as a first and a last word, which may overlap;
+// both are read before either is written.
+template <typename Word>
+inline void move_as_two_words(char* to, const char* from, size_t count) {
+  Word first, last;
+  memcpy(&first, from, sizeof first);
+  memcpy(&last, from + count - sizeof last, sizeof last);
+  memcpy(to, &first, sizeof first);
+  memcpy(to + count - sizeof last, &last, sizeof last);
+}
+
+struct SixteenBytes {
+  uint64_t low, high;
+};
+
 // Copies `count` bytes from `from` to `to`; the two may overlap. Most copies of a page are short
 // (a word, a number's digits, a line) and are done here in registers: the C library's copy
 // starts a string instruction whose set-up alone costs more than such a copy.
@@ -28,27 +43,11 @@ inline void move_bytes(char* to, const char* from, size_t count) {
   if (count > 32) {
     memmove(to, from, count);
   } else if (count > 16) {
-    uint64_t a, b, c, d;
-    memcpy(&a, from, 8);
-    memcpy(&b, from + 8, 8);
-    memcpy(&c, from + count - 16, 8);
-    memcpy(&d, from + count - 8, 8);
-    memcpy(to, &a, 8);
-    memcpy(to + 8, &b, 8);
-    memcpy(to + count - 16, &c, 8);
-    memcpy(to + count - 8, &d, 8);
+    move_as_two_words<SixteenBytes>(to, from, count);
   } else if (count >= 8) {
-    uint64_t a, b;
-    memcpy(&a, from, 8);
-    memcpy(&b, from + count - 8, 8);
-    memcpy(to, &a, 8);
-    memcpy(to + count - 8, &b, 8);
+    move_as_two_words<uint64_t>(to, from, count);
   } else if (count >= 4) {
-    uint32_t a, b;
-    memcpy(&a, from, 4);
-    memcpy(&b, from + count - 4, 4);
-    memcpy(to, &a, 4);
-    memcpy(to + count - 4, &b, 4);
+    move_as_two_words<uint32_t>(to, from, count);
   } else if (count > 0) {
     const char a = from[0], b = from[count / 2], c = from[count - 1];
     to[0] = a;
