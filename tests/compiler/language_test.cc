@@ -57,8 +57,20 @@ TEST(Language, Statements) {
   });
 }
 
+// `a$ + ("0" + (a$ + ("1" + ...)))`, `depth` pairs deep, and what it joins to with a$ = "x".
+RunCase nested_joins(int depth) {
+  std::string expression = "\"end\"", joined = "end";
+  for (int i = depth - 1; i >= 0; --i) {
+    expression = "a$ + (\"" + std::to_string(i) + "\" + (" + expression + "))";
+    joined = "x" + std::to_string(i) + joined;
+  }
+  return {"joins nested deeper than the stack first holds keep their order",
+          "a$ = \"x\"\nWriteLine " + expression + "\n", joined + "\n"};
+}
+
 TEST(Language, OperatorsAndPrecedence) {
   check_cases({
+      nested_joins(40),
       {"multiplication before addition", "WriteLine 2 + 3 * 4 - 6 / 2\n", "11\n"},
       {"parentheses", "WriteLine (2 + 3) * 4\n", "20\n"},
       {"unary minus binds tighter than *", "WriteLine -2 * -3 + -(1 + 1)\n", "4\n"},
