@@ -1,6 +1,7 @@
 """The FastCGI part of `make bench`: the hello page through nginx with wrk, served by
 scriptrunner-fcgi (with resident processes, and with --no-resident), by fcgiwrap starting the
-runner (the CGI way under nginx), by fcgiwrap starting a static C binary, by php-fpm, and by a
+runner (the CGI way under nginx), by fcgiwrap starting a static C binary, by php-fpm (also with
+nginx keeping its connections open, as the server's keep-conn row does), and by a
 persistent C FastCGI responder (bench/fcgi_responder.c, the ceiling of any design); then a page of
 1,000 lines, and the memory of one resident process. Each back end gets the same number of
 workers; all run from one nginx started here on 127.0.0.1, and every figure of a round comes from
@@ -30,6 +31,7 @@ TARGETS = [
     ("fcgiwrap + scriptrunner", "/fw/hello.zr"),
     ("fcgiwrap + C binary", "/fw/hello.cgi"),
     ("php-fpm", "/php/hello.php"),
+    ("php-fpm, keep-conn", "/phpk/hello.php"),
     ("C FastCGI responder", "/c/hello"),
 ]
 RATIOS = [
@@ -39,6 +41,8 @@ RATIOS = [
     ("fcgiwrap + scriptrunner", ">= 2.5x"),
     ("fcgiwrap + C binary", ">= 1.5x"),
 ]
+# Both with nginx keeping its connections to the back end open.
+KEEP_CONN_RATIO = ("scriptrunner-fcgi, keep-conn", "php-fpm, keep-conn", "(as measured)")
 # The page of 1,000 lines, by the same three kinds of back end.
 LINE_TARGETS = [
     ("scriptrunner-fcgi (resident)", "/sr/lines.zr"),
@@ -117,11 +121,13 @@ def nginx_config(work: Path, www: Path, port: int, sockets):
     temp = work / "nginx-temp"
     temp.mkdir()
     locations = []
-    for prefix, address, keep in (("/sr/", sockets["sr"], False), ("/srn/", sockets["srn"], False),
-                                  ("/srk/", None, True), ("/fw/", sockets["fw"], False),
-                                  ("/php/", sockets["php"], False), ("/c/", sockets["c"], False)):
-        pass_line = "fastcgi_pass scriptrunner;\n      fastcgi_keep_conn on;" if keep \
-            else f"fastcgi_pass unix:{address};"
+    # An upstream name keeps its connections open; a socket is connected for every request.
+    for prefix, back_end in (("/sr/", sockets["sr"]), ("/srn/", sockets["srn"]),
+                             ("/srk/", "scriptrunner"), ("/fw/", sockets["fw"]),
+                             ("/php/", sockets["php"]), ("/phpk/", "phpfpm"),
+                             ("/c/", sockets["c"])):
+        pass_line = f"fastcgi_pass {back_end};\n      fastcgi_keep_conn on;" \
+            if isinstance(back_end, str) else f"fastcgi_pass unix:{back_end};"
         locations.append(f"""    location {prefix} {{
       include /etc/nginx/fastcgi_params;
       fastcgi_param SCRIPT_FILENAME $document_root$fastcgi_script_name;
@@ -144,6 +150,10 @@ http {{
     server unix:{sockets["srk"]};
     keepalive 8;
   }}
+  upstream phpfpm {{
+    server unix:{sockets["php"]};
+    keepalive 8;
+  }}
   server {{
     listen 127.0.0.1:{port};
     root {www};
@@ -155,7 +165,7 @@ http {{
 
 
 def write_pages(bench, www: Path, hello_line: str):
-    for folder in ("sr", "srn", "srk", "fw", "php"):
+    for folder in ("sr", "srn", "srk", "fw", "php", "phpk"):
         (www / folder).mkdir(parents=True)
     for folder, name, text in (("sr", "hello.zr", hello_line), ("srn", "hello.zr", hello_line),
                                ("srk", "hello.zr", hello_line), ("fw", "hello.zr", hello_line),
@@ -169,8 +179,9 @@ def write_pages(bench, www: Path, hello_line: str):
         bench.made += [cached, Path(str(cached) + ".script")]
     shutil.copyfile(bench.tools / "hello_cgi", www / "fw" / "hello.cgi")
     (www / "fw" / "hello.cgi").chmod(0o755)
-    (www / "php" / "hello.php").write_text("<p>Hello, world!</p>\n")
-    (www / "php" / "hello.php").chmod(0o644)
+    for folder in ("php", "phpk"):
+        (www / folder / "hello.php").write_text("<p>Hello, world!</p>\n")
+        (www / folder / "hello.php").chmod(0o644)
     (www / "php" / "lines.php").write_text(LINES_PHP)
     (www / "php" / "lines.php").chmod(0o644)
 
@@ -263,10 +274,13 @@ def rounds(bench, port, targets, ratios, connection_counts, page):
                             f"p50 {statistics.median(r[1] for r in rows):.2f} ms, "
                             f"p99 {statistics.median(r[2] for r in rows):.2f} ms "
                             f"({count}x{seconds} s)"))
-        ours = [r[0] for r in results[targets[0][0]]]
-        for other, target in ratios:
-            ratios_ = bench.per_round_ratios(ours, [b[0] for b in results[other]])
-            bench.add(section, f"{targets[0][0]} / {other}",
+        pairs = [(targets[0][0], other, target) for other, target in ratios]
+        if KEEP_CONN_RATIO[0] in results and KEEP_CONN_RATIO[1] in results:
+            pairs.append(KEEP_CONN_RATIO)
+        for ours, other, target in pairs:
+            ratios_ = bench.per_round_ratios([a[0] for a in results[ours]],
+                                             [b[0] for b in results[other]])
+            bench.add(section, f"{ours} / {other}",
                       text=("", f"req/s, {count} rounds"),
                       ratio=(statistics.median(ratios_), ratios_[0], ratios_[-1]), target=target)
 
