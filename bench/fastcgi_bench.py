@@ -95,13 +95,13 @@ class Services:
                 process.wait()
 
 
-def php_fpm_config(work: Path, sock: Path):
+def php_fpm_config(work: Path, sock: Path, name: str):
     """Debian's default pool (pm = dynamic, start 2, spare 1-3) but with WORKERS children."""
     user = "user = www-data\ngroup = www-data\n" if os.getuid() == 0 else ""
-    config = work / "php-fpm.conf"
+    config = work / f"{name}-fpm.conf"
     config.write_text(f"""[global]
-pid = {work}/php-fpm.pid
-error_log = {work}/php-fpm-error.log
+pid = {work}/{name}-fpm.pid
+error_log = {work}/{name}-fpm-error.log
 daemonize = no
 
 [www]
@@ -151,7 +151,7 @@ http {{
     keepalive 8;
   }}
   upstream phpfpm {{
-    server unix:{sockets["php"]};
+    server unix:{sockets["phpk"]};
     keepalive 8;
   }}
   server {{
@@ -188,7 +188,8 @@ def write_pages(bench, www: Path, hello_line: str):
 
 def start_all(bench, services: Services, www: Path):
     work = services.work
-    sockets = {name: work / f"{name}.sock" for name in ("sr", "srn", "srk", "fw", "php", "c")}
+    sockets = {name: work / f"{name}.sock"
+               for name in ("sr", "srn", "srk", "fw", "php", "phpk", "c")}
     server = bench.build / "bin" / "scriptrunner-fcgi"
     for name, extra in (("sr", []), ("srn", ["--no-resident"]), ("srk", [])):
         services.start(name, [server, "--listen", f"unix:{sockets[name]}", "--socket-mode",
@@ -199,9 +200,12 @@ def start_all(bench, services: Services, www: Path):
     services.start("fw", ["fcgiwrap", "-c", WORKERS, "-s", f"unix:{sockets['fw']}"])
     services.wait_for_socket(sockets["fw"], "fw")
     sockets["fw"].chmod(0o666)
-    services.start("php", [shutil.which(PHP_FPM) or f"/usr/sbin/{PHP_FPM}", "-F", "-y",
-                           php_fpm_config(work, sockets["php"])])
-    services.wait_for_socket(sockets["php"], "php")
+    # A php-fpm worker serves one connection until it closes, so connections that nginx keeps
+    # hold workers: the keep-conn row has a php-fpm of its own.
+    for name in ("php", "phpk"):
+        services.start(name, [shutil.which(PHP_FPM) or f"/usr/sbin/{PHP_FPM}", "-F", "-y",
+                              php_fpm_config(work, sockets[name], name)])
+        services.wait_for_socket(sockets[name], name)
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]
