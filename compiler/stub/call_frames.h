@@ -25,15 +25,10 @@ class CallStack {
   // The running frame's slots; a slot beyond the frame's own ends the run as damaged. Inline:
   // the machine reaches a variable this way on almost every instruction.
   int64_t& int_slot(int64_t slot) { return ints_here_[checked(slot, window_.int_count)]; }
-  Bytes string_slot(int64_t slot) const {
-    return window_.strings->view(window_.string_base + checked(slot, window_.string_count));
-  }
-  Text take_string_slot(int64_t slot) {
-    return window_.strings->take(window_.string_base + checked(slot, window_.string_count));
-  }
+  Bytes string_slot(int64_t slot) const { return window_.strings->view(string_index(slot)); }
+  Text take_string_slot(int64_t slot) { return window_.strings->take(string_index(slot)); }
   void set_string_slot(int64_t slot, Text text) {
-    window_.strings->replace(window_.string_base + checked(slot, window_.string_count),
-                             moved(text));
+    window_.strings->replace(string_index(slot), moved(text));
   }
   ArraySlot& array_slot(int64_t slot, ArrayScope scope);
 
@@ -63,6 +58,10 @@ class CallStack {
   static size_t checked(int64_t slot, size_t count) {
     if (slot < 0 || static_cast<uint64_t>(slot) >= count) damaged();
     return static_cast<size_t>(slot);
+  }
+  // Where the running frame's string `slot` lies in the list that holds it.
+  size_t string_index(int64_t slot) const {
+    return window_.string_base + checked(slot, window_.string_count);
   }
   [[noreturn]] static void damaged();
 
