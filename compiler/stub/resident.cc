@@ -217,8 +217,18 @@ bool parse_body(Request& request, uint32_t argc, uint32_t envc) {
 // The start of a request's body, read with its header: one read for a whole request of usual size.
 char body_start[16 * 1024];
 
+// Waits for the next request in poll rather than in recvmsg: a wait in recvmsg is woken each
+// time the server takes in the last reply (the socket's room to write grows), a poll only by
+// what it waits for, so a process costs one wake-up per request, not two.
+void wait_for_request(int socket_fd) {
+  pollfd readable{socket_fd, POLLIN, 0};
+  while (poll(&readable, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
 // Reads the next request, or returns false when the socket closed between requests.
 bool receive_request(int socket_fd, Request& request) {
+  wait_for_request(socket_fd);
   char header[kHeaderSize];
   int count = 0;
   int streams[kMostDescriptors];
