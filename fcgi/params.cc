@@ -44,14 +44,14 @@ bool read_pair_lengths(std::string_view data, std::size_t& at, std::size_t& name
 
 bool decode_name_values(std::string_view data, NameValuePairs& pairs) {
   std::size_t at = 0;
+  pairs.reserve(pairs.size() + 32);  // what a web server usually sends: one allocation
   while (at < data.size()) {
     std::size_t name_length = 0;
     std::size_t value_length = 0;
     if (!read_pair_lengths(data, at, name_length, value_length)) return false;
     const std::size_t left = data.size() - at;
     if (name_length > left || value_length > left - name_length) return false;
-    pairs.emplace_back(std::string(data.substr(at, name_length)),
-                       std::string(data.substr(at + name_length, value_length)));
+    pairs.emplace_back(data.substr(at, name_length), data.substr(at + name_length, value_length));
     at += name_length + value_length;
   }
   return true;

@@ -9,7 +9,8 @@
 
 namespace sr::fcgi {
 
-using NameValuePairs = std::vector<std::pair<std::string, std::string>>;
+// Views into the bytes they were decoded from, valid while those live.
+using NameValuePairs = std::vector<std::pair<std::string_view, std::string_view>>;
 
 // Decodes the whole of `data` (the concatenated content of a stream). False when a length or
 // a pair runs past its end; `pairs` then holds the pairs before the broken one.

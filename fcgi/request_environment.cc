@@ -1,21 +1,64 @@
 #include "fcgi/request_environment.h"
 
+#include <cstring>
+#include <functional>
+
 namespace sr::fcgi {
+namespace {
+
+constexpr std::size_t kFirstSlots = 64;
+
+bool valid_name(std::string_view name) {
+  if (name.empty()) return false;
+  for (const char c : name) {
+    if (c == '=' || c == '\0') return false;
+  }
+  return true;
+}
+
+bool entry_named(const std::string& entry, std::string_view name) {
+  return entry.size() > name.size() && entry[name.size()] == '=' &&
+         std::memcmp(entry.data(), name.data(), name.size()) == 0;
+}
+
+}  // namespace
+
+std::size_t RequestEnvironment::slot_of(std::string_view name) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = std::hash<std::string_view>{}(name)&mask;; at = (at + 1) & mask) {
+    const std::uint32_t slot = slots_[at];
+    if (slot == 0 || entry_named(entries_[slot - 1], name)) return at;
+  }
+}
+
+void RequestEnvironment::index_all() {
+  std::size_t size = kFirstSlots;
+  while (size < 2 * (entries_.size() + 1)) size *= 2;
+  entries_.reserve(size / 2);
+  slots_.assign(size, 0);
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const std::string& entry = entries_[i];
+    slots_[slot_of(std::string_view(entry).substr(0, entry.find('=')))] =
+        static_cast<std::uint32_t>(i + 1);
+  }
+}
 
 void RequestEnvironment::set(std::string_view name, std::string_view value) {
-  if (name.empty() || name.find_first_of(std::string_view("=\0", 2)) != std::string_view::npos) {
-    return;
-  }
-  std::string entry(name);
-  entry += '=';
-  entry += value.substr(0, value.find('\0'));
-  const auto [at, added] = index_.try_emplace(std::string(name), entries_.size());
-  if (added) {
+  if (!valid_name(name)) return;
+  value = value.substr(0, value.find('\0'));
+  std::string entry;
+  entry.reserve(name.size() + 1 + value.size());
+  entry.append(name).append(1, '=').append(value);
+  // Kept at most half full, so that a search always ends at an empty slot.
+  if (2 * (entries_.size() + 1) > slots_.size()) index_all();
+  std::uint32_t& slot = slots_[slot_of(name)];
+  if (slot == 0) {
     if (recording_) changes_.push_back({entries_.size(), {}});
     entries_.push_back(std::move(entry));
+    slot = static_cast<std::uint32_t>(entries_.size());
   } else {
-    if (recording_) changes_.push_back({at->second, entries_[at->second]});
-    entries_[at->second] = std::move(entry);
+    if (recording_) changes_.push_back({slot - 1, std::move(entries_[slot - 1])});
+    entries_[slot - 1] = std::move(entry);
   }
 }
 
@@ -28,14 +71,13 @@ void RequestEnvironment::rollback() {
   for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
     if (!change->previous.empty()) {
       entries_[change->at] = std::move(change->previous);
-      continue;
+    } else {
+      entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(change->at));
     }
-    const std::string& added = entries_[change->at];
-    index_.erase(added.substr(0, added.find('=')));
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(change->at));
   }
   changes_.clear();
   recording_ = false;
+  index_all();
 }
 
 bool runner_variable(std::string_view name) {
@@ -43,13 +85,14 @@ bool runner_variable(std::string_view name) {
 }
 
 std::string RequestEnvironment::get(std::string_view name) const {
-  const auto found = index_.find(std::string(name));
-  if (found == index_.end()) return {};
-  return entries_[found->second].substr(name.size() + 1);
+  if (slots_.empty() || !valid_name(name)) return {};
+  const std::uint32_t slot = slots_[slot_of(name)];
+  if (slot == 0) return {};
+  return entries_[slot - 1].substr(name.size() + 1);
 }
 
 bool RequestEnvironment::has(std::string_view name) const {
-  return index_.contains(std::string(name));
+  return !slots_.empty() && valid_name(name) && slots_[slot_of(name)] != 0;
 }
 
 std::vector<char*> RequestEnvironment::entries() {

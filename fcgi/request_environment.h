@@ -2,9 +2,9 @@
 // the FastCGI params, then --env, then what the runner exports.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -34,8 +34,14 @@ class RequestEnvironment {
     std::size_t at;
     std::string previous;  // "" when the entry was added
   };
+  // Where `name` is in slots_: the slot that holds its entry, or the empty one where it goes.
+  std::size_t slot_of(std::string_view name) const;
+  void index_all();
+
   std::vector<std::string> entries_;
-  std::unordered_map<std::string, std::size_t> index_;
+  // An open-addressed index of entries_ (entry + 1, 0 for empty), keyed by the entries' own
+  // names: a request's forty-odd variables cost no key copies and no node per name.
+  std::vector<std::uint32_t> slots_;
   bool recording_ = false;
   std::vector<Change> changes_;
 };

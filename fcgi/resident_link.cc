@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string_view>
 
 #include "fcgi/worker.h"
 
@@ -16,6 +17,7 @@ namespace {
 constexpr std::uint32_t kRequestMagic = 0x5a52'5251;
 constexpr std::uint32_t kReplyMagic = 0x5a52'444e;
 constexpr std::uint32_t kProtocolVersion = 3;
+constexpr std::size_t kHeaderSize = 28;
 constexpr std::size_t kReplySize = 32;
 constexpr std::uint32_t kEndingDelivered = 3;
 // The most output a reply carries: one output buffer of the executable.
@@ -33,28 +35,34 @@ std::uint32_t word32(const char* at) {
   return v;
 }
 
-// The header and the body: the folder, the arguments and the environment, each ending in a zero.
+// The header and the body: the folder, the arguments and the environment, each ending in a zero;
+// built in place, as it is built for every request.
 std::string request_bytes(const ResidentRequest& request) {
-  std::string body = request.folder + '\0';
-  for (const std::string& argument : *request.arguments) body += argument + '\0';
+  std::size_t body_size = request.folder.size() + 1;
+  for (const std::string& argument : *request.arguments) body_size += argument.size() + 1;
   std::uint32_t envc = 0;
-  for (const char* entry : *request.environment) {
-    if (entry == nullptr) break;
-    body += entry;
-    body += '\0';
-    ++envc;
+  for (; (*request.environment)[envc] != nullptr; ++envc) {
+    body_size += std::strlen((*request.environment)[envc]) + 1;
   }
   std::string bytes;
+  bytes.reserve(kHeaderSize + body_size);
   put32(bytes, kRequestMagic);
   put32(bytes, kProtocolVersion);
   put32(bytes, static_cast<std::uint32_t>(request.arguments->size()));
   put32(bytes, envc);
-  const std::uint64_t size = body.size();
+  const std::uint64_t size = body_size;
   put32(bytes, static_cast<std::uint32_t>(size));
   put32(bytes, static_cast<std::uint32_t>(size >> 32));
   const std::uint32_t last = request.last_on_connection ? 1u << 16 : 0u;
   put32(bytes, request.connection >= 0 ? request.request_id | last : 0);
-  return bytes + body;
+  const auto append_string = [&bytes](std::string_view text) {
+    bytes.append(text);
+    bytes.push_back('\0');
+  };
+  append_string(request.folder);
+  for (const std::string& argument : *request.arguments) append_string(argument);
+  for (std::uint32_t i = 0; i < envc; ++i) append_string((*request.environment)[i]);
+  return bytes;
 }
 
 }  // namespace

@@ -78,7 +78,8 @@ class Server {
     Clock::time_point since;  // when the wait began
     Clock::time_point deadline = Clock::time_point::max();
     // Of the request it holds, from when its params arrived: what the status page and the slow
-    // log show, and the params themselves until it starts.
+    // log show, and the params themselves until it starts (views into params_bytes).
+    std::string params_bytes;
     NameValuePairs params;
     std::string script;
     Clock::time_point ready_at;

@@ -38,13 +38,14 @@ void Server::request_ready(Client& client) {
   ++stats_.accepted_requests;
   Request& request = *client.conn.request;
   client.params.clear();
-  if (!decode_name_values(request.params, client.params)) {
+  client.params_bytes = std::move(request.params);
+  request.params = std::string();
+  if (!decode_name_values(client.params_bytes, client.params)) {
     ++stats_.ended.refused;
     malformed_log_.write("malformed params; connection closed");
     drop_client(client);
     return;
   }
-  request.params = std::string();
   // Before the queue: the status page answers while every process is busy.
   if (answer_own_page(client)) return;
   client.ready_at = Clock::now();
@@ -101,6 +102,7 @@ bool Server::spawn(Client& client) {
     return true;
   }
   client.params = NameValuePairs();
+  client.params_bytes = std::string();
   job->script = std::move(client.script);
   job->ready_at = client.ready_at;
   if (options_.slow_log_seconds > 0) {

@@ -96,11 +96,12 @@ TEST(RecordCodec, BeginRequestBodyMustBeEightBytes) {
 }
 
 TEST(NameValues, RoundTripOfShortAndLongLengths) {
-  const NameValuePairs pairs = {{"A", ""},
-                                {"", "empty name"},
-                                {std::string(127, 'n'), std::string(128, 'v')},
-                                {std::string(200, 'N'), std::string(70000, 'V')},
-                                {"NUL", std::string("a\0b", 3)}};
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {"A", ""},
+      {"", "empty name"},
+      {std::string(127, 'n'), std::string(128, 'v')},
+      {std::string(200, 'N'), std::string(70000, 'V')},
+      {"NUL", std::string("a\0b", 3)}};
   std::string encoded;
   for (const auto& [name, value] : pairs) append_name_value(encoded, name, value);
   // 127 fits one length byte; 128 and above take four with the high bit set.
@@ -109,7 +110,7 @@ TEST(NameValues, RoundTripOfShortAndLongLengths) {
                                               3));
   NameValuePairs decoded;
   ASSERT_TRUE(decode_name_values(encoded, decoded));
-  EXPECT_EQ(decoded, pairs);
+  EXPECT_EQ(decoded, NameValuePairs(pairs.begin(), pairs.end()));
 }
 
 TEST(NameValues, FourByteLengthsAreReadAsThirtyOneBits) {
@@ -118,7 +119,7 @@ TEST(NameValues, FourByteLengthsAreReadAsThirtyOneBits) {
   NameValuePairs decoded;
   ASSERT_TRUE(decode_name_values(encoded, decoded));
   ASSERT_EQ(decoded.size(), 1u);
-  EXPECT_EQ(decoded[0], (std::pair<std::string, std::string>{"abc", "X"}));
+  EXPECT_EQ(decoded[0], (std::pair<std::string_view, std::string_view>{"abc", "X"}));
 }
 
 TEST(NameValues, TruncatedOrOverlongPairsAreRefused) {

@@ -36,6 +36,28 @@ TEST(RequestEnvironment, FollowsSetenvsRules) {
   EXPECT_EQ(environment.entries().back(), nullptr);
 }
 
+TEST(RequestEnvironment, ManyNamesAndARollbackKeepEveryEntryFindable) {
+  // Past what the index first holds, with names that begin one another.
+  RequestEnvironment environment;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 150; ++i) {
+    const std::string name =
+        std::string(static_cast<std::size_t>(i % 7 + 1), 'N') + std::to_string(i / 7);
+    environment.set(name, "v" + std::to_string(i));
+    expected.push_back(name + "=v" + std::to_string(i));
+  }
+  environment.checkpoint();
+  environment.set("N0", "changed");
+  environment.set("ADDED", "1");
+  environment.set("NN0", "changed too");
+  EXPECT_EQ(environment.get("N0"), "changed");
+  environment.rollback();
+  EXPECT_EQ(entries_of(environment), expected);
+  EXPECT_FALSE(environment.has("ADDED"));
+  EXPECT_EQ(environment.get("NN0"), "v1");
+  EXPECT_EQ(environment.get("NNNNNNN20"), "v146");
+}
+
 TEST(RequestEnvironment, EnvOptionsComeAfterAndOverTheParams) {
   RequestEnvironment environment =
       request_environment({{"SITE", "request"}, {"QUERY_STRING", "a=1"}}, {{"SITE", "server"}});
