@@ -1,12 +1,12 @@
 #include "fcgi/request_environment.h"
 
-#include <cstring>
 #include <functional>
 
 namespace sr::fcgi {
 namespace {
 
 constexpr std::size_t kFirstSlots = 64;
+constexpr std::size_t kFirstText = 4096;
 
 bool valid_name(std::string_view name) {
   if (name.empty()) return false;
@@ -16,9 +16,8 @@ bool valid_name(std::string_view name) {
   return true;
 }
 
-bool entry_named(const std::string& entry, std::string_view name) {
-  return entry.size() > name.size() && entry[name.size()] == '=' &&
-         std::memcmp(entry.data(), name.data(), name.size()) == 0;
+bool entry_named(std::string_view entry, std::string_view name) {
+  return entry.size() > name.size() && entry[name.size()] == '=' && entry.starts_with(name);
 }
 
 }  // namespace
@@ -27,38 +26,38 @@ std::size_t RequestEnvironment::slot_of(std::string_view name) const {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = std::hash<std::string_view>{}(name)&mask;; at = (at + 1) & mask) {
     const std::uint32_t slot = slots_[at];
-    if (slot == 0 || entry_named(entries_[slot - 1], name)) return at;
+    if (slot == 0 || entry_named(entry(slot - 1), name)) return at;
   }
 }
 
 void RequestEnvironment::index_all() {
   std::size_t size = kFirstSlots;
-  while (size < 2 * (entries_.size() + 1)) size *= 2;
-  entries_.reserve(size / 2);
+  while (size < 2 * (spans_.size() + 1)) size *= 2;
+  spans_.reserve(size / 2);
   slots_.assign(size, 0);
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const std::string& entry = entries_[i];
-    slots_[slot_of(std::string_view(entry).substr(0, entry.find('=')))] =
-        static_cast<std::uint32_t>(i + 1);
+  for (std::size_t i = 0; i < spans_.size(); ++i) {
+    const std::string_view text = entry(i);
+    slots_[slot_of(text.substr(0, text.find('=')))] = static_cast<std::uint32_t>(i + 1);
   }
 }
 
 void RequestEnvironment::set(std::string_view name, std::string_view value) {
   if (!valid_name(name)) return;
   value = value.substr(0, value.find('\0'));
-  std::string entry;
-  entry.reserve(name.size() + 1 + value.size());
-  entry.append(name).append(1, '=').append(value);
+  if (text_.empty()) text_.reserve(kFirstText);
+  const Span span{static_cast<std::uint32_t>(text_.size()),
+                  static_cast<std::uint32_t>(name.size() + 1 + value.size())};
+  text_.append(name).append(1, '=').append(value).append(1, '\0');
   // Kept at most half full, so that a search always ends at an empty slot.
-  if (2 * (entries_.size() + 1) > slots_.size()) index_all();
+  if (2 * (spans_.size() + 1) > slots_.size()) index_all();
   std::uint32_t& slot = slots_[slot_of(name)];
   if (slot == 0) {
-    if (recording_) changes_.push_back({entries_.size(), {}});
-    entries_.push_back(std::move(entry));
-    slot = static_cast<std::uint32_t>(entries_.size());
+    if (recording_) changes_.push_back({spans_.size(), {}});
+    spans_.push_back(span);
+    slot = static_cast<std::uint32_t>(spans_.size());
   } else {
-    if (recording_) changes_.push_back({slot - 1, std::move(entries_[slot - 1])});
-    entries_[slot - 1] = std::move(entry);
+    if (recording_) changes_.push_back({slot - 1, spans_[slot - 1]});
+    spans_[slot - 1] = span;
   }
 }
 
@@ -69,10 +68,10 @@ void RequestEnvironment::checkpoint() {
 
 void RequestEnvironment::rollback() {
   for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
-    if (!change->previous.empty()) {
-      entries_[change->at] = std::move(change->previous);
+    if (change->previous.size != 0) {
+      spans_[change->at] = change->previous;
     } else {
-      entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(change->at));
+      spans_.erase(spans_.begin() + static_cast<std::ptrdiff_t>(change->at));
     }
   }
   changes_.clear();
@@ -88,7 +87,7 @@ std::string RequestEnvironment::get(std::string_view name) const {
   if (slots_.empty() || !valid_name(name)) return {};
   const std::uint32_t slot = slots_[slot_of(name)];
   if (slot == 0) return {};
-  return entries_[slot - 1].substr(name.size() + 1);
+  return std::string(entry(slot - 1).substr(name.size() + 1));
 }
 
 bool RequestEnvironment::has(std::string_view name) const {
@@ -97,8 +96,8 @@ bool RequestEnvironment::has(std::string_view name) const {
 
 std::vector<char*> RequestEnvironment::entries() {
   std::vector<char*> pointers;
-  pointers.reserve(entries_.size() + 1);
-  for (std::string& entry : entries_) pointers.push_back(entry.data());
+  pointers.reserve(spans_.size() + 1);
+  for (const Span& span : spans_) pointers.push_back(text_.data() + span.start);
   pointers.push_back(nullptr);
   return pointers;
 }

@@ -30,17 +30,27 @@ class RequestEnvironment {
   void rollback();
 
  private:
+  // An entry's bytes in text_: "NAME=VALUE", with a NUL after it.
+  struct Span {
+    std::uint32_t start = 0;
+    std::uint32_t size = 0;
+  };
   struct Change {
     std::size_t at;
-    std::string previous;  // "" when the entry was added
+    Span previous;  // size 0 when the entry was added
   };
+  std::string_view entry(std::size_t at) const {
+    return {text_.data() + spans_[at].start, spans_[at].size};
+  }
   // Where `name` is in slots_: the slot that holds its entry, or the empty one where it goes.
   std::size_t slot_of(std::string_view name) const;
   void index_all();
 
-  std::vector<std::string> entries_;
-  // An open-addressed index of entries_ (entry + 1, 0 for empty), keyed by the entries' own
-  // names: a request's forty-odd variables cost no key copies and no node per name.
+  // Every entry as it was set, one after another: a request's forty-odd variables take one
+  // buffer, not one each. A value set again is added anew; the old bytes stay until the end.
+  std::string text_;
+  std::vector<Span> spans_;  // the current entries, in their order
+  // An open-addressed index of spans_ (entry + 1, 0 for empty), keyed by the entries' own names.
   std::vector<std::uint32_t> slots_;
   bool recording_ = false;
   std::vector<Change> changes_;
