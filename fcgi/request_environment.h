@@ -30,7 +30,8 @@ class RequestEnvironment {
   void rollback();
 
  private:
-  // An entry's bytes in text_: "NAME=VALUE", with a NUL after it.
+  // An entry's bytes in text_: "NAME=VALUE", with a NUL after it. A request's params are bounded
+  // by the argument space (megabytes), so 32 bits reach every byte.
   struct Span {
     std::uint32_t start = 0;
     std::uint32_t size = 0;
