@@ -24,7 +24,7 @@ bool entry_named(std::string_view entry, std::string_view name) {
 
 std::size_t RequestEnvironment::slot_of(std::string_view name) const {
   const std::size_t mask = slots_.size() - 1;
-  const std::size_t first = std::hash<std::string_view>{}(name)&mask;
+  const std::size_t first = std::hash<std::string_view>()(name) & mask;
   for (std::size_t at = first;; at = (at + 1) & mask) {
     const std::uint32_t slot = slots_[at];
     if (slot == 0 || entry_named(entry(slot - 1), name)) return at;
