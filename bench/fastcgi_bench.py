@@ -276,7 +276,8 @@ def rounds(bench, port, targets, ratios, connection_counts, page):
             bench.add(section, name,
                       text=(f"{statistics.median(r[0] for r in rows):.0f} req/s",
                             f"p50 {statistics.median(r[1] for r in rows):.2f} ms, "
-                            f"p99 {statistics.median(r[2] for r in rows):.2f} ms "
+                            f"p99 {statistics.median(r[2] for r in rows):.2f} ms, "
+                            f"CPU idle {100 * statistics.median(r[3] for r in rows):.0f}% "
                             f"({count}x{seconds} s)"))
         pairs = [(targets[0][0], other, target) for other, target in ratios]
         if KEEP_CONN_RATIO[0] in results and KEEP_CONN_RATIO[1] in results:

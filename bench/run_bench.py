@@ -398,7 +398,14 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
         number, unit = float(match.group(1)), match.group(2)
         return number * {"us": 0.001, "ms": 1.0, "s": 1000.0}[unit]
 
+    @staticmethod
+    def _cpu_times():
+        """(idle, all) jiffies of every CPU since boot; iowait counts as idle."""
+        fields = [int(x) for x in Path("/proc/stat").read_text().split("\n", 1)[0].split()[1:9]]
+        return fields[3] + fields[4], sum(fields)
+
     def _wrk(self, port, path, connections, seconds):
+        idle_before, all_before = self._cpu_times()
         done = subprocess.run(["wrk", "-t", "2", "-c", str(connections), "-d", f"{seconds}s",
                                "--latency", f"http://127.0.0.1:{port}{path}"],
                               capture_output=True, text=True, timeout=seconds + 60)
@@ -411,7 +418,10 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
         if bad or errors:
             print(f"warning: wrk {path}: {bad.group(0) if bad else ''} "
                   f"{errors.group(0) if errors else ''}", file=sys.stderr)
-        return rps, p50, p99
+        # A back end that leaves CPUs idle under load waits on hand-offs rather than on work.
+        idle_after, all_after = self._cpu_times()
+        idle = (idle_after - idle_before) / max(all_after - all_before, 1)
+        return rps, p50, p99, idle
 
     def _web_rounds(self, port):
         targets = [("runner (hello.zr)", "/hello.zr"), ("C binary (hello.cgi)", "/hello.cgi"),
