@@ -5,7 +5,9 @@ nginx keeping its connections open, as the server's keep-conn row does), and by 
 persistent C FastCGI responder (bench/fcgi_responder.c, the ceiling of any design); then a page of
 1,000 lines, and the memory of one resident process. Each back end gets the same number of
 workers; all run from one nginx started here on 127.0.0.1, and every figure of a round comes from
-the same run.
+the same run. Beside req/s and latency, each row gives the share of CPU time left idle and the CPU
+time per request of the back end and of nginx: a back end that costs little CPU but leaves the
+CPUs idle is held up by hand-offs, not by work.
 
 Called by run_bench.py (part "fastcgi") with its Bench, whose helpers it uses.
 """
@@ -250,14 +252,17 @@ def run(bench, hello_line: str):
                     time.sleep(0.1)
             if " 200 " not in reply.splitlines()[0] or expected not in reply:
                 raise RuntimeError(f"{name} through nginx: {reply[:300]!r}")
-        rounds(bench, port, TARGETS, RATIOS, (8, 32), "hello page")
-        rounds(bench, port, LINE_TARGETS, RATIOS[:2], (8,), "1,000 lines")
+        sessions = {name: process.pid for name, process in services.processes}
+        rounds(bench, port, sessions, TARGETS, RATIOS, (8, 32), "hello page")
+        rounds(bench, port, sessions, LINE_TARGETS, RATIOS[:2], (8,), "1,000 lines")
         resident_memory(bench, services)
     finally:
         services.stop()
 
 
-def rounds(bench, port, targets, ratios, connection_counts, page):
+def rounds(bench, port, sessions, targets, ratios, connection_counts, page):
+    """wrk rounds of `targets`. Each back end runs in a session of its own (its service's, named
+    by the path's first part), so its CPU per request is read beside nginx's."""
     count = 2 if bench.quick else 3
     seconds = 2 if bench.quick else 3
     for connections in connection_counts:
@@ -269,7 +274,9 @@ def rounds(bench, port, targets, ratios, connection_counts, page):
             # Each round visits every target, starting one further on.
             for k in range(len(targets)):
                 name, path = targets[(round_ + k) % len(targets)]
-                results[name].append(bench._wrk(port, path, connections, seconds))
+                back_end = sessions[path.split("/")[1]]
+                results[name].append(bench._wrk(port, path, connections, seconds,
+                                                (back_end, sessions["nginx"])))
         section = f"nginx + FastCGI + wrk, {page}, {connections} connections"
         for name, _ in targets:
             rows = results[name]
@@ -277,7 +284,10 @@ def rounds(bench, port, targets, ratios, connection_counts, page):
                       text=(f"{statistics.median(r[0] for r in rows):.0f} req/s",
                             f"p50 {statistics.median(r[1] for r in rows):.2f} ms, "
                             f"p99 {statistics.median(r[2] for r in rows):.2f} ms, "
-                            f"CPU idle {100 * statistics.median(r[3] for r in rows):.0f}% "
+                            f"CPU idle {100 * statistics.median(r[3] for r in rows):.0f}%, "
+                            f"CPU per request: back end "
+                            f"{statistics.median(r[4][0] for r in rows):.0f} µs, "
+                            f"nginx {statistics.median(r[4][1] for r in rows):.0f} µs "
                             f"({count}x{seconds} s)"))
         pairs = [(targets[0][0], other, target) for other, target in ratios]
         if KEEP_CONN_RATIO[0] in results and KEEP_CONN_RATIO[1] in results:

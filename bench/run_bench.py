@@ -404,7 +404,24 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
         fields = [int(x) for x in Path("/proc/stat").read_text().split("\n", 1)[0].split()[1:9]]
         return fields[3] + fields[4], sum(fields)
 
-    def _wrk(self, port, path, connections, seconds):
+    @staticmethod
+    def _session_cpu(session):
+        """CPU jiffies of the processes of `session` and of the children they collected: a
+        process that ends between two readings then counts once, for its time in between."""
+        total = 0
+        for stat in Path("/proc").glob("[0-9]*/stat"):
+            try:
+                fields = stat.read_text().rsplit(")", 1)[1].split()
+            except OSError:
+                continue  # ended while we looked
+            if int(fields[3]) == session:
+                total += sum(int(x) for x in fields[11:15])  # utime stime cutime cstime
+        return total
+
+    def _wrk(self, port, path, connections, seconds, sessions=()):
+        """req/s, p50 and p99 in ms, the idle share of the CPUs, and the CPU microseconds per
+        request of each process session in `sessions`."""
+        cpu_before = [self._session_cpu(s) for s in sessions]
         idle_before, all_before = self._cpu_times()
         done = subprocess.run(["wrk", "-t", "2", "-c", str(connections), "-d", f"{seconds}s",
                                "--latency", f"http://127.0.0.1:{port}{path}"],
@@ -421,7 +438,11 @@ cgi.assign = (".zr" => "", ".cgi" => "", ".musl" => "", ".relay" => "",
         # A back end that leaves CPUs idle under load waits on hand-offs rather than on work.
         idle_after, all_after = self._cpu_times()
         idle = (idle_after - idle_before) / max(all_after - all_before, 1)
-        return rps, p50, p99, idle
+        requests = max(int(re.search(r"(\d+) requests in", out).group(1)), 1)
+        tick_us = 1e6 / os.sysconf("SC_CLK_TCK")
+        cpu = [(self._session_cpu(s) - before) * tick_us / requests
+               for s, before in zip(sessions, cpu_before)]
+        return rps, p50, p99, idle, cpu
 
     def _web_rounds(self, port):
         targets = [("runner (hello.zr)", "/hello.zr"), ("C binary (hello.cgi)", "/hello.cgi"),
