@@ -26,8 +26,10 @@ int small_index_holding(size_t size) {
   return index;
 }
 
-// Large blocks: huge ones cost more to fill than to map.
-constexpr size_t kSmallestKept = 64 * 1024;
+// Large blocks: every one past the small sizes, which musl gives back to the system when freed
+// (from 32 KiB on, not only past its 128 KiB mapping threshold); but not huge ones, which cost
+// more to fill than to map.
+constexpr size_t kSmallestKept = kLargestSmall;
 constexpr size_t kLargestKept = 64 * 1024 * 1024;
 constexpr int kKeptCount = 4;
 
