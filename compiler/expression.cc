@@ -1,6 +1,8 @@
 #include "compiler/expression.h"
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace sr::zr {
@@ -100,6 +102,7 @@ class ExpressionCompiler {
   bool procedure_call(const ProcedureDecl& procedure, bool as_statement);
   bool procedure_argument(const ProcedureDecl& procedure, size_t i);
   bool builtin_call(const std::string& name, Type& type);
+  void emit_builtin(Builtin builtin, const std::vector<size_t>& arg_starts);
   bool fail(std::string message) {
     if (error_.empty()) error_ = std::move(message);
     return false;
@@ -440,9 +443,11 @@ bool ExpressionCompiler::builtin_call(const std::string& name, Type& type) {
   std::vector<const BuiltinSignature*> candidates = find_builtins(name);
   in_.next();  // "("
   std::vector<Type> args;
+  std::vector<size_t> arg_starts;
   if (!in_.take_symbol(")")) {
     do {
       const size_t at = args.size();
+      arg_starts.push_back(code_.here());
       // An array or map argument is written as its name; which ones are those is fixed.
       bool container = false;
       for (const BuiltinSignature* s : candidates) {
@@ -468,7 +473,7 @@ bool ExpressionCompiler::builtin_call(const std::string& name, Type& type) {
     size_t i = 0;
     while (i < args.size() && takes(s->params[i], args[i])) ++i;
     if (i < args.size()) continue;
-    code_.emit(Op::call, static_cast<int64_t>(s->builtin));
+    emit_builtin(s->builtin, arg_starts);
     type = s->result;
     return true;
   }
@@ -478,6 +483,34 @@ bool ExpressionCompiler::builtin_call(const std::string& name, Type& type) {
   return fail(mismatch("argument " + std::to_string(i + 1) + " of " + name + " must be " +
                            type_name(first->params[i]),
                        args[i]));
+}
+
+// A text variable as the first argument of a built-in that only reads it is read where it lies
+// instead of copied onto the stack: the load goes and the call names the variable. Only where
+// nothing between the load and the call can change the variable (a procedure call could) or
+// jumps (a target past the load would move).
+void ExpressionCompiler::emit_builtin(Builtin builtin, const std::vector<size_t>& arg_starts) {
+  std::vector<Instruction>& code = code_.program().code;
+  const size_t first = arg_starts.empty() ? code.size() : arg_starts[0];
+  const size_t second = arg_starts.size() > 1 ? arg_starts[1] : code.size();
+  const bool fused =
+      reads_first_text_in_place(builtin) && second == first + 1 &&
+      (code[first].op == Op::load_string || code[first].op == Op::load_global_string) &&
+      std::none_of(code.begin() + static_cast<std::ptrdiff_t>(second), code.end(),
+                   [](const Instruction& in) {
+                     return in.op == Op::call_procedure || in.op == Op::jump ||
+                            in.op == Op::jump_if_false || in.op == Op::jump_if_true;
+                   });
+  if (!fused) {
+    code_.emit(Op::call, static_cast<int64_t>(builtin));
+    return;
+  }
+  const Instruction load = code[first];
+  code.erase(code.begin() + static_cast<std::ptrdiff_t>(first));
+  const ArrayScope scope =
+      load.op == Op::load_global_string ? ArrayScope::global : ArrayScope::frame;
+  code_.emit(Op::call_on_string, static_cast<int64_t>(builtin), load.arg,
+             static_cast<int64_t>(scope));
 }
 
 }  // namespace

@@ -47,6 +47,24 @@ enum class Channel : uint8_t { out, out_line, error_line };
 enum class Builtin : uint8_t { SR_ZR_BUILTINS(SR_ZR_BUILTIN_CODE) kCount };
 #undef SR_ZR_BUILTIN_CODE
 
+// The built-ins whose first argument is a text that they only read: a variable given there can
+// be read where it lies (Op::call_on_string).
+inline bool reads_first_text_in_place(Builtin builtin) {
+  switch (builtin) {
+    case Builtin::len:
+    case Builtin::asc:
+    case Builtin::left:
+    case Builtin::right:
+    case Builtin::mid2:
+    case Builtin::mid3:
+    case Builtin::find2:
+    case Builtin::find3:
+      return true;
+    default:
+      return false;
+  }
+}
+
 struct Instruction {
   Op op = Op::end;
   int64_t arg = 0;

@@ -69,7 +69,12 @@
      else can read it, as in `s$ = s$ + ...`, so that a text built piece by piece is not      \
      copied whole for every piece. */                                                         \
   X(take_string, 1)                                                                           \
-  X(take_global_string, 1)
+  X(take_global_string, 1)                                                                    \
+  /* As call, with a text variable's text as the first argument, read where it lies instead   \
+     of copied onto the stack (reads_first_text_in_place), so that a loop over a long text's  \
+     characters does not copy the whole text on every pass. arg: Builtin; arg2: string slot;  \
+     arg3: ArrayScope of that slot. */                                                        \
+  X(call_on_string, 3)
 
 // X(code, "name", result, parameters...): the name as written in lower case, "$" for a string
 // result; I an integer, S a string, A a string array (`list$()`, an argument only), M a map of

@@ -131,9 +131,14 @@ void take_instead_of_copy(Program& program, size_t start) {
                                                         : Op::kCount;
   if (load == Op::kCount || code.size() < start + 2) return;
   if (code[start].op != load || code[start].arg != store.arg) return;
+  const auto scope =
+      static_cast<int64_t>(load == Op::load_string ? ArrayScope::frame : ArrayScope::global);
   for (size_t i = start + 1; i + 1 < code.size(); ++i) {
     if (code[i].op == Op::call_procedure) return;
     if (code[i].op == load && code[i].arg == store.arg) return;
+    if (code[i].op == Op::call_on_string && code[i].arg2 == store.arg && code[i].arg3 == scope) {
+      return;
+    }
   }
   code[start].op = load == Op::load_string ? Op::take_string : Op::take_global_string;
 }

@@ -13,5 +13,8 @@ SR_ZR_BUILTINS(SR_ZR_BUILTIN_FUNCTION)
 
 // Runs the row `builtin` (one of the list's codes, as the program's check made sure).
 void call_builtin(MachineState& m, Builtin builtin);
+// Runs the row `builtin`, one that reads_first_text_in_place, with `s` as its first argument and
+// the others on the stacks. `s` is a variable's text, which no row changes while it reads it.
+void call_on_text(MachineState& m, Builtin builtin, Bytes s);
 
 }  // namespace sr::zr

@@ -24,6 +24,10 @@ Text mid_to_end(Bytes s, int64_t start) {
   return mid_part(s, start, -1);
 }
 
+Text mid_counted(Bytes s, int64_t start, int64_t count) {
+  return mid_part(s, start, count < 0 ? 0 : count);
+}
+
 void find_from(MachineState& m, int64_t start) {
   Text sought = m.pop_text(), s = m.pop_text();
   m.push_int(find_text(s.view(), sought.view(), start));
@@ -46,7 +50,7 @@ void call_mid2(MachineState& m) {
 void call_mid3(MachineState& m) {
   const int64_t count = m.pop_int(), start = m.pop_int();
   Text s = m.pop_text();
-  m.push_text(mid_part(s.view(), start, count < 0 ? 0 : count));
+  m.push_text(mid_counted(s.view(), start, count));
 }
 
 void call_find2(MachineState& m) {
@@ -55,6 +59,33 @@ void call_find2(MachineState& m) {
 
 void call_find3(MachineState& m) {
   find_from(m, m.pop_int());
+}
+
+void call_on_text(MachineState& m, Builtin builtin, Bytes s) {
+  switch (builtin) {
+    case Builtin::len:
+      return m.push_int(static_cast<int64_t>(s.size));
+    case Builtin::asc:
+      return m.push_int(s.size == 0 ? 0 : static_cast<unsigned char>(s[0]));
+    case Builtin::left:
+      return m.push_text(left_part(s, m.pop_int()));
+    case Builtin::right:
+      return m.push_text(right_part(s, m.pop_int()));
+    case Builtin::mid2:
+      return m.push_text(mid_to_end(s, m.pop_int()));
+    case Builtin::mid3: {
+      const int64_t count = m.pop_int(), start = m.pop_int();
+      return m.push_text(mid_counted(s, start, count));
+    }
+    case Builtin::find2:
+    case Builtin::find3: {
+      const int64_t start = builtin == Builtin::find3 ? m.pop_int() : 1;
+      Text sought = m.pop_text();
+      return m.push_int(find_text(s, sought.view(), start));
+    }
+    default:
+      fail_run("the program is damaged");
+  }
 }
 
 void call_replace(MachineState& m) {

@@ -182,6 +182,11 @@ void step(MachineState& m, const Instruction& in) {
       return m.push_text(m.calls.take_string_slot(in.arg));
     case Op::take_global_string:
       return m.push_text(m.string_vars.take(static_cast<size_t>(in.arg)));
+    case Op::call_on_string:
+      return call_on_text(m, static_cast<Builtin>(in.arg),
+                          in.arg3 == static_cast<int64_t>(ArrayScope::global)
+                              ? m.string_vars.view(static_cast<size_t>(in.arg2))
+                              : m.calls.string_slot(in.arg2));
     // run() takes these itself; no default, so that an instruction added to the list and
     // handled nowhere fails to compile.
     case Op::jump:

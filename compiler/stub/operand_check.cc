@@ -86,6 +86,15 @@ bool operand_ok(const Instruction& in, const LoadedProgram& p, const SlotLimits&
       return within(in.arg, static_cast<int64_t>(Channel::error_line));
     case Op::call:
       return in.arg >= 0 && in.arg < static_cast<int64_t>(Builtin::kCount);
+    case Op::call_on_string:
+      if (in.arg < 0 || in.arg >= static_cast<int64_t>(Builtin::kCount) ||
+          !reads_first_text_in_place(static_cast<Builtin>(in.arg))) {
+        return false;
+      }
+      if (in.arg3 == static_cast<int64_t>(ArrayScope::frame))
+        return slot_ok(in.arg2, frame.strings);
+      return in.arg3 == static_cast<int64_t>(ArrayScope::global) &&
+             slot_ok(in.arg2, p.string_slots);
     case Op::call_procedure:
       return in.arg >= 0 && in.arg < static_cast<int64_t>(p.procedures.size());
     case Op::array_dim:

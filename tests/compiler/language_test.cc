@@ -149,6 +149,21 @@ TEST(Language, Functions) {
        "s$ = \"ab\"\nFor i = 1 To 20\ns$ = s$ + s$\nNext\n"
        "WriteLine Len(s$)\nWriteLine Right$(s$, 3)\n",
        "2097152\nbab\n"},
+      // The functions that read a variable's text where it lies, instead of a copy.
+      {"text variables read in place, at the top level and in a procedure",
+       "Function Scan$(t$)\n u$ = t$ + \"!\"\n"
+       " Return Str$(Len(u$)) + Mid$(u$, 1, 1) + Mid$(t$, Len(t$), 1) + Str$(Find(u$, u$))\n"
+       "EndFunction\ns$ = \"Hello, world\"\nWriteLine Str$(Len(s$)) + \" \" + Str$(Asc(s$)) + "
+       "\" \" + Left$(s$, 2) + Right$(s$, 3) + Mid$(s$, 8) + Mid$(s$, 2, 3) + \" \" + "
+       "Str$(Find(s$, \"o\")) + Str$(Find(s$, \"o\", 6))\nWriteLine Scan$(s$)\n",
+       "12 72 Herldworldell 59\n13Hd1\n"},
+      {"in place in an assignment that replaces the variable read",
+       "s$ = \"ab\"\ns$ = s$ + Mid$(s$, 1, 1) + Str$(Len(s$))\nWriteLine s$\n", "aba2\n"},
+      {"a call or a jump between the variable and the function: the text as it was",
+       "Function Change()\n Global s$\n s$ = \"changed\"\n Return 1\nEndFunction\n"
+       "s$ = \"kept\"\na = 1\nWriteLine Mid$(s$, Change(), 4) + s$\n"
+       "WriteLine Mid$(s$, 1 + (a = 1 Or a = 2), 3)\n",
+       "keptchanged\nhan\n"},
   });
 }
 
