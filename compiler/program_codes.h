@@ -59,6 +59,7 @@ inline bool reads_first_text_in_place(Builtin builtin) {
     case Builtin::mid3:
     case Builtin::find2:
     case Builtin::find3:
+    case Builtin::field:
       return true;
     default:
       return false;

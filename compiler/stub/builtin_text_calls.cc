@@ -83,6 +83,11 @@ void call_on_text(MachineState& m, Builtin builtin, Bytes s) {
       Text sought = m.pop_text();
       return m.push_int(find_text(s, sought.view(), start));
     }
+    case Builtin::field: {
+      Text separator = m.pop_text();
+      const int64_t n = m.pop_int();
+      return m.push_text(field_of(s, n, separator.view()));
+    }
     default:
       fail_run("the program is damaged");
   }

@@ -155,8 +155,9 @@ TEST(Language, Functions) {
        " Return Str$(Len(u$)) + Mid$(u$, 1, 1) + Mid$(t$, Len(t$), 1) + Str$(Find(u$, u$))\n"
        "EndFunction\ns$ = \"Hello, world\"\nWriteLine Str$(Len(s$)) + \" \" + Str$(Asc(s$)) + "
        "\" \" + Left$(s$, 2) + Right$(s$, 3) + Mid$(s$, 8) + Mid$(s$, 2, 3) + \" \" + "
-       "Str$(Find(s$, \"o\")) + Str$(Find(s$, \"o\", 6))\nWriteLine Scan$(s$)\n",
-       "12 72 Herldworldell 59\n13Hd1\n"},
+       "Str$(Find(s$, \"o\")) + Str$(Find(s$, \"o\", 6)) + Field$(s$, 2, \", \")\n"
+       "WriteLine Scan$(s$)\n",
+       "12 72 Herldworldell 59world\n13Hd1\n"},
       {"in place in an assignment that replaces the variable read",
        "s$ = \"ab\"\ns$ = s$ + Mid$(s$, 1, 1) + Str$(Len(s$))\nWriteLine s$\n", "aba2\n"},
       {"a call or a jump between the variable and the function: the text as it was",
