@@ -86,15 +86,6 @@ void call_time(MachineState& m) {
   m.push_int(static_cast<int64_t>(::time(nullptr)));
 }
 
-void call_len(MachineState& m) {
-  m.push_int(static_cast<int64_t>(m.pop_text().size()));
-}
-
-void call_asc(MachineState& m) {
-  Text s = m.pop_text();
-  m.push_int(s.empty() ? 0 : static_cast<unsigned char>(s.view()[0]));
-}
-
 void call_chr(MachineState& m) {
   const int64_t n = m.pop_int();
   if (n < 0 || n > 255) fail_run("Chr$ needs a value from 0 to 255");

@@ -13,19 +13,14 @@ void convert_text(MachineState& m, Text (*convert)(Bytes)) {
   m.push_text(convert(s.view()));
 }
 
-// Left$, Right$ and the two-argument Mid$: a text, then a count or a position.
-void take_part(MachineState& m, Text (*part)(Bytes, int64_t)) {
-  const int64_t n = m.pop_int();
+// The functions whose one text is their first argument: they run as they do on a variable's.
+void call_on_popped_text(MachineState& m, Builtin builtin) {
   Text s = m.pop_text();
-  m.push_text(part(s.view(), n));
+  call_on_text(m, builtin, s.view());
 }
 
 Text mid_to_end(Bytes s, int64_t start) {
   return mid_part(s, start, -1);
-}
-
-Text mid_counted(Bytes s, int64_t start, int64_t count) {
-  return mid_part(s, start, count < 0 ? 0 : count);
 }
 
 void find_from(MachineState& m, int64_t start) {
@@ -35,22 +30,28 @@ void find_from(MachineState& m, int64_t start) {
 
 }  // namespace
 
+void call_len(MachineState& m) {
+  call_on_popped_text(m, Builtin::len);
+}
+
+void call_asc(MachineState& m) {
+  call_on_popped_text(m, Builtin::asc);
+}
+
 void call_left(MachineState& m) {
-  take_part(m, left_part);
+  call_on_popped_text(m, Builtin::left);
 }
 
 void call_right(MachineState& m) {
-  take_part(m, right_part);
+  call_on_popped_text(m, Builtin::right);
 }
 
 void call_mid2(MachineState& m) {
-  take_part(m, mid_to_end);
+  call_on_popped_text(m, Builtin::mid2);
 }
 
 void call_mid3(MachineState& m) {
-  const int64_t count = m.pop_int(), start = m.pop_int();
-  Text s = m.pop_text();
-  m.push_text(mid_counted(s.view(), start, count));
+  call_on_popped_text(m, Builtin::mid3);
 }
 
 void call_find2(MachineState& m) {
@@ -75,7 +76,7 @@ void call_on_text(MachineState& m, Builtin builtin, Bytes s) {
       return m.push_text(mid_to_end(s, m.pop_int()));
     case Builtin::mid3: {
       const int64_t count = m.pop_int(), start = m.pop_int();
-      return m.push_text(mid_counted(s, start, count));
+      return m.push_text(mid_part(s, start, count < 0 ? 0 : count));
     }
     case Builtin::find2:
     case Builtin::find3: {
