@@ -2,7 +2,9 @@
 scriptrunner-fcgi (with resident processes, and with --no-resident), by fcgiwrap starting the
 runner (the CGI way under nginx), by fcgiwrap starting a static C binary, by php-fpm (also with
 nginx keeping its connections open, as the server's keep-conn row does), and by a
-persistent C FastCGI responder (bench/fcgi_responder.c, the ceiling of any design); then a page of
+persistent C FastCGI responder (bench/fcgi_responder.c, the ceiling of any design). A resident
+process retires after 1,000 requests by default, a php-fpm worker never: two more rows compare the
+two at the same recycling, each way (replacing a process costs more than it seems here). Then a page of
 1,000 lines, and the memory of one resident process. Each back end gets the same number of
 workers; all run from one nginx started here on 127.0.0.1, and every figure of a round comes from
 the same run. Beside req/s and latency, each row gives the share of CPU time left idle and the CPU
@@ -24,6 +26,8 @@ from pathlib import Path
 
 WORKERS = 8  # --max-children of the server, fcgiwrap's -c, php-fpm's pm.max_children
 PHP_FPM = "php-fpm8.2"
+RETIRED_AFTER = 1000  # the server's default --max-requests
+NEVER_RETIRED = 1000000000  # the most --max-requests takes; php-fpm's default never retires
 
 # (label, URL path); the first is the one the ratios are about.
 TARGETS = [
@@ -35,6 +39,8 @@ TARGETS = [
     ("php-fpm", "/php/hello.php"),
     ("php-fpm, keep-conn", "/phpk/hello.php"),
     ("C FastCGI responder", "/c/hello"),
+    (f"scriptrunner-fcgi (resident), --max-requests {NEVER_RETIRED}", "/srm/hello.zr"),
+    (f"php-fpm, pm.max_requests {RETIRED_AFTER}", "/phpm/hello.php"),
 ]
 RATIOS = [
     ("php-fpm", ">= 1.0x"),
@@ -43,8 +49,13 @@ RATIOS = [
     ("fcgiwrap + scriptrunner", ">= 2.5x"),
     ("fcgiwrap + C binary", ">= 1.5x"),
 ]
-# Both with nginx keeping its connections to the back end open.
-KEEP_CONN_RATIO = ("scriptrunner-fcgi, keep-conn", "php-fpm, keep-conn", "(as measured)")
+# Pairs of like with like: both with nginx keeping its connections to the back end open, and
+# both replacing their processes after the same number of requests, or neither.
+PAIRED_RATIOS = [
+    ("scriptrunner-fcgi, keep-conn", "php-fpm, keep-conn", "(as measured)"),
+    ("scriptrunner-fcgi (resident)", f"php-fpm, pm.max_requests {RETIRED_AFTER}", ">= 1.0x"),
+    (f"scriptrunner-fcgi (resident), --max-requests {NEVER_RETIRED}", "php-fpm", ">= 1.0x"),
+]
 # The page of 1,000 lines, by the same three kinds of back end.
 LINE_TARGETS = [
     ("scriptrunner-fcgi (resident)", "/sr/lines.zr"),
@@ -97,8 +108,9 @@ class Services:
                 process.wait()
 
 
-def php_fpm_config(work: Path, sock: Path, name: str):
-    """Debian's default pool (pm = dynamic, start 2, spare 1-3) but with WORKERS children."""
+def php_fpm_config(work: Path, sock: Path, name: str, max_requests: int = 0):
+    """Debian's default pool (pm = dynamic, start 2, spare 1-3) but with WORKERS children, each
+    replaced after `max_requests` requests (0: never, php-fpm's default)."""
     user = "user = www-data\ngroup = www-data\n" if os.getuid() == 0 else ""
     config = work / f"{name}-fpm.conf"
     config.write_text(f"""[global]
@@ -114,6 +126,7 @@ pm.max_children = {WORKERS}
 pm.start_servers = 2
 pm.min_spare_servers = 1
 pm.max_spare_servers = 3
+pm.max_requests = {max_requests}
 """)
     return config
 
@@ -127,7 +140,8 @@ def nginx_config(work: Path, www: Path, port: int, sockets):
     for prefix, back_end in (("/sr/", sockets["sr"]), ("/srn/", sockets["srn"]),
                              ("/srk/", "scriptrunner"), ("/fw/", sockets["fw"]),
                              ("/php/", sockets["php"]), ("/phpk/", "phpfpm"),
-                             ("/c/", sockets["c"])):
+                             ("/c/", sockets["c"]), ("/srm/", sockets["srm"]),
+                             ("/phpm/", sockets["phpm"])):
         pass_line = f"fastcgi_pass {back_end};\n      fastcgi_keep_conn on;" \
             if isinstance(back_end, str) else f"fastcgi_pass unix:{back_end};"
         locations.append(f"""    location {prefix} {{
@@ -167,11 +181,11 @@ http {{
 
 
 def write_pages(bench, www: Path, hello_line: str):
-    for folder in ("sr", "srn", "srk", "fw", "php", "phpk"):
+    for folder in ("sr", "srn", "srk", "srm", "fw", "php", "phpk", "phpm"):
         (www / folder).mkdir(parents=True)
     for folder, name, text in (("sr", "hello.zr", hello_line), ("srn", "hello.zr", hello_line),
-                               ("srk", "hello.zr", hello_line), ("fw", "hello.zr", hello_line),
-                               ("sr", "lines.zr", LINES_ZR)):
+                               ("srk", "hello.zr", hello_line), ("srm", "hello.zr", hello_line),
+                               ("fw", "hello.zr", hello_line), ("sr", "lines.zr", LINES_ZR)):
         script = www / folder / name
         script.write_text(f"#!{bench.runner} -w\n" + text)
         script.chmod(0o755)
@@ -181,7 +195,7 @@ def write_pages(bench, www: Path, hello_line: str):
         bench.made += [cached, Path(str(cached) + ".script")]
     shutil.copyfile(bench.tools / "hello_cgi", www / "fw" / "hello.cgi")
     (www / "fw" / "hello.cgi").chmod(0o755)
-    for folder in ("php", "phpk"):
+    for folder in ("php", "phpk", "phpm"):
         (www / folder / "hello.php").write_text("<p>Hello, world!</p>\n")
         (www / folder / "hello.php").chmod(0o644)
     (www / "php" / "lines.php").write_text(LINES_PHP)
@@ -191,9 +205,10 @@ def write_pages(bench, www: Path, hello_line: str):
 def start_all(bench, services: Services, www: Path):
     work = services.work
     sockets = {name: work / f"{name}.sock"
-               for name in ("sr", "srn", "srk", "fw", "php", "phpk", "c")}
+               for name in ("sr", "srn", "srk", "srm", "fw", "php", "phpk", "phpm", "c")}
     server = bench.build / "bin" / "scriptrunner-fcgi"
-    for name, extra in (("sr", []), ("srn", ["--no-resident"]), ("srk", [])):
+    for name, extra in (("sr", []), ("srn", ["--no-resident"]), ("srk", []),
+                        ("srm", ["--max-requests", NEVER_RETIRED])):
         services.start(name, [server, "--listen", f"unix:{sockets[name]}", "--socket-mode",
                               "0666", "--max-children", WORKERS] + extra)
         services.wait_for_socket(sockets[name], name)
@@ -204,9 +219,9 @@ def start_all(bench, services: Services, www: Path):
     sockets["fw"].chmod(0o666)
     # A php-fpm worker serves one connection until it closes, so connections that nginx keeps
     # hold workers: the keep-conn row has a php-fpm of its own.
-    for name in ("php", "phpk"):
+    for name, max_requests in (("php", 0), ("phpk", 0), ("phpm", RETIRED_AFTER)):
         services.start(name, [shutil.which(PHP_FPM) or f"/usr/sbin/{PHP_FPM}", "-F", "-y",
-                              php_fpm_config(work, sockets[name], name)])
+                              php_fpm_config(work, sockets[name], name, max_requests)])
         services.wait_for_socket(sockets[name], name)
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -290,8 +305,7 @@ def rounds(bench, port, sessions, targets, ratios, connection_counts, page):
                             f"nginx {statistics.median(r[4][1] for r in rows):.0f} µs "
                             f"({count}x{seconds} s)"))
         pairs = [(targets[0][0], other, target) for other, target in ratios]
-        if KEEP_CONN_RATIO[0] in results and KEEP_CONN_RATIO[1] in results:
-            pairs.append(KEEP_CONN_RATIO)
+        pairs += [pair for pair in PAIRED_RATIOS if pair[0] in results and pair[1] in results]
         for ours, other, target in pairs:
             ratios_ = bench.per_round_ratios([a[0] for a in results[ours]],
                                              [b[0] for b in results[other]])
