@@ -27,7 +27,7 @@ from pathlib import Path
 WORKERS = 8  # --max-children of the server, fcgiwrap's -c, php-fpm's pm.max_children
 PHP_FPM = "php-fpm8.2"
 RETIRED_AFTER = 1000  # the server's default --max-requests
-NEVER_RETIRED = 1000000000  # the most --max-requests takes; php-fpm's default never retires
+NEVER_RETIRED = 0  # no limit, as php-fpm's default
 
 # (label, URL path); the first is the one the ratios are about.
 TARGETS = [

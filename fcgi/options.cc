@@ -57,8 +57,8 @@ std::string apply(Options& options, std::string_view name, std::string_view valu
       return "--resident-idle needs seconds from 1";
     options.resident_idle_seconds = static_cast<int>(number);
   } else if (name == "--max-requests") {
-    if (!parse_number(value, 10, 1000000000, number) || number == 0)
-      return "--max-requests needs a number from 1";
+    if (!parse_number(value, 10, 1000000000, number))
+      return "--max-requests needs a number, 0 for no limit";
     options.max_requests = static_cast<int>(number);
   } else if (name == "--status-path" || name == "--ping-path") {
     if (!value.starts_with('/')) return std::string(name) + " needs a path from /";
@@ -131,7 +131,7 @@ std::string usage_text() {
          "  --resident-idle SECONDS\n"
          "                        retire a resident process idle this long (default 60)\n"
          "  --max-requests N      requests a resident process serves before it retires\n"
-         "                        (default 1000)\n"
+         "                        (default 1000; 0 = no limit)\n"
          "  --env NAME=VALUE      add a variable to every request's environment (repeatable)\n"
          "  --status-path PATH    answer the server's status page at PATH (?json, ?openmetrics,\n"
          "                        ?full); keep it to trusted addresses in the web server\n"

@@ -22,7 +22,7 @@ struct Options {
   // Warm requests of an executable that declares resident mode go to a long-lived process of it.
   bool resident = true;
   int resident_idle_seconds = 60;  // an idle resident process retires after this long
-  int max_requests = 1000;         // requests a resident process serves before it retires
+  int max_requests = 1000;  // requests a resident process serves before it retires; 0: no limit
   // Answered by the server itself, never by a script; "": off.
   std::string status_path;
   std::string ping_path;

@@ -126,7 +126,9 @@ void Server::close_pipe(Job& job, UniqueFd& fd) {
   job.output_at = &job.output_watch;
   job.error_at = &job.error_watch;
   process->lent_to = nullptr;
-  if (process->retire_when_idle || process->served >= options_.max_requests || shutting_down_) {
+  const bool served_its_number =
+      options_.max_requests > 0 && process->served >= options_.max_requests;
+  if (process->retire_when_idle || served_its_number || shutting_down_) {
     retire(*process);
   }
 }

@@ -89,6 +89,7 @@ TEST(ServerOptions, BadArgumentsAreNamed) {
       {{"--status-path=/s", "--ping-path=/s"},
        "--status-path and --ping-path need different paths"},
       {{"--slow-log", "-1"}, "--slow-log needs seconds"},
+      {{"--max-requests", "-1"}, "--max-requests needs a number, 0 for no limit"},
       {{"--log="}, "--log needs a file"},
   };
   for (const auto& row : rows) {

@@ -387,6 +387,22 @@ TEST(FcgiWarmPath, TheNextRequestWaitsForTheProcessThatServedItsNumber) {
   }
 }
 
+// --max-requests 0: no number of requests retires a process.
+TEST(FcgiWarmPath, WithoutARequestLimitOneProcessServesOn) {
+  RunnerSandbox sandbox;
+  sandbox.use_stand_in_compiler();
+  const std::string script = served_script(sandbox, "on.zr", kZrHeader + "WriteLine \"on\"\n");
+  ServerProcess server(sandbox, {"--max-children", "1", "--max-requests", "0"});
+  ASSERT_TRUE(request_with(server, script, "").ended);  // compiles
+  ASSERT_TRUE(request_with(server, script, "").ended);  // starts the resident process
+  const std::vector<pid_t> resident = server.children();
+  ASSERT_EQ(resident.size(), 1u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(request_with(server, script, "").out, "Content-Type: text/plain\n\non\n");
+  }
+  EXPECT_EQ(server.children(), resident);
+}
+
 // A resident process whose reply says more, or less, than it wrote to its output pipe: the
 // request ends with what the pipe held, no leftover reaches a later request, and the process
 // serves no other. A shell file with the resident trailer stands for it.
