@@ -190,8 +190,10 @@ TEST(FcgiWarmPath, AResidentProcessStartsEveryRequestAfresh) {
   RunnerSandbox sandbox;
   sandbox.use_stand_in_compiler();
   const std::string script = served_script(sandbox, "state.zr", kStateScript);
-  // Room beside the resident process, so that the rebuild below need not retire it.
-  ServerProcess server(sandbox, {"--max-children", "2"});
+  // Room beside the resident process, so that the rebuild below need not retire it; and no
+  // request limit, which must neither retire the process after each request nor keep it past
+  // the rebuild.
+  ServerProcess server(sandbox, {"--max-children", "2", "--max-requests", "0"});
   ASSERT_TRUE(request_with(server, script, "").ended);  // compiles
   const FcgiResponse failed = request_with(server, script, "fail", {{"HTTP_X_SECRET", "abc"}});
   const std::vector<pid_t> resident = server.children();
@@ -385,22 +387,6 @@ TEST(FcgiWarmPath, TheNextRequestWaitsForTheProcessThatServedItsNumber) {
     EXPECT_EQ(answer.err, "");
     EXPECT_LE(one.children().size(), 1u);
   }
-}
-
-// --max-requests 0: no number of requests retires a process.
-TEST(FcgiWarmPath, WithoutARequestLimitOneProcessServesOn) {
-  RunnerSandbox sandbox;
-  sandbox.use_stand_in_compiler();
-  const std::string script = served_script(sandbox, "on.zr", kZrHeader + "WriteLine \"on\"\n");
-  ServerProcess server(sandbox, {"--max-children", "1", "--max-requests", "0"});
-  ASSERT_TRUE(request_with(server, script, "").ended);  // compiles
-  ASSERT_TRUE(request_with(server, script, "").ended);  // starts the resident process
-  const std::vector<pid_t> resident = server.children();
-  ASSERT_EQ(resident.size(), 1u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(request_with(server, script, "").out, "Content-Type: text/plain\n\non\n");
-  }
-  EXPECT_EQ(server.children(), resident);
 }
 
 // A resident process whose reply says more, or less, than it wrote to its output pipe: the
