@@ -1,13 +1,13 @@
 """The FastCGI part of `make bench`: the hello page through nginx with wrk, served by
 scriptrunner-fcgi (with resident processes, and with --no-resident), by fcgiwrap starting the
 runner (the CGI way under nginx), by fcgiwrap starting a static C binary, by php-fpm (also with
-nginx keeping its connections open, as the server's keep-conn row does), and by a
-persistent C FastCGI responder (bench/fcgi_responder.c, the ceiling of any design). A resident
-process retires after 1,000 requests by default, a php-fpm worker never, and replacing a process
-costs the whole machine time: two more rows compare the two with the same recycling, each way.
-Then a page of 1,000 lines, and the memory of one resident process. Each back end gets the same
-number of workers; all run from one nginx started here on 127.0.0.1, and every figure of a round
-comes from the same run. Beside req/s and latency, each row gives the share of CPU time left idle and the CPU
+nginx keeping its connections open, as the server's keep-conn row does), and by a persistent C
+FastCGI responder (bench/fcgi_responder.c, the ceiling of any design). A resident process retires
+after 1,000 requests by default, a php-fpm worker never, and replacing a process costs the whole
+machine time: two more rows compare the two with the same recycling, each way. Then a page of
+1,000 lines, and the memory of one resident process. Each back end gets the same number of
+workers; all run from one nginx started here on 127.0.0.1, and every figure of a round comes from
+the same run. Beside req/s and latency, each row gives the share of CPU time left idle and the CPU
 time per request of the back end and of nginx: a back end that costs little CPU but leaves the
 CPUs idle is held up by hand-offs, not by work.
 
